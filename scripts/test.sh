@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds with warnings as errors, and runs every test.
+#   scripts/test.sh              the whole suite
+#   scripts/test.sh -R pattern   only the tests whose names match
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${CALVARO_BUILD_DIR:-$root/build}"
+
+"$root/scripts/install-deps.sh"
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DCALVARO_WERROR=ON >/dev/null
+cmake --build "$build" -j "$(nproc)"
+cd "$build"
+ctest --output-on-failure "$@"

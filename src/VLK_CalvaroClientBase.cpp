@@ -1,0 +1,216 @@
+#include "VLK_CalvaroClientBase.h"
+
+#include "VLK_CalvaroClientCommands.h"
+#include "VLK_Protocol.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QMessageBox>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace VLK {
+
+namespace {
+constexpr int ConnectionTimeoutMs = 5000;
+constexpr int ServerReplyTimeoutMs = 10000;
+} // namespace
+
+CalvaroClientBase::CalvaroClientBase(QWidget *parent)
+    : QWidget(parent)
+    , m_tcpSocket(new QTcpSocket(this))
+    , m_serverReplyTimer(new QTimer(this))
+    , m_messageBuffer(m_incoming.buffer())
+    , m_socketTimer(new QTimer(this))
+{
+#if QT_VERSION >= QT_VERSION_CHECK(5, 15, 0)
+    connect(m_tcpSocket, &QAbstractSocket::errorOccurred, this, &CalvaroClientBase::onSocketError);
+#else
+    connect(m_tcpSocket, QOverload<QAbstractSocket::SocketError>::of(&QAbstractSocket::error), this,
+            &CalvaroClientBase::onSocketError);
+#endif
+    connect(m_tcpSocket, &QIODevice::readyRead, this, &CalvaroClientBase::onReadyRead);
+    connect(m_tcpSocket, &QAbstractSocket::connected, this, &CalvaroClientBase::onSocketConnected);
+
+    m_serverReplyTimer->setSingleShot(true);
+    connect(m_serverReplyTimer, &QTimer::timeout, this, &CalvaroClientBase::onServerReplyTimeout);
+    m_socketTimer->setSingleShot(true);
+    connect(m_socketTimer, &QTimer::timeout, this, &CalvaroClientBase::onSocketTimeout);
+}
+
+CalvaroClientBase::~CalvaroClientBase() = default;
+
+void CalvaroClientBase::connectToServer(const QString &host, quint16 port)
+{
+    m_socketTimer->start(ConnectionTimeoutMs);
+    m_tcpSocket->connectToHost(host, port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+    m_incoming.reset();
+    emit connectionStateChanged(false);
+    m_serverReplyTimer->stop();
+    m_serverReplyTimer->start(ServerReplyTimeoutMs);
+}
+
+void CalvaroClientBase::awaitReply(bool noTimeout)
+{
+    m_incoming.reset();
+    emit connectionStateChanged(false);
+    m_serverReplyTimer->stop();
+    if (!noTimeout)
+        m_serverReplyTimer->start(ServerReplyTimeoutMs);
+}
+
+void CalvaroClientBase::onReadyRead()
+{
+    Q_ASSERT_X(sender() == m_tcpSocket, "src/VLK_CalvaroClientBase", "socket == m_tcpSocket");
+
+    if (!m_incoming.isReceiving() && !acceptHeader())
+        return;
+
+    if (m_incoming.bytesReceived() < m_incoming.messageSize())
+        readBlock();
+
+    emit progress(int(m_incoming.bytesReceived()), true);
+
+    if (m_incoming.isComplete()) {
+        m_incoming.finishMessage();
+        processMessage();
+    }
+}
+
+// Reads the header of a new message. A header that cannot be the start of a
+// valid message ends the connection: nothing after it can be framed again.
+bool CalvaroClientBase::acceptHeader()
+{
+    const qint64 available = m_tcpSocket->bytesAvailable();
+    switch (m_incoming.readHeader(*m_tcpSocket)) {
+    case MessageReassembler::HeaderResult::Incomplete:
+        QMessageBox::critical(this, tr("Receiving message"),
+                              tr("Minimum message size of %1 Bytes expected, only got %2 Bytes.")
+                                  .arg(MessageHeaderSize)
+                                  .arg(available));
+        return false;
+    case MessageReassembler::HeaderResult::TooLarge:
+        refuseMessage(tr("Cannot download message, limit for 32bit applications is 1GByte."));
+        return false;
+    case MessageReassembler::HeaderResult::TooSmall:
+        refuseMessage(tr("Invalid message size of %1 Bytes received, at least %2 Bytes expected.")
+                          .arg(m_incoming.announcedSize())
+                          .arg(MessageHeaderSize));
+        return false;
+    case MessageReassembler::HeaderResult::Accepted:
+        emit newMessageReceived(m_incoming.messageType(), m_incoming.messageSize());
+        return true;
+    }
+    return false;
+}
+
+// The connection is closed at once, so nothing of the refused message is
+// dispatched, and no reply timer is left to report a time-out afterwards.
+void CalvaroClientBase::refuseMessage(const QString &text)
+{
+    QMessageBox::critical(this, tr("Message error"), text);
+    m_tcpSocket->abort();
+    m_serverReplyTimer->stop();
+    emit addStatusMessage(tr("Not connected"));
+    emit connectionStateChanged(false);
+}
+
+void CalvaroClientBase::readBlock()
+{
+    if (!m_incoming.readBlock(*m_tcpSocket)) {
+        qDebug("Bad request, message size mismatch.");
+        m_tcpSocket->disconnectFromHost();
+    }
+}
+
+void CalvaroClientBase::processMessage()
+{
+    emit progress(0, false);
+    emit connectionStateChanged(true);
+    m_serverReplyTimer->stop();
+
+    const int messageType = m_incoming.messageType();
+    switch (messageType) {
+    case MT_LoginOk:
+        emit addStatusMessage(tr("Login successful"));
+        emit msgReceived(MT_LoginOk);
+        emit addStatusMessage(tr("Requesting solver list..."));
+        QCoreApplication::processEvents();
+        m_solvers.clear();
+        if (CalvaroClientCommands::sendCommand(m_tcpSocket, MT_SolverList))
+            awaitReply(false);
+        break;
+    case MT_LogoutOk:
+        emit addStatusMessage(tr("Logged out"));
+        emit msgReceived(MT_LogoutOk);
+        emit connectionStateChanged(false);
+        break;
+    case MT_JobStatusReply:
+    case MT_SubmitJobOk:
+    case MT_DownloadJobReply:
+    case MT_KillJobOk:
+    case MT_RemoveJobOk:
+    case MT_SolverListReply:
+        emit msgReceived(messageType);
+        break;
+    case MT_CommandError1:
+    case MT_CommandError2:
+        QMessageBox::critical(this, tr("Command failed"),
+                              tr("Error processing command, see server log."));
+        break;
+    default:
+        break;
+    }
+}
+
+void CalvaroClientBase::onSocketConnected()
+{
+    m_socketTimer->stop();
+    m_serverReplyTimer->stop();
+    emit connectionEstablished();
+}
+
+void CalvaroClientBase::onSocketError(QAbstractSocket::SocketError socketError)
+{
+    m_socketTimer->stop();
+    m_serverReplyTimer->stop();
+
+    QString text;
+    switch (socketError) {
+    case QAbstractSocket::ConnectionRefusedError:
+        text = tr("The connection was refused by the peer. Make sure the server is running.");
+        break;
+    case QAbstractSocket::RemoteHostClosedError:
+        text = tr("Remote host closed the connection.");
+        break;
+    case QAbstractSocket::HostNotFoundError:
+        text = tr("The host was not found.");
+        break;
+    default:
+        text = tr("The following error occurred: %1.").arg(m_tcpSocket->errorString());
+        break;
+    }
+    QMessageBox::information(this, tr("Client"), text);
+
+    emit addStatusMessage(tr("Not connected"));
+    emit connectionStateChanged(false);
+}
+
+void CalvaroClientBase::onSocketTimeout()
+{
+    m_tcpSocket->abort();
+    m_socketTimer->stop();
+    m_serverReplyTimer->stop();
+    QMessageBox::critical(this, tr("Connection time out"), tr("Timeout on server connection."));
+    emit connectionStateChanged(false);
+}
+
+void CalvaroClientBase::onServerReplyTimeout()
+{
+    QMessageBox::critical(this, tr("Server timeout"), tr("Server timed out."));
+    emit addStatusMessage(tr("Server timeout"));
+    m_tcpSocket->disconnectFromHost();
+    emit connectionStateChanged(false);
+}
+
+} // namespace VLK

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QtEndian>
+
+#include <cstring>
+
+namespace VLK {
+
+// Reads big-endian integers and counted texts from a message without ever
+// reading past its end: whatever a count claims, a read stops at the last byte.
+class MessageReader
+{
+public:
+    explicit MessageReader(const QByteArray &message, qint64 offset = 0)
+        : m_data(message.constData())
+        , m_size(message.size())
+        , m_pos(qMin<qint64>(offset, message.size()))
+    {
+    }
+
+    qint64 remaining() const { return m_size - m_pos; }
+    bool atEnd() const { return m_pos >= m_size; }
+    qint64 position() const { return m_pos; }
+
+    // A missing or truncated integer reads as 0.
+    qint64 readInt64()
+    {
+        if (remaining() < 8) {
+            m_pos = m_size;
+            return 0;
+        }
+        const qint64 value = qFromBigEndian<qint64>(m_data + m_pos);
+        m_pos += 8;
+        return value;
+    }
+
+    // At most byteCount bytes, fewer when the message ends first.
+    QByteArray readBytes(qint64 byteCount)
+    {
+        const qint64 n = qBound<qint64>(0, byteCount, remaining());
+        QByteArray bytes(m_data + m_pos, int(n));
+        m_pos += n;
+        return bytes;
+    }
+
+    // A count followed by that many UTF-8 bytes; the text ends at a zero byte.
+    QString readCountedText()
+    {
+        const qint64 count = readInt64();
+        const qint64 n = qBound<qint64>(0, count, remaining());
+        const char *start = m_data + m_pos;
+        m_pos += n;
+        const void *zero = memchr(start, 0, size_t(n));
+        const qint64 textLength = zero ? static_cast<const char *>(zero) - start : n;
+        return QString::fromUtf8(start, int(textLength));
+    }
+
+private:
+    const char *m_data;
+    qint64 m_size;
+    qint64 m_pos;
+};
+
+} // namespace VLK

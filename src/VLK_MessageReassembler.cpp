@@ -1,0 +1,83 @@
+#include "VLK_MessageReassembler.h"
+
+#include "VLK_Protocol.h"
+
+#include <QIODevice>
+#include <QtEndian>
+
+namespace VLK {
+
+namespace {
+// First allocation for a message; later growth at least doubles the buffer.
+constexpr qint64 InitialBufferSize = 1 << 20;
+} // namespace
+
+MessageReassembler::HeaderResult MessageReassembler::readHeader(QIODevice &device)
+{
+    if (device.bytesAvailable() < MessageHeaderSize)
+        return HeaderResult::Incomplete;
+
+    char header[MessageHeaderSize];
+    if (device.read(header, MessageHeaderSize) != MessageHeaderSize)
+        return HeaderResult::Incomplete;
+    const qint64 totalSize = qFromBigEndian<qint64>(header);
+    const int messageType = int(qFromBigEndian<qint64>(header + 8));
+    m_announcedSize = totalSize;
+
+    if (quint64(totalSize) > quint64(MaxMessageSize))
+        return HeaderResult::TooLarge;
+    if (totalSize < MessageHeaderSize)
+        return HeaderResult::TooSmall;
+
+    m_messageSize = totalSize;
+    m_messageType = messageType;
+    m_messageBuffer.clear();
+    reserveFor(MessageHeaderSize);
+    QByteArray rebuiltHeader;
+    encodeHeader(totalSize, m_messageType, rebuiltHeader);
+    memcpy(m_messageBuffer.data(), rebuiltHeader.constData(), size_t(MessageHeaderSize));
+    m_bytesReceived = MessageHeaderSize;
+    return HeaderResult::Accepted;
+}
+
+bool MessageReassembler::readBlock(QIODevice &device)
+{
+    const qint64 available = device.bytesAvailable();
+    if (available <= 0)
+        return true;
+    const qint64 rest = qMax<qint64>(0, m_messageSize - m_bytesReceived);
+
+    if (rest > 0) {
+        reserveFor(m_bytesReceived + qMin(available, rest));
+        const qint64 room = m_messageBuffer.size() - m_bytesReceived;
+        const qint64 n = device.read(m_messageBuffer.data() + m_bytesReceived, qMin(room, rest));
+        if (n > 0)
+            m_bytesReceived += n;
+    }
+    if (device.bytesAvailable() <= 0)
+        return true;
+
+    // More than the message can hold: count it, so the message never completes,
+    // but never store it.
+    const QByteArray surplus = device.readAll();
+    m_bytesReceived += surplus.size();
+    return false;
+}
+
+void MessageReassembler::reset()
+{
+    m_messageSize = 0;
+    m_bytesReceived = 0;
+    m_messageBuffer.clear();
+}
+
+void MessageReassembler::reserveFor(qint64 bytesNeeded)
+{
+    const qint64 current = m_messageBuffer.size();
+    if (bytesNeeded <= current)
+        return;
+    const qint64 grown = qMax(bytesNeeded, qMax(current * 2, InitialBufferSize));
+    m_messageBuffer.resize(int(qMin(grown, m_messageSize)));
+}
+
+} // namespace VLK

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QByteArray>
+
+class QIODevice;
+
+namespace VLK {
+
+// Cuts an incoming byte stream into messages: header first, then the payload
+// in whatever pieces the device delivers. It owns the receive state and the
+// buffer of the message being received (or last received, header included).
+//
+// The buffer grows with what actually arrives, in steps that at least double
+// it, so a header that announces a huge message costs nothing until the bytes
+// are really there, and a genuine large message is still read straight into
+// place with few reallocations.
+class MessageReassembler
+{
+public:
+    enum class HeaderResult {
+        Incomplete, // fewer than 16 bytes available; nothing consumed
+        TooLarge, // totalSize (as unsigned) above the 1 GByte limit
+        TooSmall, // totalSize below the header's own 16 bytes
+        Accepted
+    };
+
+    // True while a message has been announced but not all of its bytes are in.
+    bool isReceiving() const { return m_messageSize != 0; }
+
+    // Call only when not receiving. Consumes the 16 header bytes unless Incomplete.
+    HeaderResult readHeader(QIODevice &device);
+
+    // Stores everything the device holds. Returns false when that is more than
+    // the rest of the message: the surplus is dropped, and the message is marked
+    // so that it never counts as complete.
+    bool readBlock(QIODevice &device);
+
+    bool isComplete() const { return m_messageSize != 0 && m_bytesReceived == m_messageSize; }
+    // Ends the message in progress; the buffer keeps the complete message.
+    void finishMessage() { m_messageSize = 0; }
+    // Forgets any partial or complete message.
+    void reset();
+
+    qint64 messageSize() const { return m_messageSize; }
+    int messageType() const { return m_messageType; }
+    qint64 bytesReceived() const { return m_bytesReceived; }
+    // The bytes seen of the announced header, for the refusal texts.
+    qint64 announcedSize() const { return m_announcedSize; }
+    const QByteArray &buffer() const { return m_messageBuffer; }
+
+private:
+    void reserveFor(qint64 bytesNeeded);
+
+    qint64 m_messageSize = 0;
+    int m_messageType = 0;
+    QByteArray m_messageBuffer;
+    qint64 m_bytesReceived = 0;
+    qint64 m_announcedSize = 0;
+};
+
+} // namespace VLK

@@ -1,0 +1,174 @@
+#include "VLK_Protocol.h"
+
+#include "VLK_MessageReader.h"
+
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QtEndian>
+
+namespace VLK {
+
+namespace {
+
+void appendInt64(QByteArray &out, qint64 value)
+{
+    char bytes[8];
+    qToBigEndian<qint64>(value, bytes);
+    out.append(bytes, 8);
+}
+
+void overwriteTotalSize(QByteArray &out, qint64 totalSize)
+{
+    qToBigEndian<qint64>(totalSize, out.data());
+}
+
+void appendCountedText(QByteArray &out, const QString &text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    appendInt64(out, utf8.size());
+    out.append(utf8);
+}
+
+// The part of a message that its header claims, never more than it holds.
+QByteArray claimedPart(const QByteArray &message, quint64 totalSize)
+{
+    const int length = int(qMin<quint64>(totalSize, quint64(message.size())));
+    return QByteArray::fromRawData(message.constData(), length);
+}
+
+// Reads the header and the item count of a text list. False when the message
+// is too short to hold a count.
+bool openTextList(const QByteArray &message, MessageReader &reader, qint64 &count)
+{
+    const quint64 totalSize = quint64(reader.readInt64());
+    reader.readInt64(); // messageType: the caller knows what it asked for
+    if (totalSize < quint64(MessageHeaderSize + 8))
+        return false;
+    reader = MessageReader(claimedPart(message, totalSize), reader.position());
+    count = reader.readInt64();
+    return true;
+}
+
+} // namespace
+
+void encodeHeader(qint64 totalSize, qint64 messageType, QByteArray &out)
+{
+    out.clear();
+    appendInt64(out, totalSize);
+    appendInt64(out, messageType);
+}
+
+void encodeCommand(int messageType, QByteArray &out)
+{
+    encodeHeader(MessageHeaderSize, messageType, out);
+}
+
+void encodeLogin(const QString &userName, const QString &passwordDigest, QByteArray &out)
+{
+    encodeHeader(0, MT_Login, out);
+    out.append(userName.toUtf8());
+    out.append('\n');
+    out.append(passwordDigest.toUtf8());
+    overwriteTotalSize(out, out.size());
+}
+
+void encodeStringCommand(const QString &text, int messageType, QByteArray &out)
+{
+    encodeHeader(0, messageType, out);
+    appendCountedText(out, text);
+    overwriteTotalSize(out, out.size());
+}
+
+QString jobHeaderText(const JobHeader &job)
+{
+    return QStringList { job.zipFileName, job.solverId, job.projectFile, job.commandLine,
+                         QString::number(job.slowQueue) }
+        .join(QLatin1Char('\n'));
+}
+
+void encodeJobHeader(const JobHeader &job, QByteArray &out)
+{
+    encodeHeader(0, MT_SubmitJob, out);
+    appendCountedText(out, jobHeaderText(job));
+}
+
+bool decodeStringList(const QByteArray &message, QStringList &out)
+{
+    MessageReader reader(message);
+    qint64 count = 0;
+    if (!openTextList(message, reader, count))
+        return false;
+    out.clear();
+    // Counts are untrusted: a list ends where the message ends, whatever it claims.
+    for (qint64 i = 0; i < count && !reader.atEnd(); ++i)
+        out.append(reader.readCountedText());
+    return true;
+}
+
+bool decodeJobLine(const QString &line, JobInfo &out)
+{
+    const QStringList parts = line.split(QLatin1Char('\n'));
+    if (parts.size() == 6) {
+        out.userId = parts.at(0);
+        out.solverId = parts.at(1);
+        out.path = parts.at(2);
+        out.status = parts.at(3);
+        out.progressMsg = parts.at(4);
+        out.accessible = parts.at(5) == QLatin1String("yes");
+        return true;
+    }
+    if (parts.size() == 4) {
+        out.userId.clear();
+        out.solverId = parts.at(0);
+        out.path = parts.at(1);
+        out.status = parts.at(2);
+        out.progressMsg = parts.at(3);
+        out.accessible = true;
+        return true;
+    }
+    return false;
+}
+
+bool decodeJobList(const QByteArray &message, QList<JobInfo> &out)
+{
+    MessageReader reader(message);
+    qint64 count = 0;
+    if (!openTextList(message, reader, count))
+        return false;
+    out.clear();
+    for (qint64 i = 0; i < count && !reader.atEnd(); ++i) {
+        JobInfo job;
+        if (!decodeJobLine(reader.readCountedText(), job))
+            return false;
+        out.append(job);
+    }
+    return true;
+}
+
+bool writePayloadToFile(const QByteArray &message, const QString &filePath)
+{
+    MessageReader reader(message);
+    const qint64 totalSize = reader.readInt64();
+    if (totalSize < MessageHeaderSize || totalSize > message.size())
+        return false;
+
+    // Saving through a rename would replace even a write-protected file, and
+    // an administrator may write anything: honour the file's own mode bits.
+    const QFileInfo target(filePath);
+    const QFileDevice::Permissions anyWrite
+        = QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+    if (target.exists() && (!target.isWritable() || !(target.permissions() & anyWrite)))
+        return false;
+
+    QSaveFile file(filePath);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const qint64 payloadSize = totalSize - MessageHeaderSize;
+    if (file.write(message.constData() + MessageHeaderSize, payloadSize) != payloadSize) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+} // namespace VLK

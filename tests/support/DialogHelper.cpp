@@ -1,0 +1,79 @@
+#include "DialogHelper.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QTest>
+
+DialogHelper::DialogHelper(QObject *parent)
+    : QObject(parent)
+{
+    connect(&m_timer, &QTimer::timeout, this, &DialogHelper::poll);
+    m_timer.start(10);
+}
+
+bool DialogHelper::waitForBoxes(int count, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (boxes.size() < count && timer.elapsed() < timeoutMs)
+        QTest::qWait(5);
+    return boxes.size() >= count;
+}
+
+QStringList DialogHelper::boxTitles() const
+{
+    QStringList titles;
+    for (const Box &box : boxes)
+        titles.append(box.title);
+    return titles;
+}
+
+void DialogHelper::clear()
+{
+    boxes.clear();
+    fileDialogs.clear();
+}
+
+void DialogHelper::poll()
+{
+    QWidget *modal = QApplication::activeModalWidget();
+    if (!modal)
+        return;
+
+    if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+        if (m_recordedBox != box) {
+            m_recordedBox = box;
+            boxes.append({ box->icon(), box->windowTitle(), box->text(), box->parentWidget() });
+        }
+        if (m_holdBoxes)
+            return;
+        for (QMessageBox::StandardButton answer : { QMessageBox::Yes, QMessageBox::Ok }) {
+            if (QAbstractButton *button = box->button(answer)) {
+                button->click();
+                return;
+            }
+        }
+        box->reject();
+        return;
+    }
+
+    if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
+        fileDialogs.append({ dialog->windowTitle(), dialog->directory().absolutePath(),
+                             dialog->selectedFiles(), dialog->nameFilters(),
+                             dialog->acceptMode() == QFileDialog::AcceptSave });
+        const QString answer = m_fileAnswers.isEmpty() ? QString() : m_fileAnswers.dequeue();
+        if (answer.isEmpty()) {
+            dialog->reject();
+        } else {
+            dialog->selectFile(answer);
+            static_cast<QDialog *>(dialog)->accept(); // QFileDialog hides its override
+        }
+    }
+}
+
+char *toString(const DialogHelper::Box &box)
+{
+    return QTest::toString(QStringLiteral("[%1] %2: %3").arg(int(box.icon)).arg(box.title, box.text));
+}

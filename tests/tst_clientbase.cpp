@@ -1,0 +1,413 @@
+#include "DialogHelper.h"
+#include "FakeServer.h"
+#include "VLK_CalvaroClientBase.h"
+#include "VLK_Protocol.h"
+
+#include <QSignalSpy>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <sys/socket.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+using namespace VLK;
+
+namespace {
+
+// Writes every signal of a connection object into one ordered log.
+struct SignalLog
+{
+    QStringList entries;
+
+    explicit SignalLog(CalvaroClientBase &client)
+    {
+        QObject::connect(&client, &CalvaroClientBase::connectionStateChanged,
+                         [this](bool c) { entries << QStringLiteral("state %1").arg(c); });
+        QObject::connect(&client, &CalvaroClientBase::newMessageReceived, [this](int t, qint64 s) {
+            entries << QStringLiteral("new %1 %2").arg(t).arg(s);
+        });
+        QObject::connect(&client, &CalvaroClientBase::progress, [this](int n, bool e) {
+            entries << QStringLiteral("progress %1 %2").arg(n).arg(e);
+        });
+        QObject::connect(&client, &CalvaroClientBase::addStatusMessage,
+                         [this](const QString &m) { entries << QStringLiteral("status ") + m; });
+        QObject::connect(&client, &CalvaroClientBase::msgReceived,
+                         [this](int t) { entries << QStringLiteral("msg %1").arg(t); });
+    }
+    QStringList matching(const QString &prefix) const { return entries.filter(QRegExp("^" + prefix)); }
+};
+
+// A loopback port whose accept queue is full, so that a further connection
+// attempt stays pending instead of being accepted or refused.
+struct UnansweredPort
+{
+    int listener = -1;
+    QList<QTcpSocket *> fillers;
+    quint16 port = 0;
+
+    UnansweredPort()
+    {
+        listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        ::listen(listener, 0);
+        socklen_t length = sizeof address;
+        ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
+        port = ntohs(address.sin_port);
+        for (int i = 0; i < 4; ++i) {
+            auto *filler = new QTcpSocket;
+            filler->connectToHost(QHostAddress::LocalHost, port);
+            filler->waitForConnected(200);
+            fillers << filler;
+        }
+    }
+    ~UnansweredPort()
+    {
+        qDeleteAll(fillers);
+        ::close(listener);
+    }
+};
+
+} // namespace
+
+class TestClientBase : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void loginOkRunsTheWholeSequence();
+    void loginOkAfterTheConnectionIsGone();
+    void splitHeaderShowsTheBoxAndThenReadsOn();
+    void largeDownloadInSegments();
+    void announcedSizes_data();
+    void announcedSizes();
+    void surplusBytesAreNeverDispatched();
+    void headerOnlyReplyFollowedByAnother();
+    void unknownReplyTypeIsIgnored();
+    void commandErrorsShowTheBox_data();
+    void commandErrorsShowTheBox();
+    void logoutReportsDisconnected();
+    void socketErrors();
+    void timersEndWaitsButNotDownloads();
+
+private:
+    bool connectClient(CalvaroClientBase &client, FakeServer &server);
+
+    DialogHelper *m_dialogs = nullptr;
+    FakeServer *m_server = nullptr;
+    CalvaroClientBase *m_client = nullptr;
+};
+
+void TestClientBase::init()
+{
+    m_dialogs = new DialogHelper(this);
+    m_server = new FakeServer(this);
+    QVERIFY(m_server->listen());
+    m_client = new CalvaroClientBase;
+}
+
+void TestClientBase::cleanup()
+{
+    delete m_client;
+    delete m_server;
+    delete m_dialogs;
+}
+
+bool TestClientBase::connectClient(CalvaroClientBase &client, FakeServer &server)
+{
+    QSignalSpy established(&client, &CalvaroClientBase::connectionEstablished);
+    client.connectToServer(QStringLiteral("127.0.0.1"), server.port());
+    return (established.count() > 0 || established.wait(5000)) && server.waitForClient();
+}
+
+void TestClientBase::loginOkRunsTheWholeSequence()
+{
+    QVERIFY(connectClient(*m_client, *m_server));
+    m_client->m_solvers = QStringList { QStringLiteral("stale") };
+    SignalLog log(*m_client);
+    m_client->awaitReply();
+    m_server->send(FakeServer::reply(MT_LoginOk));
+    QVERIFY(m_server->waitForRequests(1));
+    QCOMPARE(log.entries, (QStringList { "state 0", "new 100 16", "progress 16 1", "progress 0 0", "state 1",
+                                         "status Login successful", "msg 100",
+                                         "status Requesting solver list...", "state 0" }));
+    QCOMPARE(m_server->requestTypes(), QList<qint64> { MT_SolverList });
+    QVERIFY(m_client->m_solvers.isEmpty());
+    QVERIFY(m_dialogs->boxes.isEmpty());
+}
+
+void TestClientBase::loginOkAfterTheConnectionIsGone()
+{
+    QVERIFY(connectClient(*m_client, *m_server));
+    m_client->awaitReply();
+    SignalLog log(*m_client);
+    // The reply and the close arrive together; the solver request cannot go out.
+    m_server->send(FakeServer::reply(MT_LoginOk));
+    m_server->dropClient();
+    QVERIFY(m_dialogs->waitForBoxes(1));
+    QTRY_VERIFY(log.entries.contains("status Not connected"));
+    QVERIFY(log.entries.contains("msg 100"));
+    QCOMPARE(log.entries.last(), QStringLiteral("state 0"));
+    QCOMPARE(m_dialogs->boxes.at(0).text, QStringLiteral("Remote host closed the connection."));
+}
+
+void TestClientBase::splitHeaderShowsTheBoxAndThenReadsOn()
+{
+    QVERIFY(connectClient(*m_client, *m_server));
+    m_client->awaitReply();
+    QSignalSpy received(m_client, &CalvaroClientBase::msgReceived);
+    const QByteArray reply = FakeServer::textList(MT_JobStatusReply, { QStringLiteral("s\np\nQueued\nm") });
+    m_server->send(reply.left(10));
+    QVERIFY(m_dialogs->waitForBoxes(1));
+    QCOMPARE(m_dialogs->boxes.at(0).icon, QMessageBox::Critical);
+    QCOMPARE(m_dialogs->boxes.at(0).title, QStringLiteral("Receiving message"));
+    QCOMPARE(m_dialogs->boxes.at(0).text,
+             QStringLiteral("Minimum message size of 16 Bytes expected, only got 10 Bytes."));
+    QCOMPARE(m_dialogs->boxes.at(0).parent.data(), m_client);
+    m_server->send(reply.mid(10));
+    QVERIFY(received.wait(5000));
+    QCOMPARE(received.at(0).at(0).toInt(), int(MT_JobStatusReply));
+    QCOMPARE(m_client->m_messageBuffer, reply);
+    QCOMPARE(m_dialogs->boxes.size(), 1);
+}
+
+void TestClientBase::largeDownloadInSegments()
+{
+    QVERIFY(connectClient(*m_client, *m_server));
+    m_client->awaitReply(true);
+    SignalLog log(*m_client);
+    QByteArray payload(1000000, '\0');
+    for (int i = 0; i < payload.size(); ++i)
+        payload[i] = char(i % 251);
+    const QByteArray reply = FakeServer::reply(MT_DownloadJobReply, payload);
+    m_server->sendInSegments(reply, { 16, 100000, 300000, 250000, 200000 }, 40);
+    QTRY_VERIFY(log.entries.contains("msg 104"));
+
+    QCOMPARE(log.matching("new "), QStringList { "new 104 1000016" });
+    QCOMPARE(log.matching("msg "), QStringList { "msg 104" });
+    const QStringList progress = log.matching("progress ");
+    QVERIFY(progress.size() >= 3);
+    QCOMPARE(progress.last(), QStringLiteral("progress 0 0"));
+    QCOMPARE(progress.at(progress.size() - 2), QStringLiteral("progress 1000016 1"));
+    int previous = 0;
+    for (int i = 0; i < progress.size() - 1; ++i) {
+        const int bytes = progress.at(i).section(' ', 1, 1).toInt();
+        QVERIFY(bytes > previous);
+        previous = bytes;
+    }
+    QVERIFY(m_client->m_messageBuffer == reply);
+    QVERIFY(m_dialogs->boxes.isEmpty());
+}
+
+void TestClientBase::announcedSizes_data()
+{
+    QTest::addColumn<qint64>("totalSize");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("16") << qint64(16) << true;
+    QTest::newRow("1 GByte") << qint64(1073741824) << true;
+    QTest::newRow("1 GByte + 1") << qint64(1073741825) << false;
+    QTest::newRow("sign bit") << qint64(-16) << false;
+    QTest::newRow("0") << qint64(0) << false;
+    QTest::newRow("1") << qint64(1) << false;
+    QTest::newRow("15") << qint64(15) << false;
+}
+
+void TestClientBase::announcedSizes()
+{
+    QFETCH(qint64, totalSize);
+    QFETCH(bool, accepted);
+    QVERIFY(connectClient(*m_client, *m_server));
+    m_client->awaitReply();
+    SignalLog log(*m_client);
+    m_server->send(FakeServer::header(totalSize, MT_DownloadJobReply));
+
+    if (accepted) {
+        QTRY_VERIFY(!log.matching("new ").isEmpty());
+        QCOMPARE(log.matching("new "), QStringList { QStringLiteral("new 104 %1").arg(totalSize) });
+        // An announcement alone reserves next to nothing.
+        QVERIFY(m_client->m_messageBuffer.size() <= 1 << 20);
+        QVERIFY(m_dialogs->boxes.isEmpty());
+        return;
+    }
+    QVERIFY(m_dialogs->waitForBoxes(1));
+    QCOMPARE(m_dialogs->boxes.at(0).title, QStringLiteral("Message error"));
+    if (totalSize > 16 || totalSize < 0)
+        QCOMPARE(m_dialogs->boxes.at(0).text,
+                 QStringLiteral("Cannot download message, limit for 32bit applications is 1GByte."));
+    else
+        QCOMPARE(m_dialogs->boxes.at(0).text,
+                 QStringLiteral("Invalid message size of %1 Bytes received, at least 16 Bytes expected.")
+                     .arg(totalSize));
+    QTRY_COMPARE(m_client->m_tcpSocket->state(), QAbstractSocket::UnconnectedState);
+    QVERIFY(log.matching("new ").isEmpty());
+    QVERIFY(log.matching("msg ").isEmpty());
+    QCOMPARE(log.entries.last(), QStringLiteral("state 0"));
+    QVERIFY(log.entries.contains("status Not connected"));
+    // The client can connect again at once.
+    QVERIFY(connectClient(*m_client, *m_server));
+}
+
+void TestClientBase::surplusBytesAreNeverDispatched()
+{
+    QVERIFY(connectClient(*m_client, *m_server));
+    m_client->awaitReply();
+    SignalLog log(*m_client);
+    const QByteArray first = FakeServer::textList(MT_SolverListReply, { QStringLiteral("fem") });
+    const QByteArray second = FakeServer::reply(MT_SubmitJobOk);
+    m_server->send(first.left(20));
+    QTRY_VERIFY(!log.matching("progress 20").isEmpty());
+    QTest::ignoreMessage(QtDebugMsg, "Bad request, message size mismatch.");
+    m_server->send(first.mid(20) + second);
+    QTRY_COMPARE(m_client->m_tcpSocket->state(), QAbstractSocket::UnconnectedState);
+    QVERIFY(log.matching("msg ").isEmpty());
+    QVERIFY(m_client->m_messageBuffer.size() <= first.size());
+}
+
+void TestClientBase::headerOnlyReplyFollowedByAnother()
+{
+    QVERIFY(connectClient(*m_client, *m_server));
+    m_client->awaitReply();
+    SignalLog log(*m_client);
+    m_server->send(FakeServer::reply(MT_SubmitJobOk) + FakeServer::reply(MT_RemoveJobOk));
+    QTRY_VERIFY(log.entries.contains("msg 103"));
+    QTest::qWait(50);
+    // The second reply waits in the socket until more data arrives.
+    QCOMPARE(log.matching("msg "), QStringList { "msg 103" });
+    QCOMPARE(m_client->m_tcpSocket->bytesAvailable(), qint64(16));
+    m_server->send(FakeServer::reply(MT_KillJobOk));
+    QTRY_VERIFY(log.entries.contains("msg 106"));
+}
+
+void TestClientBase::unknownReplyTypeIsIgnored()
+{
+    QVERIFY(connectClient(*m_client, *m_server));
+    m_client->awaitReply();
+    SignalLog log(*m_client);
+    m_server->send(FakeServer::reply(150, "whatever"));
+    QTRY_VERIFY(log.entries.contains("state 1"));
+    QTest::qWait(20);
+    QCOMPARE(log.entries, (QStringList { "new 150 24", "progress 24 1", "progress 0 0", "state 1" }));
+    QVERIFY(m_dialogs->boxes.isEmpty());
+}
+
+void TestClientBase::commandErrorsShowTheBox_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::newRow("204") << int(MT_CommandError1);
+    QTest::newRow("205") << int(MT_CommandError2);
+}
+
+void TestClientBase::commandErrorsShowTheBox()
+{
+    QFETCH(int, type);
+    QVERIFY(connectClient(*m_client, *m_server));
+    m_client->awaitReply();
+    SignalLog log(*m_client);
+    m_server->send(FakeServer::reply(type));
+    QVERIFY(m_dialogs->waitForBoxes(1));
+    QCOMPARE(m_dialogs->boxes.at(0).icon, QMessageBox::Critical);
+    QCOMPARE(m_dialogs->boxes.at(0).title, QStringLiteral("Command failed"));
+    QCOMPARE(m_dialogs->boxes.at(0).text, QStringLiteral("Error processing command, see server log."));
+    QVERIFY(log.matching("msg ").isEmpty());
+    QCOMPARE(m_client->m_tcpSocket->state(), QAbstractSocket::ConnectedState);
+}
+
+void TestClientBase::logoutReportsDisconnected()
+{
+    QVERIFY(connectClient(*m_client, *m_server));
+    m_client->awaitReply();
+    SignalLog log(*m_client);
+    m_server->send(FakeServer::reply(MT_LogoutOk));
+    QTRY_VERIFY(log.entries.contains("msg 101"));
+    QCOMPARE(log.entries.mid(3), (QStringList { "state 1", "status Logged out", "msg 101", "state 0" }));
+    QCOMPARE(m_client->m_tcpSocket->state(), QAbstractSocket::ConnectedState);
+}
+
+void TestClientBase::socketErrors()
+{
+    // Refused: nothing listens on the port any more.
+    const quint16 port = m_server->port();
+    m_server->stopListening();
+    SignalLog log(*m_client);
+    m_client->connectToServer(QStringLiteral("127.0.0.1"), port);
+    QVERIFY(m_dialogs->waitForBoxes(1));
+    QCOMPARE(m_dialogs->boxes.at(0).icon, QMessageBox::Information);
+    QCOMPARE(m_dialogs->boxes.at(0).title, QStringLiteral("Client"));
+    QCOMPARE(m_dialogs->boxes.at(0).text,
+             QStringLiteral("The connection was refused by the peer. Make sure the server is running."));
+    QTRY_COMPARE(log.entries, (QStringList { "state 0", "status Not connected", "state 0" }));
+
+    // Closed by the server while connected.
+    QVERIFY(m_server->listen());
+    QVERIFY(connectClient(*m_client, *m_server));
+    m_dialogs->clear();
+    m_server->dropClient();
+    QVERIFY(m_dialogs->waitForBoxes(1));
+    QCOMPARE(m_dialogs->boxes.at(0).text, QStringLiteral("Remote host closed the connection."));
+}
+
+void TestClientBase::timersEndWaitsButNotDownloads()
+{
+    // Four waits run side by side so the slow timers cost their time once.
+    UnansweredPort unanswered;
+    CalvaroClientBase connecting;
+    SignalLog connectingLog(connecting);
+    connecting.connectToServer(QStringLiteral("127.0.0.1"), unanswered.port);
+    QCOMPARE(connecting.m_tcpSocket->state(), QAbstractSocket::ConnectingState);
+
+    CalvaroClientBase silent;
+    FakeServer silentServer;
+    QVERIFY(silentServer.listen());
+    QVERIFY(connectClient(silent, silentServer));
+    SignalLog silentLog(silent);
+    silent.awaitReply();
+
+    CalvaroClientBase downloading;
+    FakeServer downloadServer;
+    QVERIFY(downloadServer.listen());
+    QVERIFY(connectClient(downloading, downloadServer));
+    SignalLog downloadLog(downloading);
+    downloading.awaitReply(true);
+
+    CalvaroClientBase refused;
+    const quint16 closedPort = unanswered.port + 1 == silentServer.port() ? 1 : unanswered.port + 1;
+    refused.connectToServer(QStringLiteral("127.0.0.1"), closedPort);
+
+    const QByteArray reply = FakeServer::reply(MT_DownloadJobReply, QByteArray(11000, 'x'));
+    for (int second = 0; second < 11; ++second) {
+        downloadServer.send(reply.mid(second * 1000, 1000));
+        QTest::qWait(1000);
+    }
+    downloadServer.send(reply.mid(11000));
+
+    QTRY_VERIFY(downloadLog.entries.contains("msg 104"));
+    QVERIFY(downloading.m_messageBuffer == reply);
+
+    auto boxesOf = [this](QWidget *parent) {
+        QStringList texts;
+        for (const DialogHelper::Box &box : qAsConst(m_dialogs->boxes))
+            if (box.parent == parent)
+                texts << box.title + ": " + box.text;
+        return texts;
+    };
+    QCOMPARE(boxesOf(&connecting), QStringList { "Connection time out: Timeout on server connection." });
+    QCOMPARE(connectingLog.entries.last(), QStringLiteral("state 0"));
+    QCOMPARE(connecting.m_tcpSocket->state(), QAbstractSocket::UnconnectedState);
+
+    QCOMPARE(boxesOf(&silent), QStringList { "Server timeout: Server timed out." });
+    QVERIFY(silentLog.entries.contains("status Server timeout"));
+    QCOMPARE(silentLog.entries.last(), QStringLiteral("state 0"));
+    QTRY_COMPARE(silent.m_tcpSocket->state(), QAbstractSocket::UnconnectedState);
+
+    QVERIFY(boxesOf(&downloading).isEmpty());
+    QCOMPARE(boxesOf(&refused).size(), 1); // refused, and no time-out after it
+}
+
+QTEST_MAIN(TestClientBase)
+#include "tst_clientbase.moc"
