@@ -1,0 +1,34 @@
+#pragma once
+
+#include "VLK_CalvaroClientBase.h"
+
+namespace Ui {
+class FunctionTestWidget;
+}
+
+// The program's one window, and in the same object its connection to the
+// server: the login panel on top, the submission form, the job table below.
+class FunctionTestWidget : public VLK::CalvaroClientBase
+{
+    Q_OBJECT
+
+public:
+    explicit FunctionTestWidget(QWidget *parent = nullptr);
+    ~FunctionTestWidget() override;
+
+    void setOrganizationAndApplication(const QString &organization, const QString &application);
+    void readSettings();
+    void writeSettings();
+
+private slots:
+    void onMsgReceived(int msgType);
+    void on_pushButtonSubmit_clicked();
+    void on_pushButtonSelect_clicked();
+    void on_pushButtonCreateZip_clicked();
+    void onConnectionStateChanged(bool connected);
+
+private:
+    Ui::FunctionTestWidget *m_ui;
+    QString m_organization;
+    QString m_application;
+};
