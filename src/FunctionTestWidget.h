@@ -6,6 +6,10 @@ namespace Ui {
 class FunctionTestWidget;
 }
 
+namespace VLK {
+class ProjectArchive;
+}
+
 // The program's one window, and in the same object its connection to the
 // server: the login panel on top, the submission form, the job table below.
 class FunctionTestWidget : public VLK::CalvaroClientBase
@@ -28,6 +32,15 @@ private slots:
     void onConnectionStateChanged(bool connected);
 
 private:
+    void fillSolverBox();
+    QString chooseRecentFile(const QString &directoryKey, const QString &caption,
+                             const QString &filter);
+    void storeRecentDirectory(const QString &directoryKey, const QString &directory);
+    bool removeOldArchive(const QString &archivePath);
+    void runArchiver(const VLK::ProjectArchive &archive);
+    void showArchiveError(const QString &text);
+    void reportFailedUpload();
+
     Ui::FunctionTestWidget *m_ui;
     QString m_organization;
     QString m_application;

@@ -1,0 +1,60 @@
+#include "VLK_SubmitProgressDialog.h"
+
+#include <QCoreApplication>
+
+#include <climits>
+
+namespace VLK {
+
+namespace {
+
+// The dialog counts in int; archives of 2 GiB and more are shown in units of
+// a power of two bytes, so that the bar still runs from empty to full.
+int unitShift(qint64 totalBytes)
+{
+    int shift = 0;
+    while ((totalBytes >> shift) > INT_MAX)
+        ++shift;
+    return shift;
+}
+
+} // namespace
+
+ProgressDlgNotificationHelper::ProgressDlgNotificationHelper(QProgressDialog *dialog)
+    : m_progressDlg(dialog)
+{ }
+
+void ProgressDlgNotificationHelper::notify(qint64 bytesSent, qint64 totalBytes)
+{
+    const int shift = unitShift(totalBytes);
+    const int maximum = int(totalBytes >> shift);
+    // Start from empty when a smaller total follows a larger one.
+    if (qint64(m_progressDlg->value()) > maximum)
+        m_progressDlg->setValue(0);
+    m_progressDlg->setMaximum(maximum);
+    m_progressDlg->setValue(int(bytesSent >> shift));
+    QCoreApplication::processEvents();
+}
+
+SubmitProgressDialog::SubmitProgressDialog(QWidget *parent)
+    : QProgressDialog(parent)
+    , m_aborted(false)
+    , m_notificationHelper(nullptr)
+{
+    setLabelText(tr("Sending job..."));
+    setWindowModality(Qt::ApplicationModal);
+    m_notificationHelper = new ProgressDlgNotificationHelper(this);
+    connect(this, &QProgressDialog::canceled, this, &SubmitProgressDialog::onSubmitMessageAborted);
+}
+
+SubmitProgressDialog::~SubmitProgressDialog()
+{
+    delete m_notificationHelper;
+}
+
+void SubmitProgressDialog::onSubmitMessageAborted()
+{
+    m_aborted = true;
+}
+
+} // namespace VLK

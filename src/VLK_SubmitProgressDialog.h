@@ -1,0 +1,39 @@
+#pragma once
+
+#include "VLK_CalvaroClientCommands.h"
+
+#include <QProgressDialog>
+
+namespace VLK {
+
+// Shows the upload's byte counts on a progress dialog and keeps the window
+// alive between blocks, which is also when a click on Cancel gets through.
+class ProgressDlgNotificationHelper : public CalvaroClientCommands::ProgressNotification
+{
+public:
+    explicit ProgressDlgNotificationHelper(QProgressDialog *dialog);
+
+    void notify(qint64 bytesSent, qint64 totalBytes) override;
+
+private:
+    QProgressDialog *m_progressDlg;
+};
+
+// The modal dialog in front of a job upload; Cancel raises m_aborted, which
+// the upload reads after every block.
+class SubmitProgressDialog : public QProgressDialog
+{
+    Q_OBJECT
+
+public:
+    explicit SubmitProgressDialog(QWidget *parent);
+    ~SubmitProgressDialog() override;
+
+    bool m_aborted;
+    ProgressDlgNotificationHelper *m_notificationHelper;
+
+public slots:
+    void onSubmitMessageAborted();
+};
+
+} // namespace VLK
