@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QString>
 #include <QWidget>
+
+class QStringListModel;
 
 namespace Ui {
 class LoginWidget;
@@ -10,7 +13,9 @@ namespace VLK {
 
 class CalvaroClientBase;
 
-// Login strip at the top of the main window.
+// Login strip at the top of the main window: server address history, port,
+// user name and password, Login and Logout, and the running status log. It
+// owns no connection; it drives the one it is handed and follows its signals.
 class LoginWidget : public QWidget
 {
     Q_OBJECT
@@ -23,9 +28,26 @@ public:
     void readSettings(const QString &organization, const QString &application);
     void writeSettings();
 
+public slots:
+    void onAddStatusMessage(QString msg);
+    void onConnectionStateChanged(bool connected);
+    void onConnectionEstablished();
+
+private slots:
+    void on_pushButtonLogin_clicked();
+    void on_pushButtonLogout_clicked();
+    void on_lineEditPassword_returnPressed();
+
 private:
+    void loginData(QString &user, QString &passwordDigest) const;
+    void rememberAddress(const QString &host);
+    bool isSocketConnected() const;
+
     Ui::LoginWidget *m_ui;
     CalvaroClientBase *m_clientBase = nullptr;
+    QString m_organization;
+    QString m_application;
+    QStringListModel *m_ipAddressesModel;
 };
 
 } // namespace VLK
