@@ -1,14 +1,38 @@
 #include "VLK_StatusWidget.h"
 
+#include "VLK_CalvaroClientBase.h"
+#include "VLK_CalvaroClientCommands.h"
+#include "VLK_Protocol.h"
 #include "ui_VLK_StatusWidget.h"
 
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QMessageBox>
+#include <QScopedValueRollback>
+#include <QSettings>
+#include <QTcpSocket>
+#include <QTimer>
+
 namespace VLK {
+
+namespace {
+constexpr int RowHeight = 18;
+constexpr int MillisecondsPerSecond = 1000;
+} // namespace
 
 StatusWidget::StatusWidget(QWidget *parent)
     : QWidget(parent)
     , m_ui(new Ui::StatusWidget)
+    , m_autoRefreshTimer(new QTimer(this))
 {
     m_ui->setupUi(this);
+    m_ui->progressBar->setEnabled(false);
+    m_ui->tableWidgetStatus->setTextElideMode(Qt::ElideMiddle);
+    m_ui->tableWidgetStatus->verticalHeader()->hide();
+    on_tableWidgetStatus_itemSelectionChanged();
+    m_ui->plainTextEdit->setFont(QFont(QStringLiteral("Courier New"), 8));
+    connect(m_autoRefreshTimer, &QTimer::timeout, this, &StatusWidget::onAutoRefreshTimeout);
 }
 
 StatusWidget::~StatusWidget()
@@ -19,11 +43,331 @@ StatusWidget::~StatusWidget()
 void StatusWidget::setClientBase(CalvaroClientBase *clientBase)
 {
     m_clientBase = clientBase;
+    connect(clientBase, &CalvaroClientBase::connectionStateChanged, this,
+            &StatusWidget::onConnectionStateChanged);
+    connect(clientBase, &CalvaroClientBase::newMessageReceived, this,
+            &StatusWidget::onNewMessageReceived);
+    connect(clientBase, &CalvaroClientBase::progress, this, &StatusWidget::onProgress);
+    connect(clientBase, &CalvaroClientBase::msgReceived, this, &StatusWidget::onMsgReceived);
 }
 
-void StatusWidget::readSettings(const QString &, const QString &) {}
+void StatusWidget::readSettings(const QString &organization, const QString &application)
+{
+    m_organization = organization;
+    m_application = application;
+
+    QSettings settings(organization, application);
+    settings.beginGroup(QStringLiteral("ClientConfig"));
+    const uint interval = settings.value(QStringLiteral("AutoRefreshInterval"), 0).toUInt();
+    if (interval != 0) {
+        // A stored interval beyond the spin box's range runs at the range's
+        // end, so that what the user sees is what the timer does.
+        const uint maximum = uint(m_ui->spinBoxAutoRefresh->maximum());
+        m_ui->spinBoxAutoRefresh->setValue(int(qMin(interval, maximum)));
+        startAutoRefresh(m_ui->spinBoxAutoRefresh->value());
+    }
+    settings.endGroup();
+}
+
+void StatusWidget::assertClientBase() const
+{
+    Q_ASSERT_X(m_clientBase != nullptr, "src/VLK_StatusWidget", "m_clientBase != NULL");
+}
+
+bool StatusWidget::isConnected() const
+{
+    return m_clientBase->m_tcpSocket->state() == QAbstractSocket::ConnectedState;
+}
+
+void StatusWidget::showNotConnected()
+{
+    QMessageBox::critical(this, tr("Not connected"), tr("Login and connection required."));
+}
+
+void StatusWidget::on_pushButtonStatus_clicked()
+{
+    assertClientBase();
+    if (!isConnected()) {
+        showNotConnected();
+        return;
+    }
+    if (CalvaroClientCommands::sendCommand(m_clientBase->m_tcpSocket, MT_JobStatus))
+        m_clientBase->awaitReply(false);
+}
+
+void StatusWidget::on_spinBoxAutoRefresh_valueChanged(int arg1)
+{
+    startAutoRefresh(arg1);
+}
+
+void StatusWidget::startAutoRefresh(int seconds)
+{
+    m_autoRefreshTimer->stop();
+    if (seconds != 0) {
+        m_autoRefreshTimer->setInterval(seconds * MillisecondsPerSecond);
+        m_autoRefreshTimer->start();
+    }
+}
+
+void StatusWidget::onAutoRefreshTimeout()
+{
+    // Refresh is disabled while there is no connection or a reply is awaited,
+    // so ticks never pile requests up.
+    if (m_ui->pushButtonStatus->isEnabled() && !m_choosingDownloadFile)
+        on_pushButtonStatus_clicked();
+}
+
+void StatusWidget::onMsgReceived(int msgType)
+{
+    assertClientBase();
+    switch (msgType) {
+    case MT_LoginOk:
+    case MT_LogoutOk:
+        clearJobTable();
+        break;
+    case MT_JobStatusReply:
+        if (!fillJobTable())
+            return;
+        break;
+    case MT_SubmitJobOk:
+    case MT_RemoveJobOk:
+        on_pushButtonStatus_clicked();
+        break;
+    case MT_DownloadJobReply:
+        storeDownloadedResult();
+        break;
+    case MT_KillJobOk:
+        QMessageBox::information(this, tr("Job Kill"),
+                                 tr("Job terminated via signal (may take a second to actually "
+                                    "stop)."));
+        on_pushButtonStatus_clicked();
+        break;
+    default:
+        break;
+    }
+    updateProgressMessageView();
+}
+
+void StatusWidget::clearJobTable()
+{
+    m_ui->tableWidgetStatus->setRowCount(0);
+    m_ui->tableWidgetStatus->setColumnCount(0);
+    m_currentProgressMsgs.clear();
+}
+
+bool StatusWidget::fillJobTable()
+{
+    m_currentProgressMsgs.clear();
+    QTableWidget *table = m_ui->tableWidgetStatus;
+
+    QList<JobInfo> jobs;
+    if (!decodeJobList(m_clientBase->m_messageBuffer, jobs)) {
+        QMessageBox::critical(this, tr("Invalid server reply"),
+                              tr("Invalid server reply (mismatching versions of server and "
+                                 "client?)."));
+        table->setRowCount(0);
+        table->setColumnCount(0);
+        table->clear();
+        return false;
+    }
+    emit m_clientBase->addStatusMessage(tr("%1 jobs for this user").arg(jobs.size()));
+
+    const bool firstSetup = table->columnCount() != JobTableItems::ColumnCount;
+    if (!firstSetup) {
+        const int selectedRow = firstSelectedRow();
+        if (selectedRow != -1)
+            m_lastSelectedRow = selectedRow;
+        table->setRowCount(jobs.size());
+        table->setSortingEnabled(false);
+    } else {
+        table->verticalHeader()->setDefaultSectionSize(RowHeight);
+        table->setRowCount(jobs.size());
+        table->setColumnCount(JobTableItems::ColumnCount);
+        table->setSelectionMode(QAbstractItemView::SingleSelection);
+        table->setSelectionBehavior(QAbstractItemView::SelectRows);
+        table->setHorizontalHeaderLabels(
+            { tr("User ID"), tr("Solver ID"), tr("Status"), tr("Path"), tr("Progress Msg") });
+        table->setSortingEnabled(false);
+    }
+
+    // Long lists would otherwise repaint after every cell.
+    table->setUpdatesEnabled(false);
+    m_currentProgressMsgs.reserve(jobs.size());
+    for (int i = 0; i < jobs.size(); ++i) {
+        const JobTableItems::Row cells = m_jobTableItems.create(jobs.at(i), i);
+        for (int column = 0; column < JobTableItems::ColumnCount; ++column)
+            table->setItem(i, column, cells[column]);
+        m_currentProgressMsgs.append(jobs.at(i).progressMsg);
+    }
+    table->setSortingEnabled(true);
+    table->setUpdatesEnabled(true);
+
+    if (firstSetup) {
+        for (int column : { JobTableItems::UserIdColumn, JobTableItems::SolverIdColumn,
+                            JobTableItems::StatusColumn })
+            table->resizeColumnToContents(column);
+    }
+    if (m_lastSelectedRow != -1 && table->rowCount() > 0)
+        table->selectRow(qMin(m_lastSelectedRow, table->rowCount() - 1));
+    return true;
+}
+
+int StatusWidget::firstSelectedRow() const
+{
+    const QModelIndexList selected = m_ui->tableWidgetStatus->selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? -1 : selected.first().row();
+}
+
+// Cells may be missing while the table is being refilled.
+QString StatusWidget::cellText(int row, int column) const
+{
+    const QTableWidgetItem *cell = m_ui->tableWidgetStatus->item(row, column);
+    return cell ? cell->text() : QString();
+}
+
+void StatusWidget::on_tableWidgetStatus_itemSelectionChanged()
+{
+    m_ui->pushButtonKill->setEnabled(false);
+    m_ui->pushButtonDownload->setEnabled(false);
+    m_ui->pushButtonRemove->setEnabled(false);
+
+    const int row = m_ui->tableWidgetStatus->rowCount() > 0 ? firstSelectedRow() : -1;
+    if (row != -1) {
+        const QTableWidgetItem *userCell
+            = m_ui->tableWidgetStatus->item(row, JobTableItems::UserIdColumn);
+        const bool accessible = userCell && userCell->data(JobTableItems::AccessibleRole).toBool();
+        const JobTableItems::Actions actions
+            = JobTableItems::actionsFor(accessible, cellText(row, JobTableItems::StatusColumn),
+                                        cellText(row, JobTableItems::ProgressColumn));
+        m_ui->pushButtonKill->setEnabled(actions.kill);
+        m_ui->pushButtonDownload->setEnabled(actions.download);
+        m_ui->pushButtonRemove->setEnabled(actions.remove);
+    }
+    updateProgressMessageView();
+}
+
+void StatusWidget::updateProgressMessageView()
+{
+    const int row = m_ui->tableWidgetStatus->currentRow();
+    m_ui->plainTextEdit->clear();
+    if (row == -1)
+        return;
+    // The messages are found through the reply position that the row carries,
+    // not through the row number, which changes when the user sorts.
+    const QTableWidgetItem *progressCell
+        = m_ui->tableWidgetStatus->item(row, JobTableItems::ProgressColumn);
+    if (!progressCell)
+        return;
+    bool valid = false;
+    const int replyIndex = progressCell->data(JobTableItems::ReplyIndexRole).toInt(&valid);
+    if (valid && replyIndex >= 0 && replyIndex < m_currentProgressMsgs.size())
+        m_ui->plainTextEdit->setPlainText(
+            JobTableItems::messageLines(m_currentProgressMsgs.at(replyIndex)));
+}
+
+void StatusWidget::onConnectionStateChanged(bool connected)
+{
+    m_ui->pushButtonStatus->setEnabled(connected);
+    m_ui->tableWidgetStatus->setEnabled(connected);
+    if (connected) {
+        on_tableWidgetStatus_itemSelectionChanged();
+    } else {
+        m_ui->pushButtonDownload->setEnabled(false);
+        m_ui->pushButtonKill->setEnabled(false);
+        m_ui->pushButtonRemove->setEnabled(false);
+    }
+}
+
+int StatusWidget::rowForJobAction()
+{
+    assertClientBase();
+    if (!isConnected()) {
+        showNotConnected();
+        return -1;
+    }
+    return firstSelectedRow();
+}
+
+// Like the refresh, an action waits for its reply only once its request is
+// out: a download waits without a time-out, so nothing else would end it.
+void StatusWidget::requestJobAction(int msgType, int row, bool noTimeout)
+{
+    const QString jobPath = cellText(row, JobTableItems::PathColumn);
+    if (!CalvaroClientCommands::sendStringCommand(m_clientBase->m_tcpSocket, msgType, jobPath))
+        return;
+    m_lastSelectedRow = row;
+    m_clientBase->awaitReply(noTimeout);
+}
+
+void StatusWidget::on_pushButtonKill_clicked()
+{
+    const int row = rowForJobAction();
+    if (row != -1)
+        requestJobAction(MT_KillJob, row, false);
+}
+
+void StatusWidget::on_pushButtonRemove_clicked()
+{
+    const int row = rowForJobAction();
+    if (row != -1)
+        requestJobAction(MT_RemoveJob, row, false);
+}
+
+void StatusWidget::on_pushButtonDownload_clicked()
+{
+    const int row = rowForJobAction();
+    if (row == -1)
+        return;
+    const QString jobPath = cellText(row, JobTableItems::PathColumn);
+    const QString suggestedFileName = QFileInfo(jobPath).path() + QStringLiteral(".7z");
+    emit m_clientBase->addStatusMessage(tr("Downloading job #%1").arg(row + 1));
+    {
+        const QScopedValueRollback<bool> choosing(m_choosingDownloadFile, true);
+        m_downloadFilePath = saveResultsFileName(row, suggestedFileName, jobPath);
+    }
+    if (!m_downloadFilePath.isEmpty())
+        requestJobAction(MT_DownloadJob, row, true);
+}
+
+QString StatusWidget::saveResultsFileName(int, const QString &suggestedFileName, const QString &)
+{
+    Q_ASSERT_X(!m_organization.isEmpty(), "src/VLK_StatusWidget", "!m_organization.isEmpty()");
+    QSettings settings(m_organization, m_application);
+    settings.beginGroup(QStringLiteral("RecentDirectories"));
+    const QString lastDirectory = settings.value(QStringLiteral("LastSaveAsDirectory")).toString();
+    const QString fileName = QFileDialog::getSaveFileName(
+        this, tr("Save results"), lastDirectory + QLatin1Char('/') + suggestedFileName,
+        tr("All files (*.*)"));
+    if (!fileName.isEmpty())
+        settings.setValue(QStringLiteral("LastSaveAsDirectory"),
+                          QFileInfo(fileName).absolutePath());
+    settings.endGroup();
+    return fileName;
+}
+
+void StatusWidget::storeDownloadedResult()
+{
+    // The file is replaced only once the whole result is written, so a
+    // failed download never costs the user an earlier copy.
+    if (writePayloadToFile(m_clientBase->m_messageBuffer, m_downloadFilePath))
+        emit downloadComplete(m_downloadFilePath);
+    else
+        QMessageBox::critical(this, tr("Download failed"), tr("Job download failed."));
+}
+
+void StatusWidget::onNewMessageReceived(int, qint64 totalSize)
+{
+    m_progressScale.start(totalSize);
+    m_ui->progressBar->setValue(0);
+    m_ui->progressBar->setEnabled(true);
+    m_ui->progressBar->setMaximum(m_progressScale.maximum());
+}
+
+void StatusWidget::onProgress(int bytesSoFar, bool enabled)
+{
+    // A finished message reports (0, false): the bar empties for the next one.
+    m_ui->progressBar->setValue(enabled ? m_progressScale.valueFor(bytesSoFar) : bytesSoFar);
+    m_ui->progressBar->setEnabled(enabled);
+}
 
 } // namespace VLK
-namespace VLK {
-void StatusWidget::on_pushButtonStatus_clicked() {}
-}

@@ -1,6 +1,12 @@
 #pragma once
 
+#include "VLK_JobTableItems.h"
+#include "VLK_ProgressScale.h"
+
+#include <QStringList>
 #include <QWidget>
+
+class QTimer;
 
 namespace Ui {
 class StatusWidget;
@@ -10,7 +16,9 @@ namespace VLK {
 
 class CalvaroClientBase;
 
-// Job table at the bottom of the main window.
+// The job table of the main window: the user's jobs on the server, refreshed
+// on request or on a timer, with each job's progress messages, the actions
+// kill, remove and get results, and a bar that follows every incoming reply.
 class StatusWidget : public QWidget
 {
     Q_OBJECT
@@ -22,12 +30,58 @@ public:
     void setClientBase(CalvaroClientBase *clientBase);
     void readSettings(const QString &organization, const QString &application);
 
+protected:
+    // The file to store the result of the job in row into, or an empty string
+    // to cancel the download. Asks the user with a save dialog.
+    virtual QString saveResultsFileName(int row, const QString &suggestedFileName,
+                                        const QString &jobPath);
+
+signals:
+    void downloadComplete(QString filePath);
+
 public slots:
     void on_pushButtonStatus_clicked();
 
+private slots:
+    void onAutoRefreshTimeout();
+    void onNewMessageReceived(int msgType, qint64 totalSize);
+    void onProgress(int bytesSoFar, bool enabled);
+    void onMsgReceived(int msgType);
+    void onConnectionStateChanged(bool connected);
+    void on_tableWidgetStatus_itemSelectionChanged();
+    void on_pushButtonDownload_clicked();
+    void on_pushButtonKill_clicked();
+    void on_pushButtonRemove_clicked();
+    void on_spinBoxAutoRefresh_valueChanged(int arg1);
+
 private:
+    void assertClientBase() const;
+    bool isConnected() const;
+    void showNotConnected();
+    void startAutoRefresh(int seconds);
+    void clearJobTable();
+    bool fillJobTable();
+    int firstSelectedRow() const;
+    QString cellText(int row, int column) const;
+    void updateProgressMessageView();
+    int rowForJobAction();
+    void requestJobAction(int msgType, int row, bool noTimeout);
+    void storeDownloadedResult();
+
     Ui::StatusWidget *m_ui;
     CalvaroClientBase *m_clientBase = nullptr;
+    QString m_organization;
+    QString m_application;
+    QString m_downloadFilePath;
+    QTimer *m_autoRefreshTimer;
+    int m_lastSelectedRow = -1;
+    QStringList m_currentProgressMsgs;
+
+    JobTableItems m_jobTableItems;
+    ProgressScale m_progressScale;
+    // While the user picks a download target, no job list request may go
+    // out: the download request would reset the wait for its reply.
+    bool m_choosingDownloadFile = false;
 };
 
 } // namespace VLK
