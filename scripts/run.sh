@@ -7,4 +7,4 @@ build="${CALVARO_BUILD_DIR:-$root/build}"
 "$root/scripts/install-deps.sh"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j "$(nproc)" --target CalvaroClient
-exec "$build/src/CalvaroClient" "$@"
+exec "$build/src/calvaro-client" "$@"
