@@ -1,0 +1,64 @@
+#include "ResultPacker.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace DevServer {
+
+ResultPacker::ResultPacker(QObject *parent)
+    : QObject(parent)
+{
+    // The archiver's chatter is of no use; its complaints go to the server's log.
+    m_process.setStandardOutputFile(QProcess::nullDevice());
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    connect(&m_process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
+            &ResultPacker::onProcessFinished);
+    connect(&m_process, &QProcess::errorOccurred, this, &ResultPacker::onProcessError);
+}
+
+ResultPacker::~ResultPacker()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    // A killed job: no word back, and no half-written archive left behind.
+    m_process.disconnect(this);
+    m_process.kill();
+    m_process.waitForFinished();
+    QFile::remove(m_resultPath);
+}
+
+void ResultPacker::start(const QString &workingDirectory, const QString &resultName,
+                         const QStringList &inputs)
+{
+    m_resultPath = QDir(workingDirectory).filePath(resultName);
+    QFile::remove(m_resultPath);
+    m_process.setWorkingDirectory(workingDirectory);
+    // Inputs are mostly zip archives already: the fastest level loses nothing.
+    m_process.start(QStringLiteral("7z"),
+                    QStringList { QStringLiteral("a"), QStringLiteral("-tzip"),
+                                  QStringLiteral("-mx=1"), QStringLiteral("--"), resultName }
+                        + inputs);
+}
+
+void ResultPacker::onProcessFinished(int exitCode, QProcess::ExitStatus exitStatus)
+{
+    if (exitStatus == QProcess::NormalExit && exitCode == 0 && QFileInfo(m_resultPath).isFile()) {
+        emit finished(true, QString());
+        return;
+    }
+    QFile::remove(m_resultPath);
+    emit finished(false,
+                  exitStatus == QProcess::NormalExit
+                      ? QStringLiteral("7z ended with exit code %1").arg(exitCode)
+                      : QStringLiteral("7z crashed"));
+}
+
+void ResultPacker::onProcessError(QProcess::ProcessError error)
+{
+    // Every other error also ends in finished(); a failed start does not.
+    if (error == QProcess::FailedToStart)
+        emit finished(false,
+                      QStringLiteral("7z could not be started: %1").arg(m_process.errorString()));
+}
+
+} // namespace DevServer
