@@ -3,6 +3,7 @@
 #include <QBrush>
 #include <QFont>
 #include <QString>
+#include <QVector>
 
 #include <array>
 
@@ -46,6 +47,14 @@ public:
 
     // New cells, owned by the caller until handed to a table.
     Row create(const JobInfo &job, int replyIndex) const;
+
+    // The reply positions of jobs in the order in which a table sorted by
+    // sortColumn shows them; reply order for a column the table does not have.
+    // Rows added in this order are already sorted, so turning sorting on
+    // afterwards moves nothing.
+    static QVector<int> displayOrder(const QList<JobInfo> &jobs, int sortColumn,
+                                     Qt::SortOrder order);
+    static QString cellText(const JobInfo &job, int column);
 
     static Actions actionsFor(bool accessible, const QString &status, const QString &progressCell);
     // The tail of the last message, as the progress cell shows it.

@@ -190,14 +190,21 @@ bool StatusWidget::fillJobTable()
         table->setSortingEnabled(false);
     }
 
-    // Long lists would otherwise repaint after every cell.
-    table->setUpdatesEnabled(false);
     m_currentProgressMsgs.reserve(jobs.size());
-    for (int i = 0; i < jobs.size(); ++i) {
-        const JobTableItems::Row cells = m_jobTableItems.create(jobs.at(i), i);
+    for (const JobInfo &job : qAsConst(jobs))
+        m_currentProgressMsgs.append(job.progressMsg);
+
+    // Long lists would otherwise repaint after every cell, and a table
+    // sorted by the user would have to move every row once sorting is on.
+    table->setUpdatesEnabled(false);
+    const QVector<int> order
+        = JobTableItems::displayOrder(jobs, table->horizontalHeader()->sortIndicatorSection(),
+                                      table->horizontalHeader()->sortIndicatorOrder());
+    for (int row = 0; row < order.size(); ++row) {
+        const JobTableItems::Row cells
+            = m_jobTableItems.create(jobs.at(order.at(row)), order.at(row));
         for (int column = 0; column < JobTableItems::ColumnCount; ++column)
-            table->setItem(i, column, cells[column]);
-        m_currentProgressMsgs.append(jobs.at(i).progressMsg);
+            table->setItem(row, column, cells[column]);
     }
     table->setSortingEnabled(true);
     table->setUpdatesEnabled(true);
