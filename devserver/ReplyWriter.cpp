@@ -20,6 +20,8 @@ ReplyWriter::ReplyWriter(QTcpSocket *socket, const ReplyShaping &shaping, QObjec
     , m_shaping(shaping)
 {
     m_pause.setSingleShot(true);
+    // Delays are promises of at least so long; a coarse timer may fire early.
+    m_pause.setTimerType(Qt::PreciseTimer);
     connect(&m_pause, &QTimer::timeout, this, &ReplyWriter::pump);
     connect(socket, &QTcpSocket::bytesWritten, this, &ReplyWriter::pump);
 }
@@ -73,8 +75,10 @@ void ReplyWriter::pump()
         m_socket->write(piece);
         m_toSend -= piece.size();
         if (segmented && m_toSend > 0) {
-            m_socket->flush();
+            // The pause first: flushing reports the bytes written at once, which
+            // would otherwise send the next segment without one.
             m_pause.start(m_shaping.segmentPauseMs);
+            m_socket->flush();
             return;
         }
     }

@@ -85,6 +85,9 @@ void Session::handle(RequestParser::Event event)
 void Session::answerRequest()
 {
     const Request &request = m_parser.request();
+    // The log names who asked: for a login the name tried, else the user
+    // logged in before the request (a logout ends that).
+    m_requester = request.type == VLK::MT_Login ? request.userName : m_user;
     const FaultDecision fault = m_services.faults.decide(request.type, ++m_requestCount);
     if (fault.drop) {
         closeConnection(QStringLiteral("dropped on purpose (--drop-after)"));
@@ -99,6 +102,7 @@ void Session::answerRequest()
 
 void Session::beginSubmission()
 {
+    m_requester = m_user;
     m_submissionFault = m_services.faults.decide(VLK::MT_SubmitJob, ++m_requestCount);
     if (m_submissionFault.drop) {
         closeConnection(QStringLiteral("dropped on purpose (--drop-after)"));
@@ -156,7 +160,8 @@ void Session::deliver(const Request &request, const Reply &reply, const FaultDec
         m_closing = true;
         result << QStringLiteral("cut off halfway and closed on purpose (--drop-after)");
     }
-    logRequest(m_peer, m_user, request.type, request.totalSize, result.join(QStringLiteral(", ")));
+    logRequest(m_peer, m_requester, request.type, request.totalSize,
+               result.join(QStringLiteral(", ")));
 }
 
 void Session::closeConnection(const QString &reason)
@@ -173,7 +178,7 @@ void Session::onDisconnected()
 {
     if (m_upload) {
         const Request &request = m_parser.request();
-        logRequest(m_peer, m_user, request.type, request.totalSize,
+        logRequest(m_peer, m_requester, request.type, request.totalSize,
                    QStringLiteral("client left during the upload; archive discarded"));
         m_upload.reset();
     }

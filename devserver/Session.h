@@ -56,6 +56,7 @@ private:
     ReplyWriter m_writer;
     QString m_peer;
     QString m_user;
+    QString m_requester; // of the request being answered, for the log
     int m_requestCount = 0;
     bool m_closing = false;
 
