@@ -50,6 +50,8 @@ public:
     qint64 archiveSize() const { return m_archiveSize; }
     const QByteArray &archiveData() const { return m_archiveData; }
     const QString &error() const { return m_error; }
+    // True between the header of a request and its last byte.
+    bool isInsideRequest() const { return m_state != State::Header && m_state != State::Failed; }
 
 private:
     enum class State { Header, Payload, JobHeaderText, Archive, Failed };

@@ -176,12 +176,12 @@ void Session::closeConnection(const QString &reason)
 
 void Session::onDisconnected()
 {
-    if (m_upload) {
+    if (m_parser.isInsideRequest()) {
         const Request &request = m_parser.request();
-        logRequest(m_peer, m_requester, request.type, request.totalSize,
-                   QStringLiteral("client left during the upload; archive discarded"));
-        m_upload.reset();
+        logRequest(m_peer, m_user, request.type, request.totalSize,
+                   QStringLiteral("client left before the request was complete"));
     }
+    m_upload.reset();
     deleteLater();
 }
 

@@ -266,6 +266,7 @@ private slots:
     void largeUploadStreamsToDisk();
     void malformedInputClosesTheConnection_data();
     void malformedInputClosesTheConnection();
+    void clientLeavingMidUploadLeavesNothingBehind();
     void twoClientsAreServedAtOnce();
     void jobsSurviveARestart();
     void failType_data();
@@ -612,6 +613,24 @@ void TestDevServer::malformedInputClosesTheConnection()
     QVERIFY(loggedIn(next));
     QVERIFY(next.jobs().isEmpty());
     QVERIFY(QDir(m_server->dataDirectory() + "/uploads").isEmpty());
+}
+
+void TestDevServer::clientLeavingMidUploadLeavesNothingBehind()
+{
+    QVERIFY(startServer());
+    Client client;
+    QVERIFY(loggedIn(client));
+    client.beginSubmission(m_zip.size());
+    client.socket.write(m_zip.left(m_zip.size() / 2));
+    QVERIFY(client.socket.waitForBytesWritten(5000));
+    client.socket.abort();
+
+    QTRY_VERIFY(m_server->log().contains("client left before the request was complete"));
+    QVERIFY(QDir(m_server->dataDirectory() + "/uploads").isEmpty());
+    QVERIFY(QDir(m_server->dataDirectory() + "/jobs").isEmpty());
+    Client next;
+    QVERIFY(loggedIn(next));
+    QVERIFY(next.jobs().isEmpty());
 }
 
 void TestDevServer::twoClientsAreServedAtOnce()
