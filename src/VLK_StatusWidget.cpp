@@ -113,7 +113,7 @@ void StatusWidget::onAutoRefreshTimeout()
 {
     // Refresh is disabled while there is no connection or a reply is awaited,
     // so ticks never pile requests up.
-    if (m_ui->pushButtonStatus->isEnabled() && !m_choosingDownloadFile)
+    if (m_ui->pushButtonStatus->isEnabled() && !m_holdAutoRefresh)
         on_pushButtonStatus_clicked();
 }
 
@@ -137,15 +137,20 @@ void StatusWidget::onMsgReceived(int msgType)
         storeDownloadedResult();
         break;
     case MT_KillJobOk:
-        QMessageBox::information(this, tr("Job Kill"),
-                                 tr("Job terminated via signal (may take a second to actually "
-                                    "stop)."));
+        showKillConfirmation();
         on_pushButtonStatus_clicked();
         break;
     default:
         break;
     }
     updateProgressMessageView();
+}
+
+void StatusWidget::showKillConfirmation()
+{
+    const QScopedValueRollback<bool> holding(m_holdAutoRefresh, true);
+    QMessageBox::information(this, tr("Job Kill"),
+                             tr("Job terminated via signal (may take a second to actually stop)."));
 }
 
 void StatusWidget::clearJobTable()
@@ -329,7 +334,7 @@ void StatusWidget::on_pushButtonDownload_clicked()
     const QString suggestedFileName = QFileInfo(jobPath).path() + QStringLiteral(".7z");
     emit m_clientBase->addStatusMessage(tr("Downloading job #%1").arg(row + 1));
     {
-        const QScopedValueRollback<bool> choosing(m_choosingDownloadFile, true);
+        const QScopedValueRollback<bool> holding(m_holdAutoRefresh, true);
         m_downloadFilePath = saveResultsFileName(row, suggestedFileName, jobPath);
     }
     if (!m_downloadFilePath.isEmpty())

@@ -59,6 +59,7 @@ private:
     bool isConnected() const;
     void showNotConnected();
     void startAutoRefresh(int seconds);
+    void showKillConfirmation();
     void clearJobTable();
     bool fillJobTable();
     int firstSelectedRow() const;
@@ -79,9 +80,10 @@ private:
 
     JobTableItems m_jobTableItems;
     ProgressScale m_progressScale;
-    // While the user picks a download target, no job list request may go
-    // out: the download request would reset the wait for its reply.
-    bool m_choosingDownloadFile = false;
+    // Set while the panel waits on the user before a request of its own (the
+    // download target, the kill confirmation): a job list request sent by a
+    // tick meanwhile would have its reply wait reset by that request.
+    bool m_holdAutoRefresh = false;
 };
 
 } // namespace VLK
