@@ -75,6 +75,27 @@ SEEDS["reassembly"] = {
     "error_reply": records(message(204), []),
 }
 
+
+
+def job_request(archive, lines):
+    text = counted("\n".join(lines))
+    return i64(16 + len(text) + len(archive)) + i64(3) + text + archive
+
+
+login = message(1, b"alice\n" + b"d41d8cd98f00b204e9800998ecf8427e")
+zip_bytes = b"PK\x05\x06" + bytes(18)
+SEEDS["server_requests"] = {
+    "login_list": records(login + message(8) + message(4), [7, 30]),
+    "submit": records(login + job_request(zip_bytes, ["beam-demo.zip", "fem_static", "beam.prja", "-np 2", "1"]),
+                      [51, 16, 8]),
+    "submit_empty": records(job_request(b"", ["a.zip", "thermal", "", "", "0"]), []),
+    "path_commands": records(message(5, counted("alice/job-0001/beam.prja"))
+                             + message(6, counted("alice/job-0002/m.prja"))
+                             + message(7, counted("x")) + message(2), [20]),
+    "bad_header_text": records(job_request(b"abc", ["only", "three", "lines"]), []),
+    "undersize": records(i64(8) + i64(4), []),
+}
+
 for target, seeds in SEEDS.items():
     folder = os.path.join(HERE, "corpus", target)
     os.makedirs(folder, exist_ok=True)

@@ -12,16 +12,15 @@ out="$root/fuzz-out"
 
 "$root/scripts/install-deps.sh"
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCALVARO_BUILD_FUZZ=ON -DCALVARO_SANITIZE=ON -DCALVARO_BUILD_TESTS=OFF \
+    -DCALVARO_BUILD_FUZZ=ON -DCALVARO_SANITIZE=ON -DCALVARO_BUILD_TESTS=OFF -DCALVARO_BUILD_DEVSERVER=ON \
     -DCALVARO_WERROR=ON >/dev/null
-targets=$(sed -n 's/^calvaro_add_fuzzer(\([a-z_]*\) .*/\1/p' "$root"/fuzz/CMakeLists.txt "$root"/devserver/fuzz/CMakeLists.txt 2>/dev/null || true)
+targets=$(sed -n 's/^ *calvaro_add_fuzzer(\([a-z_]*\) .*/\1/p' "$root/fuzz/CMakeLists.txt")
 cmake --build "$build" -j "$(nproc)" --target $targets >"$build/build.log" 2>&1 \
     || { tail -n 30 "$build/build.log" >&2; exit 1; }
 
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 for target in $targets; do
     seeds="$root/fuzz/corpus/${target#fuzz_}"
-    [ -d "$seeds" ] || seeds="$root/devserver/fuzz/corpus/${target#fuzz_}"
     mkdir -p "$out/$target"
     binary=$(find "$build" -type f -name "$target" -perm -u+x | head -n 1)
     echo "== $target: $seconds s on $(ls "$seeds" | wc -l) seeds"
