@@ -67,6 +67,10 @@ void DialogHelper::poll()
         if (answer.isEmpty()) {
             dialog->reject();
         } else {
+            // The dialog leaves a file name field that has the focus alone, as
+            // if the user were typing, so an activated dialog would keep it empty.
+            if (QWidget *focused = dialog->focusWidget())
+                focused->clearFocus();
             dialog->selectFile(answer);
             static_cast<QDialog *>(dialog)->accept(); // QFileDialog hides its override
         }

@@ -1,0 +1,447 @@
+#include "DialogHelper.h"
+#include "FakeServer.h"
+#include "FunctionTestWidget.h"
+#include "VLK_Protocol.h"
+#include "VLK_SubmitProgressDialog.h"
+
+#include <QChildEvent>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+
+#include <functional>
+
+using namespace VLK;
+
+namespace {
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+QString settingsValue(const QString &key)
+{
+    return QSettings(QStringLiteral("Orvand"), QStringLiteral("CalvaroClient"))
+        .value(key)
+        .toString();
+}
+
+QString archiveListing(const QString &archivePath)
+{
+    QProcess lister;
+    lister.start(QStringLiteral("7z"), { QStringLiteral("l"), archivePath });
+    lister.waitForFinished(30000);
+    return QString::fromLocal8Bit(lister.readAllStandardOutput());
+}
+
+// Follows the bar of every upload dialog the window opens, from its first value on.
+struct UploadWatcher : QObject
+{
+    int dialogs = 0;
+    QList<QPair<int, int>> shown; // (value, maximum), the empty state left out
+    std::function<void(SubmitProgressDialog *, int)> onValue;
+
+    explicit UploadWatcher(QWidget *window) { window->installEventFilter(this); }
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        auto *dialog = event->type() == QEvent::ChildPolished
+            ? qobject_cast<SubmitProgressDialog *>(static_cast<QChildEvent *>(event)->child())
+            : nullptr;
+        if (QProgressBar *bar = dialog ? dialog->findChild<QProgressBar *>() : nullptr) {
+            ++dialogs;
+            connect(bar, &QProgressBar::valueChanged, this, [=](int value) {
+                if (value >= 0)
+                    shown.append({ value, bar->maximum() });
+                if (onValue)
+                    onValue(dialog, value);
+            });
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+class TestFunctionTestWidget : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void titleAndSubmitFollowTheConnectionState();
+    void commandLineSurvivesARestart();
+    void solverListsFillTheBox();
+    void undecodableSolverList();
+    void createZipPacksTheProjectFolder();
+    void createZipFailures_data();
+    void createZipFailures();
+    void selectZipDerivesTheProjectFile_data();
+    void selectZipDerivesTheProjectFile();
+    void submitChecks_data();
+    void submitChecks();
+    void submitSendsTheJob_data();
+    void submitSendsTheJob();
+    void cancelEndsTheConnectionQuietly();
+    void progressOfHugeArchivesIsScaled();
+
+private:
+    template<class T> T *child(const char *name) { return m_window->findChild<T *>(name); }
+    bool connectWithSolvers(const QStringList &solvers);
+    void submit() { QMetaObject::invokeMethod(m_window, "on_pushButtonSubmit_clicked"); }
+
+    DialogHelper *m_dialogs = nullptr;
+    FakeServer *m_server = nullptr;
+    FunctionTestWidget *m_window = nullptr;
+    QSignalSpy *m_status = nullptr;
+    QTemporaryDir *m_dir = nullptr;
+};
+
+void TestFunctionTestWidget::init()
+{
+    QSettings(QStringLiteral("Orvand"), QStringLiteral("CalvaroClient")).clear();
+    m_dialogs = new DialogHelper(this);
+    m_server = new FakeServer(this);
+    QVERIFY(m_server->listen());
+    m_server->setReply(MT_JobStatus, FakeServer::textList(MT_JobStatusReply, {}));
+    m_window = new FunctionTestWidget;
+    m_window->setOrganizationAndApplication(QStringLiteral("Orvand"),
+                                            QStringLiteral("CalvaroClient"));
+    m_status = new QSignalSpy(m_window, &CalvaroClientBase::addStatusMessage);
+    m_dir = new QTemporaryDir;
+}
+
+void TestFunctionTestWidget::cleanup()
+{
+    delete m_status;
+    delete m_window;
+    delete m_server;
+    delete m_dialogs;
+    delete m_dir;
+}
+
+// Connects without the login panel (which would log in on its own) and
+// answers as the server does after a login.
+bool TestFunctionTestWidget::connectWithSolvers(const QStringList &solvers)
+{
+    QObject::disconnect(m_window, SIGNAL(connectionEstablished()), child<QWidget>("loginWidget"),
+                        nullptr);
+    QSignalSpy established(m_window, &CalvaroClientBase::connectionEstablished);
+    m_window->connectToServer(QStringLiteral("127.0.0.1"), m_server->port());
+    if (!established.wait(5000) || !m_server->waitForClient())
+        return false;
+    m_window->awaitReply();
+    m_server->send(FakeServer::textList(MT_SolverListReply, solvers));
+    return QTest::qWaitFor([this] { return child<QPushButton>("pushButtonSubmit")->isEnabled(); });
+}
+
+void TestFunctionTestWidget::titleAndSubmitFollowTheConnectionState()
+{
+    QCOMPARE(m_window->windowTitle(), QStringLiteral("Calvaro Client - 1.3.1"));
+    auto *submitButton = child<QPushButton>("pushButtonSubmit");
+    QVERIFY(!submitButton->isEnabled());
+    for (bool connected : { true, false, true }) {
+        emit m_window->connectionStateChanged(connected);
+        QCOMPARE(submitButton->isEnabled(), connected);
+    }
+}
+
+void TestFunctionTestWidget::commandLineSurvivesARestart()
+{
+    for (const QString &commandLine : { QStringLiteral("-np 4 --restart"), QString() }) {
+        m_window->readSettings();
+        child<QLineEdit>("lineEditCmdLine")->setText(commandLine);
+        m_window->writeSettings();
+        delete m_window;
+        m_window = new FunctionTestWidget;
+        m_window->setOrganizationAndApplication(QStringLiteral("Orvand"),
+                                                QStringLiteral("CalvaroClient"));
+        m_window->readSettings();
+        QCOMPARE(child<QLineEdit>("lineEditCmdLine")->text(), commandLine);
+    }
+}
+
+void TestFunctionTestWidget::solverListsFillTheBox()
+{
+    QVERIFY(connectWithSolvers({ QStringLiteral("Fluid_Solver_2"), QStringLiteral("Thermal") }));
+    auto *solverBox = child<QComboBox>("comboBoxSolver");
+    QCOMPARE(solverBox->count(), 2);
+    QCOMPARE(solverBox->itemText(0), QStringLiteral("Fluid Solver 2"));
+    QCOMPARE(solverBox->itemData(0).toString(), QStringLiteral("Fluid_Solver_2"));
+    QCOMPARE(solverBox->currentIndex(), 0);
+    QVERIFY(m_status->contains({ QStringLiteral("  2 solvers registered") }));
+    QCOMPARE(m_server->requestTypes(), QList<qint64> { MT_JobStatus });
+
+    m_server->send(
+        FakeServer::textList(MT_SolverListReply, { QStringLiteral("a"), QStringLiteral("b") }));
+    QTRY_COMPARE(solverBox->itemText(1), QStringLiteral("b"));
+    QCOMPARE(solverBox->count(), 2);
+    QCOMPARE(solverBox->currentIndex(), 0);
+
+    m_server->send(FakeServer::textList(MT_SolverListReply, {}));
+    QTRY_VERIFY(m_status->contains({ QStringLiteral("  0 solvers registered") }));
+    QCOMPARE(solverBox->count(), 0);
+    QCOMPARE(solverBox->currentIndex(), -1);
+    QVERIFY(m_server->waitForRequests(3));
+    QCOMPARE(m_server->requestTypes(),
+             (QList<qint64> { MT_JobStatus, MT_JobStatus, MT_JobStatus }));
+}
+
+void TestFunctionTestWidget::undecodableSolverList()
+{
+    QVERIFY(connectWithSolvers({ QStringLiteral("Thermal") }));
+    m_server->send(FakeServer::reply(MT_SolverListReply));
+    QVERIFY(m_dialogs->waitForBoxes(1));
+    QCOMPARE(m_dialogs->boxes.at(0).title, QStringLiteral("Invalid server reply"));
+    QCOMPARE(m_dialogs->boxes.at(0).text,
+             QStringLiteral("Invalid server reply (mismatching versions of server and client?)."));
+    QCOMPARE(child<QComboBox>("comboBoxSolver")->count(), 0);
+    QCOMPARE(m_server->requestTypes(), QList<qint64> { MT_JobStatus });
+}
+
+void TestFunctionTestWidget::createZipPacksTheProjectFolder()
+{
+    const QString project = m_dir->filePath(QStringLiteral("demo"));
+    QVERIFY(writeFile(project + "/model.prja", "model"));
+    QVERIFY(writeFile(project + "/sub/deep/data.txt", "data"));
+    QVERIFY(writeFile(project + "/sub/mesh.dat", "mesh"));
+    const QString archive = m_dir->filePath(QStringLiteral("demo.zip"));
+
+    m_dialogs->queueFileAnswer(project + "/model.prja");
+    child<QPushButton>("pushButtonCreateZip")->click();
+    QCOMPARE(child<QLineEdit>("lineEditProjectFile")->text(), QStringLiteral("model.prja"));
+    QCOMPARE(child<QLineEdit>("lineEditZipFile")->text(), archive);
+    QCOMPARE(settingsValue("RecentDirectories/LastZipDirectory"), project);
+    QCOMPARE(m_dialogs->fileDialogs.at(0).caption,
+             QStringLiteral("Select project file (*.prja *.prjb *.prjc *.prjd"));
+    QCOMPARE(m_dialogs->fileDialogs.at(0).nameFilters, QStringList { "All files (*.*)" });
+    QString listing = archiveListing(archive);
+    for (const char *packed : { "demo/model.prja", "demo/sub/deep/data.txt", "demo/sub/mesh.dat" })
+        QVERIFY2(listing.contains(QLatin1String(packed)), packed);
+
+    // An archive that were only updated would still hold the removed file.
+    QVERIFY(QFile::remove(project + "/sub/mesh.dat"));
+    m_dialogs->queueFileAnswer(project + "/model.prja");
+    child<QPushButton>("pushButtonCreateZip")->click();
+    QCOMPARE(m_dialogs->fileDialogs.at(1).directory, project);
+    listing = archiveListing(archive);
+    QVERIFY(listing.contains(QLatin1String("demo/model.prja")));
+    QVERIFY(!listing.contains(QLatin1String("mesh.dat")));
+    QVERIFY(m_dialogs->boxes.isEmpty());
+}
+
+void TestFunctionTestWidget::createZipFailures_data()
+{
+    QTest::addColumn<bool>("archiverMissing");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("7z not on the PATH")
+        << true
+        << "Cannot run '7z' to create project archive (make sure it is installed its location is "
+           "in the PATH variable).";
+    QTest::newRow("old archive undeletable") << false << "Error removing existing zip file '%1'.";
+}
+
+void TestFunctionTestWidget::createZipFailures()
+{
+    QFETCH(bool, archiverMissing);
+    QFETCH(QString, text);
+    QVERIFY(writeFile(m_dir->filePath("demo/model.prjb"), "model"));
+    const QString archive = m_dir->filePath(QStringLiteral("demo.zip"));
+    if (!archiverMissing)
+        QVERIFY(writeFile(archive + "/blocker", "a directory in the archive's place"));
+    child<QLineEdit>("lineEditZipFile")->setText(QStringLiteral("previous.zip"));
+
+    const QByteArray path = qgetenv("PATH");
+    if (archiverMissing)
+        qputenv("PATH", m_dir->filePath(QStringLiteral("demo")).toLocal8Bit());
+    m_dialogs->queueFileAnswer(m_dir->filePath("demo/model.prjb"));
+    child<QPushButton>("pushButtonCreateZip")->click();
+    qputenv("PATH", path);
+
+    QCOMPARE(m_dialogs->boxes.size(), 1);
+    QCOMPARE(m_dialogs->boxes.at(0).icon, QMessageBox::Critical);
+    QCOMPARE(m_dialogs->boxes.at(0).title, QStringLiteral("Creating project archive"));
+    QCOMPARE(m_dialogs->boxes.at(0).text, archiverMissing ? text : text.arg(archive));
+    QCOMPARE(m_dialogs->boxes.at(0).parent.data(), m_window);
+    QCOMPARE(child<QLineEdit>("lineEditZipFile")->text(), QStringLiteral("previous.zip"));
+    QCOMPARE(child<QLineEdit>("lineEditProjectFile")->text(), QStringLiteral("model.prjb"));
+}
+
+void TestFunctionTestWidget::selectZipDerivesTheProjectFile_data()
+{
+    QTest::addColumn<QString>("archiveName");
+    QTest::addColumn<QString>("projectFile");
+    QTest::newRow("pkga") << "run1.pkga"
+                          << "run1.prja";
+    QTest::newRow("pkgb") << "run1.pkgb"
+                          << "run1.prjb";
+    QTest::newRow("zip") << "run1.zip"
+                         << "run1";
+    QTest::newRow("base name ends at the first dot") << "a.b.pkga"
+                                                     << "a.prja";
+    QTest::newRow("suffix is case-sensitive") << "run1.PKGA"
+                                              << "run1";
+}
+
+void TestFunctionTestWidget::selectZipDerivesTheProjectFile()
+{
+    QFETCH(QString, archiveName);
+    QFETCH(QString, projectFile);
+    const QString archive = m_dir->filePath("jobs/" + archiveName);
+    QVERIFY(writeFile(archive, "zip"));
+    m_dialogs->queueFileAnswer(archive);
+    child<QPushButton>("pushButtonSelect")->click();
+    QCOMPARE(child<QLineEdit>("lineEditZipFile")->text(), archive);
+    QCOMPARE(child<QLineEdit>("lineEditProjectFile")->text(), projectFile);
+    QCOMPARE(settingsValue("RecentDirectories/LastProjectDirectory"), m_dir->filePath("jobs"));
+    QCOMPARE(settingsValue("RecentDirectories/LastZipDirectory"), QString());
+    QCOMPARE(m_dialogs->fileDialogs.at(0).caption, QStringLiteral("Select project zip file"));
+    QCOMPARE(m_dialogs->fileDialogs.at(0).nameFilters,
+             (QStringList { "Project archives (*.zip *.pkga *.pkgb)", "All files (*.*)" }));
+}
+
+void TestFunctionTestWidget::submitChecks_data()
+{
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<QString>("zipFile");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("not connected") << false << ""
+                                   << "Not connected"
+                                   << "Login and connection required.";
+    QTest::newRow("no archive") << true << ""
+                                << "Missing input"
+                                << "Select zip file to upload.";
+    QTest::newRow("placeholder")
+        << true << "<select project archive>"
+        << "Invalid file"
+        << "Zip file '<select project archive>' doesn't exist or cannot be accessed.";
+}
+
+void TestFunctionTestWidget::submitChecks()
+{
+    QFETCH(bool, connected);
+    QFETCH(QString, zipFile);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+    if (connected)
+        QVERIFY(connectWithSolvers({ QStringLiteral("Thermal") }));
+    child<QLineEdit>("lineEditZipFile")->setText(zipFile);
+    UploadWatcher watcher(m_window);
+    submit();
+    QCOMPARE(m_dialogs->boxes.size(), 1);
+    QCOMPARE(m_dialogs->boxes.at(0).title, title);
+    QCOMPARE(m_dialogs->boxes.at(0).text, text);
+    QCOMPARE(m_dialogs->boxes.at(0).parent.data(), m_window);
+    QCOMPARE(watcher.dialogs, 0);
+}
+
+void TestFunctionTestWidget::submitSendsTheJob_data()
+{
+    QTest::addColumn<QStringList>("solvers");
+    QTest::addColumn<bool>("slow");
+    QTest::addColumn<int>("archiveSize");
+    QTest::addColumn<QString>("headerText");
+    QTest::newRow("fast, one block") << QStringList { "Fluid_Solver_2", "b" } << false << 1000
+                                     << "job.zip\nFluid_Solver_2\nsub/model.prja\n-np 4\n0";
+    QTest::newRow("slow, three blocks") << QStringList { "Thermal" } << true << 128005
+                                        << "job.zip\nThermal\nsub/model.prja\n-np 4\n1";
+    QTest::newRow("no solver") << QStringList() << false << 10
+                               << "job.zip\n\nsub/model.prja\n-np 4\n0";
+    QTest::newRow("empty archive")
+        << QStringList { "Thermal" } << false << 0 << "job.zip\nThermal\nsub/model.prja\n-np 4\n0";
+}
+
+void TestFunctionTestWidget::submitSendsTheJob()
+{
+    QFETCH(QStringList, solvers);
+    QFETCH(bool, slow);
+    QFETCH(int, archiveSize);
+    QFETCH(QString, headerText);
+    QByteArray content(archiveSize, '\0');
+    for (int i = 0; i < archiveSize; ++i)
+        content[i] = char(i * 7 + (i >> 9));
+    const QString archive = m_dir->filePath(QStringLiteral("job.zip"));
+    QVERIFY(writeFile(archive, content));
+    QVERIFY(connectWithSolvers(solvers));
+    m_server->setReply(MT_SubmitJob, FakeServer::reply(MT_SubmitJobOk));
+    child<QLineEdit>("lineEditZipFile")->setText(archive);
+    child<QLineEdit>("lineEditProjectFile")->setText(QStringLiteral("sub/model.prja"));
+    child<QLineEdit>("lineEditCmdLine")->setText(QStringLiteral("-np 4"));
+    child<QRadioButton>(slow ? "radioButtonSlow" : "radioButtonFast")->setChecked(true);
+    UploadWatcher watcher(m_window);
+    m_server->clearReceived();
+
+    submit();
+    QVERIFY(!child<QPushButton>("pushButtonSubmit")->isEnabled());
+    QVERIFY(m_server->waitForRequests(1));
+    const FakeServer::Request job = m_server->requests().at(0);
+    const QByteArray text = headerText.toUtf8();
+    QCOMPARE(job.type, qint64(MT_SubmitJob));
+    QCOMPARE(job.totalSize, qint64(24 + text.size() + archiveSize));
+    QCOMPARE(qFromBigEndian<qint64>(job.bytes.constData() + 16), qint64(text.size()));
+    QCOMPARE(job.bytes.mid(24, text.size()), text);
+    QVERIFY(job.bytes.mid(24 + text.size()) == content);
+    QCOMPARE(watcher.shown.last(), qMakePair(archiveSize, archiveSize));
+    QTRY_VERIFY(child<QPushButton>("pushButtonSubmit")->isEnabled());
+    QCOMPARE(child<QLineEdit>("lineEditZipFile")->text(), archive);
+    QVERIFY(m_dialogs->boxes.isEmpty());
+}
+
+void TestFunctionTestWidget::cancelEndsTheConnectionQuietly()
+{
+    const QString archive = m_dir->filePath(QStringLiteral("big.zip"));
+    QVERIFY(writeFile(archive, QByteArray(10 * 64000, 'x')));
+    QVERIFY(connectWithSolvers({ QStringLiteral("Thermal") }));
+    child<QLineEdit>("lineEditZipFile")->setText(archive);
+    UploadWatcher watcher(m_window);
+    bool hiddenAtOnce = false;
+    watcher.onValue = [&](SubmitProgressDialog *dialog, int value) {
+        if (value != 64000)
+            return;
+        dialog->findChild<QPushButton *>()->click();
+        hiddenAtOnce = dialog->isHidden();
+    };
+
+    m_server->clearReceived();
+
+    submit();
+    QVERIFY(hiddenAtOnce);
+    QTRY_VERIFY(!m_server->hasClient());
+    const QByteArray received = m_server->received();
+    QCOMPARE(qint64(received.size()),
+             24 + qFromBigEndian<qint64>(received.constData() + 16) + 64000);
+    QVERIFY(m_status->contains({ QStringLiteral("Job not sent: User aborted sending.") }));
+    QVERIFY(!child<QPushButton>("pushButtonSubmit")->isEnabled());
+    QVERIFY(m_dialogs->boxes.isEmpty());
+}
+
+void TestFunctionTestWidget::progressOfHugeArchivesIsScaled()
+{
+    SubmitProgressDialog dialog(nullptr);
+    dialog.setAutoReset(false);
+    const qint64 total = Q_INT64_C(6000000000);
+    for (qint64 sent : { qint64(0), total / 4, total }) {
+        dialog.m_notificationHelper->notify(sent, total);
+        QCOMPARE(double(dialog.value()) / dialog.maximum(), double(sent) / total);
+    }
+    dialog.m_notificationHelper->notify(5, 10);
+    QCOMPARE(dialog.value(), 5);
+    QCOMPARE(dialog.maximum(), 10);
+}
+
+QTEST_MAIN(TestFunctionTestWidget)
+#include "tst_functiontestwidget.moc"
