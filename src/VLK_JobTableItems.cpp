@@ -2,11 +2,9 @@
 
 #include "VLK_Protocol.h"
 
+#include <QFont>
 #include <QStringList>
 #include <QTableWidgetItem>
-
-#include <algorithm>
-#include <numeric>
 
 namespace VLK {
 
@@ -59,22 +57,27 @@ JobTableItems::JobTableItems()
     , m_inaccessibleBrush(Qt::gray)
 {
     // Family only: the size comes from the table's own font.
-    m_progressFont.setFamily(QStringLiteral("Courier New"));
+    QFont progressFont;
+    progressFont.setFamily(QStringLiteral("Courier New"));
+    // One value that every progress cell shares, instead of a copy per cell.
+    m_progressFont = progressFont;
 }
 
 JobTableItems::Row JobTableItems::create(const JobInfo &job, int replyIndex) const
 {
     // Cells are complete before a table sees them, so filling a long list
     // costs one model notification per cell and no more.
+    const QString texts[ColumnCount]
+        = { job.userId, job.solverId, job.status, job.path, lastMessageTail(job.progressMsg) };
     Row row;
     for (int column = 0; column < ColumnCount; ++column)
-        row[column] = new JobCell(cellText(job, column));
+        row[column] = new JobCell(texts[column]);
     row[UserIdColumn]->setData(AccessibleRole, job.accessible);
     if (job.status.startsWith(QLatin1String("Running")))
         row[StatusColumn]->setForeground(m_runningBrush);
     else if (job.status.startsWith(QLatin1String("Queued")))
         row[StatusColumn]->setForeground(m_queuedBrush);
-    row[ProgressColumn]->setFont(m_progressFont);
+    row[ProgressColumn]->setData(Qt::FontRole, m_progressFont);
     row[ProgressColumn]->setData(ReplyIndexRole, replyIndex);
 
     if (!job.accessible) {
@@ -84,45 +87,6 @@ JobTableItems::Row JobTableItems::create(const JobInfo &job, int replyIndex) con
         }
     }
     return row;
-}
-
-QVector<int> JobTableItems::displayOrder(const QList<JobInfo> &jobs, int sortColumn,
-                                         Qt::SortOrder order)
-{
-    QVector<int> positions(jobs.size());
-    std::iota(positions.begin(), positions.end(), 0);
-    if (sortColumn < 0 || sortColumn >= ColumnCount)
-        return positions;
-
-    QVector<QString> keys;
-    keys.reserve(jobs.size());
-    for (const JobInfo &job : jobs)
-        keys.append(cellText(job, sortColumn));
-    // Stable, as the table's own sort is, so that equal keys keep reply order.
-    if (order == Qt::AscendingOrder)
-        std::stable_sort(positions.begin(), positions.end(),
-                         [&keys](int a, int b) { return keys.at(a) < keys.at(b); });
-    else
-        std::stable_sort(positions.begin(), positions.end(),
-                         [&keys](int a, int b) { return keys.at(b) < keys.at(a); });
-    return positions;
-}
-
-QString JobTableItems::cellText(const JobInfo &job, int column)
-{
-    switch (column) {
-    case UserIdColumn:
-        return job.userId;
-    case SolverIdColumn:
-        return job.solverId;
-    case StatusColumn:
-        return job.status;
-    case PathColumn:
-        return job.path;
-    case ProgressColumn:
-        return lastMessageTail(job.progressMsg);
-    }
-    return QString();
 }
 
 JobTableItems::Actions JobTableItems::actionsFor(bool accessible, const QString &status,
@@ -147,7 +111,9 @@ QString JobTableItems::lastMessageTail(const QString &progressMsg)
     const int lastSeparator = progressMsg.lastIndexOf(MessageSeparator);
     if (lastSeparator == -1)
         return tail(progressMsg);
-    return tail(progressMsg.mid(lastSeparator + MessageSeparator.size()));
+    // One copy at most: long job lists call this for every row.
+    const int lastStart = lastSeparator + MessageSeparator.size();
+    return progressMsg.mid(qMax(lastStart, progressMsg.size() - MessageTailLength));
 }
 
 QString JobTableItems::messageLines(const QString &progressMsg)

@@ -1,9 +1,8 @@
 #pragma once
 
 #include <QBrush>
-#include <QFont>
 #include <QString>
-#include <QVector>
+#include <QVariant>
 
 #include <array>
 
@@ -48,14 +47,6 @@ public:
     // New cells, owned by the caller until handed to a table.
     Row create(const JobInfo &job, int replyIndex) const;
 
-    // The reply positions of jobs in the order in which a table sorted by
-    // sortColumn shows them; reply order for a column the table does not have.
-    // Rows added in this order are already sorted, so turning sorting on
-    // afterwards moves nothing.
-    static QVector<int> displayOrder(const QList<JobInfo> &jobs, int sortColumn,
-                                     Qt::SortOrder order);
-    static QString cellText(const JobInfo &job, int column);
-
     static Actions actionsFor(bool accessible, const QString &status, const QString &progressCell);
     // The tail of the last message, as the progress cell shows it.
     static QString lastMessageTail(const QString &progressMsg);
@@ -63,7 +54,7 @@ public:
     static QString messageLines(const QString &progressMsg);
 
 private:
-    QFont m_progressFont;
+    QVariant m_progressFont;
     QBrush m_runningBrush;
     QBrush m_queuedBrush;
     QBrush m_inaccessibleBrush;

@@ -183,7 +183,6 @@ bool StatusWidget::fillJobTable()
         if (selectedRow != -1)
             m_lastSelectedRow = selectedRow;
         table->setRowCount(jobs.size());
-        table->setSortingEnabled(false);
     } else {
         table->verticalHeader()->setDefaultSectionSize(RowHeight);
         table->setRowCount(jobs.size());
@@ -192,27 +191,29 @@ bool StatusWidget::fillJobTable()
         table->setSelectionBehavior(QAbstractItemView::SelectRows);
         table->setHorizontalHeaderLabels(
             { tr("User ID"), tr("Solver ID"), tr("Status"), tr("Path"), tr("Progress Msg") });
-        table->setSortingEnabled(false);
     }
+    // A table sorted by a column would move every cell to its place as it is
+    // set. Turning sorting on again sorts all rows, which costs a pass over
+    // every cell even without a sort column, so a table that sorts by none
+    // keeps sorting on.
+    const int sortColumn = table->horizontalHeader()->sortIndicatorSection();
+    if (sortColumn >= 0 && sortColumn < JobTableItems::ColumnCount)
+        table->setSortingEnabled(false);
 
     m_currentProgressMsgs.reserve(jobs.size());
     for (const JobInfo &job : qAsConst(jobs))
         m_currentProgressMsgs.append(job.progressMsg);
 
-    // Long lists would otherwise repaint after every cell, and a table
-    // sorted by the user would have to move every row once sorting is on.
+    // Long lists would otherwise repaint after every cell.
     table->setUpdatesEnabled(false);
-    const QVector<int> order
-        = JobTableItems::displayOrder(jobs, table->horizontalHeader()->sortIndicatorSection(),
-                                      table->horizontalHeader()->sortIndicatorOrder());
-    for (int row = 0; row < order.size(); ++row) {
-        const JobTableItems::Row cells
-            = m_jobTableItems.create(jobs.at(order.at(row)), order.at(row));
+    for (int row = 0; row < jobs.size(); ++row) {
+        const JobTableItems::Row cells = m_jobTableItems.create(jobs.at(row), row);
         for (int column = 0; column < JobTableItems::ColumnCount; ++column)
             table->setItem(row, column, cells[column]);
     }
-    table->setSortingEnabled(true);
     table->setUpdatesEnabled(true);
+    if (!table->isSortingEnabled())
+        table->setSortingEnabled(true);
 
     if (firstSetup) {
         for (int column : { JobTableItems::UserIdColumn, JobTableItems::SolverIdColumn,
