@@ -128,6 +128,9 @@ void StatusWidget::onMsgReceived(int msgType)
     case MT_JobStatusReply:
         if (!fillJobTable())
             return;
+        // The actions were set from the previous list when the reply came in,
+        // and a selection kept on the same row reports no change.
+        on_tableWidgetStatus_itemSelectionChanged();
         break;
     case MT_SubmitJobOk:
     case MT_RemoveJobOk:
