@@ -66,8 +66,8 @@ void CalvaroClientBase::onReadyRead()
     if (!m_incoming.isReceiving() && !acceptHeader())
         return;
 
-    if (m_incoming.bytesReceived() < m_incoming.messageSize())
-        readBlock();
+    if (m_incoming.bytesReceived() < m_incoming.messageSize() && !readBlock())
+        return;
 
     emit progress(int(m_incoming.bytesReceived()), true);
 
@@ -105,22 +105,33 @@ bool CalvaroClientBase::acceptHeader()
 }
 
 // The connection is closed at once, so nothing of the refused message is
-// dispatched, and no reply timer is left to report a time-out afterwards.
+// dispatched.
 void CalvaroClientBase::refuseMessage(const QString &text)
 {
-    QMessageBox::critical(this, tr("Message error"), text);
     m_tcpSocket->abort();
+    reportBrokenStream(text);
+}
+
+// Once the stream is out of step, nothing more can be framed: the user learns
+// why the connection ended, and no reply timer is left to report a time-out
+// for a connection that is already gone.
+void CalvaroClientBase::reportBrokenStream(const QString &text)
+{
     m_serverReplyTimer->stop();
+    QMessageBox::critical(this, tr("Message error"), text);
+    emit progress(0, false);
     emit addStatusMessage(tr("Not connected"));
     emit connectionStateChanged(false);
 }
 
-void CalvaroClientBase::readBlock()
+bool CalvaroClientBase::readBlock()
 {
-    if (!m_incoming.readBlock(*m_tcpSocket)) {
-        qDebug("Bad request, message size mismatch.");
-        m_tcpSocket->disconnectFromHost();
-    }
+    if (m_incoming.readBlock(*m_tcpSocket))
+        return true;
+    qDebug("Bad request, message size mismatch.");
+    m_tcpSocket->disconnectFromHost();
+    reportBrokenStream(tr("The server sent more data than its reply announced; the connection was closed."));
+    return false;
 }
 
 void CalvaroClientBase::processMessage()

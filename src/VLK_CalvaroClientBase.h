@@ -62,8 +62,9 @@ private slots:
 private:
     bool acceptHeader();
     void refuseMessage(const QString &text);
+    void reportBrokenStream(const QString &text);
     void processMessage();
-    void readBlock();
+    bool readBlock();
 };
 
 } // namespace VLK

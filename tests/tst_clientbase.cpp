@@ -265,7 +265,13 @@ void TestClientBase::surplusBytesAreNeverDispatched()
     QTest::ignoreMessage(QtDebugMsg, "Bad request, message size mismatch.");
     m_server->send(first.mid(20) + second);
     QTRY_COMPARE(m_client->m_tcpSocket->state(), QAbstractSocket::UnconnectedState);
+    QVERIFY(m_dialogs->waitForBoxes(1));
+    QCOMPARE(m_dialogs->boxes.at(0).title, QStringLiteral("Message error"));
+    QCOMPARE(m_dialogs->boxes.at(0).text,
+             QStringLiteral("The server sent more data than its reply announced; the connection was closed."));
     QVERIFY(log.matching("msg ").isEmpty());
+    QCOMPARE(log.entries.mid(log.entries.size() - 3),
+             (QStringList { "progress 0 0", "status Not connected", "state 0" }));
     QVERIFY(m_client->m_messageBuffer.size() <= first.size());
 }
 

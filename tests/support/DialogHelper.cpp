@@ -60,6 +60,9 @@ void DialogHelper::poll()
     }
 
     if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
+        if (m_answeredDialog == dialog)
+            return;
+        m_answeredDialog = dialog;
         fileDialogs.append({ dialog->windowTitle(), dialog->directory().absolutePath(),
                              dialog->selectedFiles(), dialog->nameFilters(),
                              dialog->acceptMode() == QFileDialog::AcceptSave });
@@ -72,7 +75,11 @@ void DialogHelper::poll()
             if (QWidget *focused = dialog->focusWidget())
                 focused->clearFocus();
             dialog->selectFile(answer);
-            static_cast<QDialog *>(dialog)->accept(); // QFileDialog hides its override
+            // Accepted from the event loop rather than from here: accepting may
+            // ask before replacing a file, and that box must find this timer free.
+            QTimer::singleShot(0, dialog, [dialog] {
+                static_cast<QDialog *>(dialog)->accept(); // QFileDialog hides its override
+            });
         }
     }
 }

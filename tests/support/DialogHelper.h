@@ -56,6 +56,7 @@ private:
     QQueue<QString> m_fileAnswers;
     bool m_holdBoxes = false;
     QPointer<QWidget> m_recordedBox;
+    QPointer<QWidget> m_answeredDialog;
 };
 
 // Readable values in failed comparisons.

@@ -56,7 +56,7 @@ void FakeServer::clearReceived()
 
 void FakeServer::send(const QByteArray &bytes)
 {
-    if (!m_client)
+    if (!hasClient())
         return;
     m_client->write(bytes);
     m_client->flush();

@@ -1,0 +1,396 @@
+// The real window against a server that misbehaves in every way we could think
+// of. For each case: no crash, no memory claimed on a header's word alone, the
+// user told what happened, the window usable again, and no result file that
+// was already on disk damaged.
+#include "DialogHelper.h"
+#include "FakeServer.h"
+#include "FunctionTestWidget.h"
+#include "VLK_Protocol.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+
+using namespace VLK;
+
+namespace {
+
+const QString ProcessedJob
+    = QStringLiteral("alice\nfem_static\nalice/job-0001/beam.prja\nProcessed\n"
+                     "done\\|Ready for download: job-0001_results.zip\nyes");
+const QString RunningJob
+    = QStringLiteral("alice\nthermal\nalice/job-0002/plate.prja\nRunning (step 2/5)\n"
+                     "step 1\\|step 2\nyes");
+const QByteArray OldResult("results of an earlier download, to be kept");
+
+QByteArray int64(qint64 value)
+{
+    QByteArray bytes(8, '\0');
+    qToBigEndian<qint64>(value, bytes.data());
+    return bytes;
+}
+
+QByteArray counted(const QByteArray &bytes)
+{
+    return int64(bytes.size()) + bytes;
+}
+
+QByteArray jobList(const QStringList &jobs)
+{
+    return FakeServer::textList(MT_JobStatusReply, jobs);
+}
+
+// A reply whose payload is given raw, so that counts can lie.
+QByteArray rawJobList(const QByteArray &payload)
+{
+    return FakeServer::reply(MT_JobStatusReply, payload);
+}
+
+// The whole of a client's window, logged in through its own login panel.
+class Client
+{
+public:
+    explicit Client(FakeServer &server)
+        : m_server(server)
+    {
+        m_window.setOrganizationAndApplication(QStringLiteral("Orvand"),
+                                               QStringLiteral("CalvaroClient"));
+        m_window.readSettings();
+        m_window.show();
+    }
+
+    template<class T> T *child(const char *name) { return m_window.findChild<T *>(name); }
+    QTableWidget *table() { return child<QTableWidget>("tableWidgetStatus"); }
+    QString log() { return child<QPlainTextEdit>("plainTextEditStatus")->toPlainText(); }
+    bool isConnected() { return m_window.m_tcpSocket->state() == QAbstractSocket::ConnectedState; }
+    bool isIdle() { return child<QPushButton>("pushButtonLogout")->isEnabled(); }
+
+    void startLogin()
+    {
+        child<QComboBox>("comboBoxServerIP")->setEditText(QStringLiteral("127.0.0.1"));
+        child<QLineEdit>("lineEditServerPort")->setText(QString::number(m_server.port()));
+        child<QLineEdit>("lineEditUser")->setText(QStringLiteral("alice"));
+        child<QLineEdit>("lineEditPassword")->setText(QStringLiteral("secret"));
+        QTest::mouseClick(child<QPushButton>("pushButtonLogin"), Qt::LeftButton);
+    }
+
+    // Logs in (again) and waits for the job table of a well-behaved server.
+    bool logIn()
+    {
+        startLogin();
+        return QTest::qWaitFor([this] { return isIdle() && table()->rowCount() == 2; }, 10000);
+    }
+
+    void refresh() { QTest::mouseClick(child<QPushButton>("pushButtonStatus"), Qt::LeftButton); }
+
+    void download(DialogHelper &dialogs, const QString &target)
+    {
+        table()->selectRow(rowOf(QStringLiteral("alice/job-0001/beam.prja")));
+        dialogs.queueFileAnswer(target);
+        QTest::mouseClick(child<QPushButton>("pushButtonDownload"), Qt::LeftButton);
+    }
+
+    int rowOf(const QString &path)
+    {
+        for (int row = 0; row < table()->rowCount(); ++row)
+            if (table()->item(row, 3)->text() == path)
+                return row;
+        return -1;
+    }
+
+    FunctionTestWidget m_window;
+
+private:
+    FakeServer &m_server;
+};
+
+void answerLikeAServer(FakeServer &server)
+{
+    server.clearReplies();
+    server.setReply(MT_Login, FakeServer::reply(MT_LoginOk));
+    server.setReply(MT_SolverList,
+                    FakeServer::textList(MT_SolverListReply, { QStringLiteral("fem_static") }));
+    server.setReply(MT_JobStatus, jobList({ ProcessedJob, RunningJob }));
+}
+
+QStringList texts(const QList<DialogHelper::Box> &boxes)
+{
+    QStringList all;
+    for (const DialogHelper::Box &box : boxes)
+        all << box.title + ": " + box.text;
+    return all;
+}
+
+} // namespace
+
+class TestHostileServer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void badReplies_data();
+    void badReplies();
+    void replyWithNoRequestOutstanding();
+    void twoRepliesInOneSegment();
+    void droppedMidDownloadKeepsTheOldResult();
+    void announcedGigabyteThenSilence();
+    void silentAndTricklingServersTimeOut();
+
+private:
+    // The window works again: logged in anew if the connection went, or
+    // answering a refresh if it stayed.
+    void checkUsableAgain();
+
+    QTemporaryDir *m_dir = nullptr;
+    DialogHelper *m_dialogs = nullptr;
+    FakeServer *m_server = nullptr;
+    Client *m_client = nullptr;
+};
+
+void TestHostileServer::init()
+{
+    QSettings(QStringLiteral("Orvand"), QStringLiteral("CalvaroClient")).clear();
+    m_dir = new QTemporaryDir;
+    m_dialogs = new DialogHelper(this);
+    m_server = new FakeServer(this);
+    QVERIFY(m_server->listen());
+    answerLikeAServer(*m_server);
+    m_client = new Client(*m_server);
+    QVERIFY(m_client->logIn());
+    m_dialogs->clear();
+}
+
+void TestHostileServer::cleanup()
+{
+    delete m_client;
+    delete m_server;
+    delete m_dialogs;
+    delete m_dir;
+}
+
+void TestHostileServer::checkUsableAgain()
+{
+    answerLikeAServer(*m_server);
+    m_dialogs->clear();
+    if (!m_client->isConnected()) {
+        QVERIFY(m_client->child<QPushButton>("pushButtonLogin")->isEnabled());
+        QVERIFY(m_client->logIn());
+    } else {
+        QTRY_VERIFY(m_client->isIdle());
+        m_client->table()->setRowCount(0);
+        m_client->refresh();
+        QTRY_COMPARE(m_client->table()->rowCount(), 2);
+    }
+    QVERIFY2(m_dialogs->boxes.isEmpty(), qPrintable(texts(m_dialogs->boxes).join('\n')));
+}
+
+void TestHostileServer::badReplies_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("closeAfterwards");
+    QTest::addColumn<QString>("told"); // box "title: text", or the status line
+    QTest::addColumn<int>("rowsShown"); // -1: the table is not looked at
+
+    const QString tooLarge
+        = "Message error: Cannot download message, limit for 32bit applications is 1GByte.";
+    const QString tooSmall
+        = "Message error: Invalid message size of %1 Bytes received, at least 16 Bytes expected.";
+    const QString invalid = "Invalid server reply: Invalid server reply (mismatching versions of "
+                            "server and client?).";
+    const QString closed = "Client: Remote host closed the connection.";
+
+    QTest::newRow("size 0") << FakeServer::header(0, MT_JobStatusReply) << false << tooSmall.arg(0)
+                            << -1;
+    QTest::newRow("size 1") << FakeServer::header(1, MT_JobStatusReply) << false << tooSmall.arg(1)
+                            << -1;
+    QTest::newRow("size 15") << FakeServer::header(15, MT_JobStatusReply) + "x" << false
+                             << tooSmall.arg(15) << -1;
+    QTest::newRow("size 16") << FakeServer::header(16, MT_JobStatusReply) << false << invalid << 0;
+    QTest::newRow("size 2^30 + 1")
+        << FakeServer::header((1 << 30) + 1, MT_JobStatusReply) << false << tooLarge << -1;
+    QTest::newRow("negative size")
+        << FakeServer::header(-24, MT_JobStatusReply) << false << tooLarge << -1;
+    QTest::newRow("item count past the end")
+        << rawJobList(int64(3) + counted(ProcessedJob.toUtf8())) << false << "1 jobs for this user"
+        << 1;
+    QTest::newRow("2^62 items") << rawJobList(int64(qint64(1) << 62) + counted(RunningJob.toUtf8()))
+                                << false << "1 jobs for this user" << 1;
+    QTest::newRow("byte count past the end")
+        << rawJobList(int64(1) + int64(5000) + ProcessedJob.toUtf8()) << false
+        << "1 jobs for this user" << 1;
+    QTest::newRow("byte count cuts a line")
+        << rawJobList(int64(1) + int64(5000) + "fem\npath") << false << invalid << 0;
+    QTest::newRow("invalid UTF-8")
+        << rawJobList(int64(1) + counted("fem\n\xff\xfe/p\nQueued\n\xc3")) << false
+        << "1 jobs for this user" << 1;
+    QTest::newRow("zero byte") << rawJobList(int64(1)
+                                             + counted(QByteArray("fem\np\0\nQueued\nm", 15)))
+                               << false << invalid << 0;
+    QTest::newRow("unknown type") << FakeServer::reply(150, "surprise") << false << QString() << 2;
+    QTest::newRow("error reply") << FakeServer::reply(MT_CommandError2) << false
+                                 << "Command failed: Error processing command, see server log."
+                                 << 2;
+    QTest::newRow("dropped mid-message")
+        << jobList({ ProcessedJob }).left(40) << true << closed << -1;
+    QTest::newRow("dropped after the header")
+        << FakeServer::header(1 << 30, MT_JobStatusReply) << true << closed << -1;
+}
+
+void TestHostileServer::badReplies()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, closeAfterwards);
+    QFETCH(QString, told);
+    QFETCH(int, rowsShown);
+
+    m_server->setReply(MT_JobStatus, reply);
+    if (closeAfterwards) // once the reply is out
+        connect(m_server, &FakeServer::requestReceived, m_server, &FakeServer::dropClient,
+                Qt::QueuedConnection);
+    m_client->refresh();
+
+    if (told.contains(QLatin1String(": "))) {
+        QVERIFY(m_dialogs->waitForBoxes(1));
+        QCOMPARE(texts(m_dialogs->boxes), QStringList { told });
+    } else if (!told.isEmpty()) {
+        QTRY_VERIFY(m_client->log().endsWith(told));
+        QVERIFY(m_dialogs->boxes.isEmpty());
+    }
+    QTRY_VERIFY(m_client->isIdle() || !m_client->isConnected());
+    if (rowsShown >= 0)
+        QTRY_COMPARE(m_client->table()->rowCount(), rowsShown);
+    QVERIFY(m_client->m_window.m_messageBuffer.size() <= 1 << 20);
+    disconnect(m_server, &FakeServer::requestReceived, m_server, nullptr);
+    checkUsableAgain();
+}
+
+void TestHostileServer::replyWithNoRequestOutstanding()
+{
+    // A removal confirmation nobody asked for: the job list is simply fetched again.
+    m_server->clearReceived();
+    m_server->send(FakeServer::reply(MT_RemoveJobOk));
+    QVERIFY(m_server->waitForRequests(1));
+    QCOMPARE(m_server->requestTypes(), QList<qint64> { MT_JobStatus });
+    QTRY_VERIFY(m_client->isIdle());
+    QVERIFY(m_dialogs->boxes.isEmpty());
+    checkUsableAgain();
+}
+
+void TestHostileServer::twoRepliesInOneSegment()
+{
+    // After a reply with a payload, the next one's bytes are taken for surplus:
+    // the stream is out of step and the connection ends.
+    m_server->setReply(MT_JobStatus, jobList({ ProcessedJob }) + FakeServer::reply(MT_KillJobOk));
+    QTest::ignoreMessage(QtDebugMsg, "Bad request, message size mismatch.");
+    m_client->refresh();
+    QVERIFY(m_dialogs->waitForBoxes(1));
+    QCOMPARE(texts(m_dialogs->boxes),
+             QStringList { "Message error: The server sent more data than its reply announced; the "
+                           "connection was closed." });
+    QTRY_VERIFY(!m_client->isConnected());
+    QVERIFY(m_client->log().endsWith(QLatin1String("Not connected")));
+    checkUsableAgain();
+}
+
+void TestHostileServer::droppedMidDownloadKeepsTheOldResult()
+{
+    const QString target = m_dir->filePath(QStringLiteral("beam.7z"));
+    QFile file(target);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(OldResult);
+    file.close();
+
+    QSignalSpy completed(m_client->child<QWidget>("statusWidget"),
+                         SIGNAL(downloadComplete(QString)));
+    const QByteArray reply = FakeServer::reply(MT_DownloadJobReply, QByteArray(3000000, 'r'));
+    m_server->setReply(MT_DownloadJob, reply.left(1500000));
+    connect(m_server, &FakeServer::requestReceived, m_server, [this](qint64 type) {
+        if (type == MT_DownloadJob)
+            QTimer::singleShot(100, m_server, &FakeServer::dropClient);
+    });
+    m_client->download(*m_dialogs, target);
+
+    QTRY_VERIFY(texts(m_dialogs->boxes).contains("Client: Remote host closed the connection."));
+    QTRY_VERIFY(!m_client->isConnected());
+    QVERIFY(m_client->log().endsWith(QLatin1String("Not connected")));
+    QCOMPARE(completed.count(), 0);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), OldResult);
+    file.close();
+    disconnect(m_server, &FakeServer::requestReceived, m_server, nullptr);
+    checkUsableAgain();
+}
+
+void TestHostileServer::announcedGigabyteThenSilence()
+{
+    // A download may take any time, so only the server can end this one; while
+    // it waits, the announcement alone has cost the client next to nothing.
+    m_server->setReply(MT_DownloadJob, FakeServer::header(1 << 30, MT_DownloadJobReply) + "abc");
+    m_client->download(*m_dialogs, m_dir->filePath(QStringLiteral("big.7z")));
+    QTRY_COMPARE(m_client->m_window.m_messageBuffer.size() > 0, true);
+    QVERIFY(m_client->m_window.m_messageBuffer.size() <= 1 << 20);
+    QVERIFY(!m_client->isIdle());
+    m_server->dropClient();
+    QTRY_VERIFY(texts(m_dialogs->boxes).contains("Client: Remote host closed the connection."));
+    QVERIFY(!QFile::exists(m_dir->filePath(QStringLiteral("big.7z"))));
+    checkUsableAgain();
+}
+
+void TestHostileServer::silentAndTricklingServersTimeOut()
+{
+    // Both wait for the ten-second reply timer, so they run side by side.
+    FakeServer silentServer;
+    QVERIFY(silentServer.listen());
+    Client silent(silentServer); // connects, sends its login, never hears back
+    silent.startLogin();
+    QVERIFY(silentServer.waitForRequests(1));
+
+    m_server->clearReplies();
+    QElapsedTimer clock;
+    clock.start();
+    m_client->refresh();
+    QVERIFY(m_server->waitForRequests(1));
+    const QByteArray reply = jobList({ ProcessedJob, RunningJob });
+    int sent = 0;
+    while (clock.elapsed() < 11500 && sent < reply.size()) {
+        m_server->send(reply.mid(sent++, 1));
+        QTest::qWait(1000);
+    }
+
+    auto boxesOf = [this](QWidget *window) {
+        QStringList all;
+        for (const DialogHelper::Box &box : qAsConst(m_dialogs->boxes))
+            if (box.parent == window)
+                all << box.title + ": " + box.text;
+        return all;
+    };
+    // Every byte of an incomplete header is reported as it comes, then the timer ends the wait.
+    const QStringList trickled = boxesOf(&m_client->m_window);
+    QVERIFY(trickled.size() >= 2);
+    QCOMPARE(trickled.last(), QStringLiteral("Server timeout: Server timed out."));
+    for (int i = 0; i < trickled.size() - 1; ++i)
+        QCOMPARE(trickled.at(i),
+                 QStringLiteral("Receiving message: Minimum message size of 16 Bytes "
+                                "expected, only got %1 Bytes.")
+                     .arg(i + 1));
+    QCOMPARE(boxesOf(&silent.m_window), QStringList { "Server timeout: Server timed out." });
+    QTRY_VERIFY(!m_client->isConnected());
+    QTRY_VERIFY(!silent.isConnected());
+    QVERIFY(m_client->log().endsWith(QLatin1String("Server timeout")));
+    QVERIFY(silent.log().endsWith(QLatin1String("Server timeout")));
+    checkUsableAgain();
+}
+
+QTEST_MAIN(TestHostileServer)
+#include "tst_hostileserver.moc"
