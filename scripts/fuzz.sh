@@ -10,7 +10,7 @@ seconds="${1:-30}"
 build="${CALVARO_FUZZ_BUILD_DIR:-$root/build-fuzz}"
 out="$root/fuzz-out"
 
-"$root/scripts/install-deps.sh"
+"$root/scripts/install-deps.sh" >/dev/null
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCALVARO_BUILD_FUZZ=ON -DCALVARO_SANITIZE=ON -DCALVARO_BUILD_TESTS=OFF -DCALVARO_BUILD_DEVSERVER=ON \
     -DCALVARO_WERROR=ON >/dev/null

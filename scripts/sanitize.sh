@@ -7,7 +7,7 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${CALVARO_SANITIZE_BUILD_DIR:-$root/build-asan}"
 
-"$root/scripts/install-deps.sh"
+"$root/scripts/install-deps.sh" >/dev/null
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DCALVARO_WERROR=ON -DCALVARO_SANITIZE=ON >/dev/null
 cmake --build "$build" -j "$(nproc)"
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
