@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QProcessEnvironment>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <functional>
+
+namespace Bench {
+
+// One line of the results table.
+struct ResultRow
+{
+    QString benchmark;
+    QString size;
+    QString client;
+    QString baseline;
+    QString ratio;
+    QString memory;
+    QString target;
+    QString met;
+};
+
+// Runs every measurement in a child process of its own (this program again,
+// with a mode argument), so each one's peak memory is its own, and prints
+// the table of all results.
+class BenchRunner
+{
+public:
+    explicit BenchRunner(const QString &program);
+    // 0 when every measurement ran (whether or not it met its target).
+    int runAll();
+
+private:
+    // The child's result line; an "error" member when it failed.
+    QJsonObject runChild(const QStringList &arguments, int timeoutMs);
+    // The best of several runs of a child by the given figure (smaller is better).
+    QJsonObject bestOf(int runs, const QStringList &arguments, const QString &figure);
+
+    bool createArchives();
+    void measureUploads();
+    void measureUploadMemory();
+    void measureDownloads();
+    void measureJobLists();
+    void measureJobListResponsiveness();
+    void measureStartup();
+    void addFailure(const QString &benchmark, const QString &size, const QJsonObject &result);
+    void printTable() const;
+
+    const QString m_program;
+    QTemporaryDir m_workDir;
+    QProcessEnvironment m_childEnvironment;
+    QList<ResultRow> m_rows;
+    bool m_allRan = true;
+};
+
+} // namespace Bench

@@ -1,0 +1,165 @@
+#include "DownloadBench.h"
+
+#include "BenchSupport.h"
+#include "LoopbackPeers.h"
+
+#include "VLK_CalvaroClientBase.h"
+#include "VLK_CalvaroClientCommands.h"
+#include "VLK_Protocol.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QtEndian>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <memory>
+
+namespace Bench {
+
+namespace {
+
+constexpr int TransferTimeoutMs = 120000;
+const char *const JobPath = "jobs/user/job-17/result.7z";
+
+struct DownloadSetup
+{
+    qint64 payloadSize = 0;
+    QString outputPath;
+
+    bool parse(const QStringList &arguments)
+    {
+        if (arguments.size() != 2)
+            return false;
+        payloadSize = arguments.at(0).toLongLong() - VLK::MessageHeaderSize;
+        outputPath = arguments.at(1);
+        return payloadSize > 0;
+    }
+};
+
+RequestResponder::ReplyWriter patternReply(qint64 payloadSize)
+{
+    return [payloadSize](int fd, const QByteArray &) {
+        return Pattern::writeMessage(fd, VLK::MT_DownloadJobReply, payloadSize);
+    };
+}
+
+// Size and a spread of samples: enough to catch a shifted or truncated copy.
+bool fileHoldsPattern(const QString &path, qint64 payloadSize)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() != payloadSize)
+        return false;
+    constexpr int Samples = 64;
+    for (int i = 0; i <= Samples; ++i) {
+        const qint64 offset = (payloadSize - 1) * i / Samples;
+        char byte = 0;
+        if (!file.seek(offset) || !file.getChar(&byte) || byte != Pattern::byteAt(offset))
+            return false;
+    }
+    return true;
+}
+
+QJsonObject transferResult(const DownloadSetup &setup, Clock::time_point started,
+                           Clock::time_point received, const MemoryProbe &memory)
+{
+    const Clock::time_point stored = Clock::now();
+    const bool intact = fileHoldsPattern(setup.outputPath, setup.payloadSize);
+    QFile::remove(setup.outputPath);
+    return { { QStringLiteral("seconds"), secondsBetween(started, stored) },
+             { QStringLiteral("receiveSeconds"), secondsBetween(started, received) },
+             { QStringLiteral("bytes"), double(setup.payloadSize) },
+             { QStringLiteral("idleKiB"), double(memory.idleKiB()) },
+             { QStringLiteral("peakGrowthKiB"), double(memory.peakGrowthKiB()) },
+             { QStringLiteral("intact"), intact } };
+}
+
+// Writes like the client's store does: into a new file that replaces the
+// target only once it is complete and on disk.
+bool writeDurably(const QString &path, const char *data, qint64 size)
+{
+    const QByteArray target = QFile::encodeName(path);
+    const QByteArray temporary = target + ".part";
+    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd == -1)
+        return false;
+    bool written = true;
+    while (written && size > 0) {
+        const ssize_t n = ::write(fd, data, size_t(size));
+        written = n > 0;
+        data += n;
+        size -= n;
+    }
+    written = written && ::fsync(fd) == 0;
+    written = ::close(fd) == 0 && written;
+    return written && ::rename(temporary.constData(), target.constData()) == 0;
+}
+
+} // namespace
+
+int runDownloadClient(const QStringList &arguments)
+{
+    DownloadSetup setup;
+    if (!setup.parse(arguments))
+        return fail(QStringLiteral("download: bad arguments"));
+    RequestResponder source(patternReply(setup.payloadSize));
+    VLK::CalvaroClientBase client;
+    if (!source.isListening() || !connectClient(client, source.port()))
+        return fail(QStringLiteral("download: no connection"));
+    bool complete = false;
+    QObject::connect(&client, &VLK::CalvaroClientBase::msgReceived,
+                     [&complete](int type) { complete = type == VLK::MT_DownloadJobReply; });
+
+    MemoryProbe memory;
+    memory.markIdle();
+    const Clock::time_point started = Clock::now();
+    if (!VLK::CalvaroClientCommands::sendStringCommand(client.m_tcpSocket, VLK::MT_DownloadJob,
+                                                       QLatin1String(JobPath)))
+        return fail(QStringLiteral("download: request not sent"));
+    client.awaitReply(true);
+    if (!runEventsUntil([&complete] { return complete; }, TransferTimeoutMs))
+        return fail(QStringLiteral("download: reply incomplete"));
+    const Clock::time_point received = Clock::now();
+    if (!VLK::writePayloadToFile(client.m_messageBuffer, setup.outputPath))
+        return fail(QStringLiteral("download: result not stored"));
+
+    printResult(transferResult(setup, started, received, memory));
+    return 0;
+}
+
+int runDownloadBaseline(const QStringList &arguments)
+{
+    DownloadSetup setup;
+    if (!setup.parse(arguments))
+        return fail(QStringLiteral("download baseline: bad arguments"));
+    RequestResponder source(patternReply(setup.payloadSize));
+    const int fd = Socket::connectLoopback(source.port());
+    if (fd == -1)
+        return fail(QStringLiteral("download baseline: no connection"));
+
+    MemoryProbe memory;
+    memory.markIdle();
+    const Clock::time_point started = Clock::now();
+    QByteArray request;
+    VLK::encodeStringCommand(QLatin1String(JobPath), VLK::MT_DownloadJob, request);
+    char header[VLK::MessageHeaderSize];
+    bool received = Socket::sendAll(fd, request.constData(), request.size())
+        && Socket::receiveExactly(fd, header, sizeof header);
+    const qint64 totalSize = received ? qFromBigEndian<qint64>(header) : 0;
+    received = received && totalSize == VLK::MessageHeaderSize + setup.payloadSize;
+    std::unique_ptr<char[]> message(received ? new char[size_t(totalSize)] : nullptr);
+    received = received
+        && Socket::receiveExactly(fd, message.get() + VLK::MessageHeaderSize, setup.payloadSize);
+    Socket::close(fd);
+    const Clock::time_point receivedAt = Clock::now();
+    if (!received
+        || !writeDurably(setup.outputPath, message.get() + VLK::MessageHeaderSize,
+                         setup.payloadSize))
+        return fail(QStringLiteral("download baseline: transfer incomplete"));
+
+    printResult(transferResult(setup, started, receivedAt, memory));
+    return 0;
+}
+
+} // namespace Bench

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QStringList>
+
+namespace Bench {
+
+// Child modes; arguments: message size in bytes (header included), path of
+// the file to write.
+// A result download received by a client that awaits it, then stored.
+int runDownloadClient(const QStringList &arguments);
+// The same bytes received with a blocking socket into a preallocated buffer.
+int runDownloadBaseline(const QStringList &arguments);
+
+} // namespace Bench

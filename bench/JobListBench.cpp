@@ -1,0 +1,271 @@
+#include "JobListBench.h"
+
+#include "BenchSupport.h"
+#include "LoopbackPeers.h"
+
+#include "VLK_CalvaroClientBase.h"
+#include "VLK_JobTableItems.h"
+#include "VLK_Protocol.h"
+#include "VLK_StatusWidget.h"
+
+#include <QJsonArray>
+#include <QTableWidget>
+#include <QTimer>
+#include <QtEndian>
+
+#include <algorithm>
+#include <vector>
+
+namespace Bench {
+
+namespace {
+
+constexpr int RefreshTimeoutMs = 60000;
+constexpr int TickIntervalMs = 10;
+constexpr int WindowWidth = 1148;
+constexpr int WindowHeight = 561;
+// The row selected after the first list, so later refreshes select again.
+constexpr int SelectedRow = 3;
+
+// A mix like a busy server's: several users, running, queued and finished
+// jobs, a few of other users' jobs that may not be touched, and progress
+// strings of several messages.
+VLK::JobInfo benchJob(int i)
+{
+    static const char *const statuses[] = { "Running (step %1 of 400)", "Queued", "Processed" };
+    VLK::JobInfo job;
+    const QString number = QString::number(i).rightJustified(6, QLatin1Char('0'));
+    job.accessible = i % 10 != 0;
+    job.userId = QStringLiteral("user%1").arg(i % 7);
+    job.solverId = QStringLiteral("solver-%1").arg(QChar(QLatin1Char('a' + i % 5)));
+    job.path = QStringLiteral("/data/jobs/user%1/job%2/model.prj").arg(i % 7).arg(number);
+    job.status = QString::fromLatin1(statuses[i % 3]).arg(i % 400);
+    job.progressMsg = QStringLiteral("Started on node%1\\|Mesh loaded, %2 cells\\|"
+                                     "Step %3 of 400, residual 1.2e-05\\|"
+                                     "Ready for download: job%4.7z")
+                          .arg(i % 16)
+                          .arg(100000 + i)
+                          .arg(i % 400)
+                          .arg(number);
+    return job;
+}
+
+QString jobLine(const VLK::JobInfo &job)
+{
+    return QStringList {
+        job.userId, job.solverId,    job.path,
+        job.status, job.progressMsg, job.accessible ? QStringLiteral("yes") : QStringLiteral("no")
+    }
+        .join(QLatin1Char('\n'));
+}
+
+void appendInt64(QByteArray &out, qint64 value)
+{
+    char bytes[8];
+    qToBigEndian<qint64>(value, bytes);
+    out.append(bytes, sizeof bytes);
+}
+
+QByteArray jobListReply(int rows)
+{
+    QByteArray reply;
+    VLK::encodeHeader(0, VLK::MT_JobStatusReply, reply);
+    appendInt64(reply, rows);
+    for (int i = 0; i < rows; ++i) {
+        const QByteArray line = jobLine(benchJob(i)).toUtf8();
+        appendInt64(reply, line.size());
+        reply.append(line);
+    }
+    qToBigEndian<qint64>(reply.size(), reply.data());
+    return reply;
+}
+
+// The longest pause between ticks of a fast timer within a span of time:
+// how long the window could not have answered a key or a click.
+class TickRecorder
+{
+public:
+    TickRecorder()
+    {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { m_ticks.push_back(Clock::now()); });
+        m_timer.start(TickIntervalMs);
+    }
+
+    double longestGapMs(Clock::time_point from, Clock::time_point to) const
+    {
+        double longest = 0;
+        Clock::time_point previous = from;
+        for (const Clock::time_point tick : m_ticks) {
+            if (tick <= from)
+                continue;
+            longest = std::max(longest, millisecondsBetween(previous, std::min(tick, to)));
+            if (tick >= to)
+                return longest;
+            previous = tick;
+        }
+        return std::max(longest, millisecondsBetween(previous, to));
+    }
+
+private:
+    QTimer m_timer;
+    std::vector<Clock::time_point> m_ticks;
+};
+
+// Follows one job list reply through the client: its first and last byte,
+// and the moment the panel has handled it.
+class ReplyWatch
+{
+public:
+    explicit ReplyWatch(VLK::CalvaroClientBase &client)
+    {
+        QObject::connect(&client, &VLK::CalvaroClientBase::newMessageReceived,
+                         [this](int, qint64 totalSize) {
+                             m_totalSize = totalSize;
+                             m_firstByteAt = Clock::now();
+                         });
+        QObject::connect(&client, &VLK::CalvaroClientBase::progress,
+                         [this](int bytesSoFar, bool enabled) {
+                             if (enabled && bytesSoFar == m_totalSize)
+                                 m_lastByteAt = Clock::now();
+                         });
+        // Connected after the panel, so this runs once the panel is done.
+        QObject::connect(&client, &VLK::CalvaroClientBase::msgReceived,
+                         [this](int type) { m_handled = type == VLK::MT_JobStatusReply; });
+    }
+
+    void expectReply() { m_handled = false; }
+    bool handled() const { return m_handled; }
+    Clock::time_point firstByteAt() const { return m_firstByteAt; }
+    Clock::time_point lastByteAt() const { return m_lastByteAt; }
+
+private:
+    qint64 m_totalSize = -1;
+    Clock::time_point m_firstByteAt;
+    Clock::time_point m_lastByteAt;
+    bool m_handled = false;
+};
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+QJsonArray toJson(const std::vector<double> &values)
+{
+    QJsonArray array;
+    for (const double value : values)
+        array.append(value);
+    return array;
+}
+
+bool showAndWait(QWidget &window, PaintCounter &paints)
+{
+    window.resize(WindowWidth, WindowHeight);
+    window.show();
+    return paints.waitForPaintAfter(0, RefreshTimeoutMs);
+}
+
+} // namespace
+
+int runJobListClient(const QStringList &arguments)
+{
+    if (arguments.size() != 4)
+        return fail(QStringLiteral("job list: bad arguments"));
+    const int rows = arguments.at(0).toInt();
+    const int refreshes = arguments.at(1).toInt();
+    const int segmentSize = arguments.at(2).toInt();
+    const int pauseMs = arguments.at(3).toInt();
+
+    const QByteArray reply = jobListReply(rows);
+    RequestResponder server([&reply, segmentSize, pauseMs](int fd, const QByteArray &) {
+        return Pattern::writeInSegments(fd, reply, segmentSize > 0 ? segmentSize : reply.size(),
+                                        pauseMs);
+    });
+    VLK::CalvaroClientBase client;
+    VLK::StatusWidget panel;
+    panel.setClientBase(&client);
+    ReplyWatch watch(client);
+    auto *table = panel.findChild<QTableWidget *>(QStringLiteral("tableWidgetStatus"));
+    if (!table)
+        return fail(QStringLiteral("job list: no job table"));
+    PaintCounter tablePaints(table->viewport());
+    PaintCounter windowPaints(&panel);
+    if (!showAndWait(panel, windowPaints) || !server.isListening()
+        || !connectClient(client, server.port()))
+        return fail(QStringLiteral("job list: no connection"));
+
+    MemoryProbe memory;
+    memory.markIdle();
+    TickRecorder ticks;
+    std::vector<double> refreshMs, arrivalGapMs, totalGapMs, rssKiB;
+    for (int refresh = 0; refresh < refreshes; ++refresh) {
+        watch.expectReply();
+        panel.on_pushButtonStatus_clicked();
+        if (!runEventsUntil([&watch] { return watch.handled(); }, RefreshTimeoutMs))
+            return fail(QStringLiteral("job list: no reply"));
+        if (!tablePaints.waitForPaintAfter(tablePaints.count(), RefreshTimeoutMs))
+            return fail(QStringLiteral("job list: table not painted"));
+        const Clock::time_point shown = Clock::now();
+        if (table->rowCount() != rows)
+            return fail(QStringLiteral("job list: table has %1 rows").arg(table->rowCount()));
+        refreshMs.push_back(millisecondsBetween(watch.lastByteAt(), shown));
+        arrivalGapMs.push_back(ticks.longestGapMs(watch.firstByteAt(), watch.lastByteAt()));
+        totalGapMs.push_back(ticks.longestGapMs(watch.firstByteAt(), shown));
+        rssKiB.push_back(MemoryProbe::currentKiB());
+        if (refresh == 0 && rows > SelectedRow)
+            table->selectRow(SelectedRow);
+    }
+
+    const std::vector<double> repeats(refreshMs.begin() + 1, refreshMs.end());
+    printResult(
+        { { QStringLiteral("firstMs"), refreshMs.front() },
+          { QStringLiteral("repeatMs"), median(repeats) },
+          { QStringLiteral("refreshMs"), toJson(refreshMs) },
+          { QStringLiteral("arrivalGapMs"),
+            *std::max_element(arrivalGapMs.begin(), arrivalGapMs.end()) },
+          { QStringLiteral("totalGapMs"), *std::max_element(totalGapMs.begin(), totalGapMs.end()) },
+          { QStringLiteral("idleKiB"), double(memory.idleKiB()) },
+          { QStringLiteral("rssKiB"), toJson(rssKiB) },
+          { QStringLiteral("replyBytes"), reply.size() } });
+    return 0;
+}
+
+int runJobListBaseline(const QStringList &arguments)
+{
+    if (arguments.size() != 1)
+        return fail(QStringLiteral("job list baseline: bad arguments"));
+    const int rows = arguments.at(0).toInt();
+    QStringList cells;
+    cells.reserve(rows * VLK::JobTableItems::ColumnCount);
+    for (int i = 0; i < rows; ++i) {
+        const VLK::JobInfo job = benchJob(i);
+        cells << job.userId << job.solverId << job.status << job.path
+              << VLK::JobTableItems::lastMessageTail(job.progressMsg);
+    }
+
+    QTableWidget table;
+    PaintCounter paints(table.viewport());
+    if (!showAndWait(table, paints))
+        return fail(QStringLiteral("job list baseline: table not shown"));
+    std::vector<double> fillMs;
+    for (int fill = 0; fill < 2; ++fill) {
+        const Clock::time_point started = Clock::now();
+        table.setSortingEnabled(false);
+        table.setRowCount(rows);
+        table.setColumnCount(VLK::JobTableItems::ColumnCount);
+        for (int i = 0; i < cells.size(); ++i)
+            table.setItem(i / VLK::JobTableItems::ColumnCount, i % VLK::JobTableItems::ColumnCount,
+                          new QTableWidgetItem(cells.at(i)));
+        if (!paints.waitForPaintAfter(paints.count(), RefreshTimeoutMs))
+            return fail(QStringLiteral("job list baseline: table not painted"));
+        fillMs.push_back(millisecondsBetween(started, Clock::now()));
+    }
+    printResult({ { QStringLiteral("firstMs"), fillMs.at(0) },
+                  { QStringLiteral("repeatMs"), fillMs.at(1) } });
+    return 0;
+}
+
+} // namespace Bench
