@@ -246,6 +246,16 @@ private slots:
         QCOMPARE(shownMessages(), QString());
     }
 
+    void actionsFollowTheRefilledRow()
+    {
+        QVERIFY(showJobs({ job("Running", "step 1") }));
+        selectRow(0);
+        QCOMPARE(enabledActions(), QStringList { "Kill" });
+        QVERIFY(showJobs({ job("Processed", "step 1\\|" + Ready) }));
+        QCOMPARE(enabledActions(), (QStringList { "Remove", "Get Results" }));
+        QCOMPARE(shownMessages(), "step 1\n" + Ready);
+    }
+
     void progressViewFollowsTheJobOnASortedTable()
     {
         const QStringList lines = { job("Queued", "msg c", "c"), job("Queued", "msg a", "a"),
