@@ -32,14 +32,23 @@ constexpr int SelectedRow = 3;
 // strings of several messages.
 VLK::JobInfo benchJob(int i)
 {
-    static const char *const statuses[] = { "Running (step %1 of 400)", "Queued", "Processed" };
     VLK::JobInfo job;
     const QString number = QString::number(i).rightJustified(6, QLatin1Char('0'));
     job.accessible = i % 10 != 0;
     job.userId = QStringLiteral("user%1").arg(i % 7);
     job.solverId = QStringLiteral("solver-%1").arg(QChar(QLatin1Char('a' + i % 5)));
     job.path = QStringLiteral("/data/jobs/user%1/job%2/model.prj").arg(i % 7).arg(number);
-    job.status = QString::fromLatin1(statuses[i % 3]).arg(i % 400);
+    switch (i % 3) {
+    case 0:
+        job.status = QStringLiteral("Running (step %1 of 400)").arg(i % 400);
+        break;
+    case 1:
+        job.status = QStringLiteral("Queued");
+        break;
+    default:
+        job.status = QStringLiteral("Processed");
+        break;
+    }
     job.progressMsg = QStringLiteral("Started on node%1\\|Mesh loaded, %2 cells\\|"
                                      "Step %3 of 400, residual 1.2e-05\\|"
                                      "Ready for download: job%4.7z")
