@@ -7,7 +7,7 @@ packages=(
     build-essential cmake pkg-config
     qtbase5-dev qtbase5-dev-tools
     p7zip-full
-    xvfb xauth imagemagick
+    xvfb xauth imagemagick xdotool
     clang libclang-rt-14-dev
 )
 
