@@ -244,9 +244,10 @@ int runJobListClient(const QStringList &arguments)
 
 int runJobListBaseline(const QStringList &arguments)
 {
-    if (arguments.size() != 1)
+    if (arguments.size() != 2)
         return fail(QStringLiteral("job list baseline: bad arguments"));
     const int rows = arguments.at(0).toInt();
+    const int fills = arguments.at(1).toInt();
     QStringList cells;
     cells.reserve(rows * VLK::JobTableItems::ColumnCount);
     for (int i = 0; i < rows; ++i) {
@@ -259,8 +260,10 @@ int runJobListBaseline(const QStringList &arguments)
     PaintCounter paints(table.viewport());
     if (!showAndWait(table, paints))
         return fail(QStringLiteral("job list baseline: table not shown"));
-    std::vector<double> fillMs;
-    for (int fill = 0; fill < 2; ++fill) {
+    MemoryProbe memory;
+    memory.markIdle();
+    std::vector<double> fillMs, rssKiB;
+    for (int fill = 0; fill < fills; ++fill) {
         const Clock::time_point started = Clock::now();
         table.setSortingEnabled(false);
         table.setRowCount(rows);
@@ -271,9 +274,14 @@ int runJobListBaseline(const QStringList &arguments)
         if (!paints.waitForPaintAfter(paints.count(), RefreshTimeoutMs))
             return fail(QStringLiteral("job list baseline: table not painted"));
         fillMs.push_back(millisecondsBetween(started, Clock::now()));
+        rssKiB.push_back(MemoryProbe::currentKiB());
     }
-    printResult({ { QStringLiteral("firstMs"), fillMs.at(0) },
-                  { QStringLiteral("repeatMs"), fillMs.at(1) } });
+    const std::vector<double> repeats(fillMs.begin() + 1, fillMs.end());
+    printResult({ { QStringLiteral("firstMs"), fillMs.front() },
+                  { QStringLiteral("repeatMs"), median(repeats) },
+                  { QStringLiteral("refreshMs"), toJson(fillMs) },
+                  { QStringLiteral("idleKiB"), double(memory.idleKiB()) },
+                  { QStringLiteral("rssKiB"), toJson(rssKiB) } });
     return 0;
 }
 

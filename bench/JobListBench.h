@@ -10,7 +10,7 @@ namespace Bench {
 // connected client; each refresh is timed from the reply's last byte to the
 // table painted, while a 10 ms timer notes how long the window stays deaf.
 int runJobListClient(const QStringList &arguments);
-// Argument: rows. A bare table filled with the same cell texts, twice.
+// Arguments: rows, fills. A bare table filled with the same cell texts.
 int runJobListBaseline(const QStringList &arguments);
 
 } // namespace Bench
