@@ -5,8 +5,6 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-#include <functional>
-
 namespace Bench {
 
 // One line of the results table.
@@ -33,12 +31,23 @@ public:
     int runAll();
 
 private:
+    struct Pair
+    {
+        QJsonObject client;
+        QJsonObject baseline;
+        bool failed() const;
+        QJsonObject failure() const;
+    };
+
     // The child's result line; an "error" member when it failed.
     QJsonObject runChild(const QStringList &arguments, int timeoutMs);
-    // The best of several runs of a child by the given figure (smaller is better).
-    QJsonObject bestOf(int runs, const QStringList &arguments, const QString &figure);
+    // Client and baseline in turns, so both see the same moments of a shared
+    // machine; keeps the best (smallest) figure of each.
+    Pair bestOfAlternating(int runs, const QStringList &clientArguments,
+                           const QStringList &baselineArguments, const QString &figureName);
 
     bool createArchives();
+    QString archivePath(qint64 bytes) const;
     void measureUploads();
     void measureUploadMemory();
     void measureDownloads();

@@ -40,6 +40,7 @@ struct DownloadSetup
 
 RequestResponder::ReplyWriter patternReply(qint64 payloadSize)
 {
+    Pattern::prepare();
     return [payloadSize](int fd, const QByteArray &) {
         return Pattern::writeMessage(fd, VLK::MT_DownloadJobReply, payloadSize);
     };

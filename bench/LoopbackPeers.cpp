@@ -9,8 +9,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <vector>
-
 namespace Bench {
 
 namespace Socket {
@@ -130,6 +128,8 @@ void LoopbackPeer::run()
 ByteSink::ByteSink(qint64 expectedBytes, qint64 bytesPerSecond)
     : m_expected(expectedBytes)
     , m_bytesPerSecond(bytesPerSecond)
+    // Small reads when throttled, so the rate holds over short spans too.
+    , m_buffer(bytesPerSecond > 0 ? 64 * 1024 : 1024 * 1024)
 {
     start();
 }
@@ -148,11 +148,9 @@ bool ByteSink::waitForAll(int timeoutMs)
 
 void ByteSink::serve(int fd)
 {
-    // Small reads when throttled, so the rate holds over short spans too.
-    std::vector<char> buffer(m_bytesPerSecond > 0 ? 64 * 1024 : 1024 * 1024);
     const Clock::time_point started = Clock::now();
     while (m_received < m_expected) {
-        const ssize_t got = ::recv(fd, buffer.data(), buffer.size(), 0);
+        const ssize_t got = ::recv(fd, m_buffer.data(), m_buffer.size(), 0);
         if (got <= 0)
             break;
         m_received += got;
@@ -219,6 +217,11 @@ const QByteArray &chunk()
     return bytes;
 }
 } // namespace
+
+void prepare()
+{
+    chunk();
+}
 
 char byteAt(qint64 payloadOffset)
 {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace Bench {
 
@@ -73,6 +74,8 @@ private:
 
     const qint64 m_expected;
     const qint64 m_bytesPerSecond;
+    // Allocated up front, so it is part of the measuring process's idle size.
+    std::vector<char> m_buffer;
     std::atomic<qint64> m_received { 0 };
     Clock::time_point m_lastByteAt;
     std::mutex m_mutex;
@@ -99,6 +102,9 @@ private:
 // Reply bodies generated on the fly from a short repeating pattern, so a
 // source never holds a large message.
 namespace Pattern {
+// Builds the pattern now rather than on first use, so that a measurement
+// started afterwards does not count it.
+void prepare();
 char byteAt(qint64 payloadOffset);
 bool writeMessage(int fd, qint64 messageType, qint64 payloadSize);
 // Sends bytes in pieces of segmentSize with a pause after each.

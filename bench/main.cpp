@@ -10,17 +10,13 @@
 
 #include <cstdio>
 
-// Without arguments: runs every measurement, each in a child process of this
-// program, and prints the table. With a mode: one measurement, one result line.
-int main(int argc, char *argv[])
-{
-    QApplication application(argc, argv);
-    QStringList arguments = QApplication::arguments().mid(1);
-    if (arguments.isEmpty())
-        return Bench::BenchRunner(QApplication::applicationFilePath()).runAll();
+namespace {
 
-    using Mode = int (*)(const QStringList &);
-    const QHash<QString, Mode> modes {
+using Mode = int (*)(const QStringList &);
+
+const QHash<QString, Mode> &modes()
+{
+    static const QHash<QString, Mode> table {
         { QStringLiteral("upload-client"), Bench::runUploadClient },
         { QStringLiteral("upload-baseline"), Bench::runUploadBaseline },
         { QStringLiteral("download-client"), Bench::runDownloadClient },
@@ -30,10 +26,26 @@ int main(int argc, char *argv[])
         { QStringLiteral("startup-client"), Bench::runStartupClient },
         { QStringLiteral("startup-baseline"), Bench::runStartupBaseline },
     };
-    const Mode mode = modes.value(arguments.takeFirst());
+    return table;
+}
+
+} // namespace
+
+// Without arguments: runs every measurement, each in a child process of this
+// program, and prints the table. With a mode: one measurement, one result
+// line; the runner starts these offscreen.
+int main(int argc, char *argv[])
+{
+    if (argc < 2) {
+        QCoreApplication application(argc, argv);
+        return Bench::BenchRunner(QCoreApplication::applicationFilePath()).runAll();
+    }
+    QApplication application(argc, argv);
+    QStringList arguments = QApplication::arguments().mid(1);
+    const Mode mode = modes().value(arguments.takeFirst());
     if (!mode) {
         std::fprintf(stderr, "usage: calvaro_bench [%s args...]\n",
-                     qPrintable(QStringList(modes.keys()).join(QLatin1Char('|'))));
+                     qPrintable(QStringList(modes().keys()).join(QLatin1Char('|'))));
         return 2;
     }
     Bench::failOnModalDialogs();
