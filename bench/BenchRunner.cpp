@@ -70,6 +70,13 @@ QString megabytesPerSecond(const QJsonObject &result, const char *secondsName)
         + QStringLiteral(" MB/s");
 }
 
+// Throughput, and the processor time the transferring thread used.
+QString throughputAndCpu(const QJsonObject &result)
+{
+    return QStringLiteral("%1 (CPU %2 s)")
+        .arg(megabytesPerSecond(result, "seconds"), number(figure(result, "cpuSeconds"), 3));
+}
+
 QString milliseconds(double ms)
 {
     return number(ms, 0) + QStringLiteral(" ms");
@@ -266,8 +273,8 @@ void BenchRunner::measureUploads()
         m_rows.append({ QStringLiteral("upload (notify calls %1 of %2 expected)")
                             .arg(figure(best.client, "notifyCalls"))
                             .arg(figure(best.client, "notifyExpected")),
-                        QLatin1String(size.label), megabytesPerSecond(best.client, "seconds"),
-                        megabytesPerSecond(best.baseline, "seconds"), number(ratio, 2),
+                        QLatin1String(size.label), throughputAndCpu(best.client),
+                        throughputAndCpu(best.baseline), number(ratio, 2),
                         peakGrowth(best.client, best.baseline),
                         size.hasThroughputTarget ? QStringLiteral(">= 0.9, notify once per block")
                                                  : QStringLiteral("notify once per block"),
@@ -322,8 +329,8 @@ void BenchRunner::measureDownloads()
             = intact && memoryMet && (!size.hasThroughputTarget || ratio >= MinThroughputRatio);
         m_rows.append({ intact ? QStringLiteral("download, received and stored")
                                : QStringLiteral("download, received and stored (FILE DIFFERS)"),
-                        QLatin1String(size.label), megabytesPerSecond(best.client, "seconds"),
-                        megabytesPerSecond(best.baseline, "seconds"), number(ratio, 2),
+                        QLatin1String(size.label), throughputAndCpu(best.client),
+                        throughputAndCpu(best.baseline), number(ratio, 2),
                         peakGrowth(best.client, best.baseline),
                         size.hasThroughputTarget ? QStringLiteral(">= 0.9, peak <= size + 10%")
                                                  : QStringLiteral("peak <= size + 10%"),

@@ -14,6 +14,7 @@
 #include <cstdlib>
 
 #include <cstdio>
+#include <ctime>
 
 namespace Bench {
 
@@ -42,6 +43,13 @@ constexpr int WatchdogIntervalMs = 50;
 double secondsBetween(Clock::time_point from, Clock::time_point to)
 {
     return std::chrono::duration<double>(to - from).count();
+}
+
+double threadCpuSeconds()
+{
+    timespec now {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
 double millisecondsBetween(Clock::time_point from, Clock::time_point to)

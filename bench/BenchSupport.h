@@ -17,6 +17,9 @@ namespace Bench {
 using Clock = std::chrono::steady_clock;
 
 double secondsBetween(Clock::time_point from, Clock::time_point to);
+// Processor time the calling thread has used so far: unlike the clock on the
+// wall, it hardly depends on what else the machine is doing.
+double threadCpuSeconds();
 double millisecondsBetween(Clock::time_point from, Clock::time_point to);
 
 // Resident memory of this process as the kernel accounts it. The peak is

@@ -62,14 +62,38 @@ bool fileHoldsPattern(const QString &path, qint64 payloadSize)
     return true;
 }
 
-QJsonObject transferResult(const DownloadSetup &setup, Clock::time_point started,
-                           Clock::time_point received, const MemoryProbe &memory)
+// When a download started, when its last byte was in, and the processor time
+// the receiving thread used until the result was stored.
+class DownloadClock
+{
+public:
+    void start()
+    {
+        m_cpuStarted = threadCpuSeconds();
+        m_started = Clock::now();
+    }
+    void markReceived() { m_received = Clock::now(); }
+    Clock::time_point started() const { return m_started; }
+    Clock::time_point received() const { return m_received; }
+    double cpuSecondsSoFar() const { return threadCpuSeconds() - m_cpuStarted; }
+
+private:
+    double m_cpuStarted = 0;
+    Clock::time_point m_started;
+    Clock::time_point m_received;
+};
+
+QJsonObject transferResult(const DownloadSetup &setup, const DownloadClock &clock,
+                           const MemoryProbe &memory)
 {
     const Clock::time_point stored = Clock::now();
+    const double cpuSeconds = clock.cpuSecondsSoFar();
     const bool intact = fileHoldsPattern(setup.outputPath, setup.payloadSize);
     QFile::remove(setup.outputPath);
-    return { { QStringLiteral("seconds"), secondsBetween(started, stored) },
-             { QStringLiteral("receiveSeconds"), secondsBetween(started, received) },
+    return { { QStringLiteral("seconds"), secondsBetween(clock.started(), stored) },
+             { QStringLiteral("receiveSeconds"),
+               secondsBetween(clock.started(), clock.received()) },
+             { QStringLiteral("cpuSeconds"), cpuSeconds },
              { QStringLiteral("bytes"), double(setup.payloadSize) },
              { QStringLiteral("idleKiB"), double(memory.idleKiB()) },
              { QStringLiteral("peakGrowthKiB"), double(memory.peakGrowthKiB()) },
@@ -114,18 +138,19 @@ int runDownloadClient(const QStringList &arguments)
 
     MemoryProbe memory;
     memory.markIdle();
-    const Clock::time_point started = Clock::now();
+    DownloadClock clock;
+    clock.start();
     if (!VLK::CalvaroClientCommands::sendStringCommand(client.m_tcpSocket, VLK::MT_DownloadJob,
                                                        QLatin1String(JobPath)))
         return fail(QStringLiteral("download: request not sent"));
     client.awaitReply(true);
     if (!runEventsUntil([&complete] { return complete; }, TransferTimeoutMs))
         return fail(QStringLiteral("download: reply incomplete"));
-    const Clock::time_point received = Clock::now();
+    clock.markReceived();
     if (!VLK::writePayloadToFile(client.m_messageBuffer, setup.outputPath))
         return fail(QStringLiteral("download: result not stored"));
 
-    printResult(transferResult(setup, started, received, memory));
+    printResult(transferResult(setup, clock, memory));
     return 0;
 }
 
@@ -141,7 +166,8 @@ int runDownloadBaseline(const QStringList &arguments)
 
     MemoryProbe memory;
     memory.markIdle();
-    const Clock::time_point started = Clock::now();
+    DownloadClock clock;
+    clock.start();
     QByteArray request;
     VLK::encodeStringCommand(QLatin1String(JobPath), VLK::MT_DownloadJob, request);
     char header[VLK::MessageHeaderSize];
@@ -153,13 +179,13 @@ int runDownloadBaseline(const QStringList &arguments)
     received = received
         && Socket::receiveExactly(fd, message.get() + VLK::MessageHeaderSize, setup.payloadSize);
     Socket::close(fd);
-    const Clock::time_point receivedAt = Clock::now();
+    clock.markReceived();
     if (!received
         || !writeDurably(setup.outputPath, message.get() + VLK::MessageHeaderSize,
                          setup.payloadSize))
         return fail(QStringLiteral("download baseline: transfer incomplete"));
 
-    printResult(transferResult(setup, started, receivedAt, memory));
+    printResult(transferResult(setup, clock, memory));
     return 0;
 }
 

@@ -87,9 +87,11 @@ struct UploadSetup
     qint64 totalBytes() const { return header.size() + fileSize; }
 };
 
-QJsonObject transferResult(const UploadSetup &setup, double seconds, const MemoryProbe &memory)
+QJsonObject transferResult(const UploadSetup &setup, double seconds, double cpuSeconds,
+                           const MemoryProbe &memory)
 {
     return { { QStringLiteral("seconds"), seconds },
+             { QStringLiteral("cpuSeconds"), cpuSeconds },
              { QStringLiteral("bytes"), double(setup.fileSize) },
              { QStringLiteral("idleKiB"), double(memory.idleKiB()) },
              { QStringLiteral("peakGrowthKiB"), double(memory.peakGrowthKiB()) } };
@@ -112,6 +114,7 @@ int runUploadClient(const QStringList &arguments)
     CountingNotification notification;
     bool aborted = false;
     const VLK::JobHeader job = benchJob(setup.archivePath);
+    const double cpuStarted = threadCpuSeconds();
     const Clock::time_point started = Clock::now();
     const bool sent = VLK::CalvaroClientCommands::sendJob(
         client.m_tcpSocket, setup.archivePath, job.slowQueue, job.projectFile, job.commandLine,
@@ -119,11 +122,13 @@ int runUploadClient(const QStringList &arguments)
     // What sendJob leaves queued goes out while the event loop runs.
     runEventsUntil([&client] { return client.m_tcpSocket->bytesToWrite() == 0; },
                    TransferTimeoutMs);
+    const double cpuSeconds = threadCpuSeconds() - cpuStarted;
     if (!sent || !sink.waitForAll(TransferTimeoutMs))
         return fail(QStringLiteral("upload: transfer incomplete: ")
                     + VLK::CalvaroClientCommands::lastErrorMessage);
 
-    QJsonObject result = transferResult(setup, secondsBetween(started, sink.lastByteAt()), memory);
+    QJsonObject result
+        = transferResult(setup, secondsBetween(started, sink.lastByteAt()), cpuSeconds, memory);
     result.insert(QStringLiteral("notifyCalls"), double(notification.calls()));
     result.insert(QStringLiteral("notifyExpected"), double(expectedNotifyCalls(setup.fileSize)));
     result.insert(QStringLiteral("notifyInOrder"), notification.inOrder());
@@ -145,16 +150,19 @@ int runUploadBaseline(const QStringList &arguments)
     MemoryProbe memory;
     memory.markIdle();
     QByteArray block(int(VLK::CalvaroClientCommands::UploadBlockSize), Qt::Uninitialized);
+    const double cpuStarted = threadCpuSeconds();
     const Clock::time_point started = Clock::now();
     bool sent = Socket::sendAll(fd, setup.header.constData(), setup.header.size());
     for (qint64 n = 0; sent && (n = archive.read(block.data(), block.size())) > 0;)
         sent = Socket::sendAll(fd, block.constData(), n);
+    const double cpuSeconds = threadCpuSeconds() - cpuStarted;
     const bool complete = sent && sink.waitForAll(TransferTimeoutMs);
     Socket::close(fd);
     if (!complete)
         return fail(QStringLiteral("upload baseline: transfer incomplete"));
 
-    printResult(transferResult(setup, secondsBetween(started, sink.lastByteAt()), memory));
+    printResult(
+        transferResult(setup, secondsBetween(started, sink.lastByteAt()), cpuSeconds, memory));
     return 0;
 }
 
