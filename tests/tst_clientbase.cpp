@@ -7,8 +7,8 @@
 #include <QTcpSocket>
 #include <QTest>
 
-#include <sys/socket.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace VLK;
@@ -35,7 +35,10 @@ struct SignalLog
         QObject::connect(&client, &CalvaroClientBase::msgReceived,
                          [this](int t) { entries << QStringLiteral("msg %1").arg(t); });
     }
-    QStringList matching(const QString &prefix) const { return entries.filter(QRegExp("^" + prefix)); }
+    QStringList matching(const QString &prefix) const
+    {
+        return entries.filter(QRegExp("^" + prefix));
+    }
 };
 
 // A loopback port whose accept queue is full, so that a further connection
@@ -134,9 +137,10 @@ void TestClientBase::loginOkRunsTheWholeSequence()
     m_client->awaitReply();
     m_server->send(FakeServer::reply(MT_LoginOk));
     QVERIFY(m_server->waitForRequests(1));
-    QCOMPARE(log.entries, (QStringList { "state 0", "new 100 16", "progress 16 1", "progress 0 0", "state 1",
-                                         "status Login successful", "msg 100",
-                                         "status Requesting solver list...", "state 0" }));
+    QCOMPARE(log.entries,
+             (QStringList { "state 0", "new 100 16", "progress 16 1", "progress 0 0", "state 1",
+                            "status Login successful", "msg 100",
+                            "status Requesting solver list...", "state 0" }));
     QCOMPARE(m_server->requestTypes(), QList<qint64> { MT_SolverList });
     QVERIFY(m_client->m_solvers.isEmpty());
     QVERIFY(m_dialogs->boxes.isEmpty());
@@ -162,7 +166,8 @@ void TestClientBase::splitHeaderShowsTheBoxAndThenReadsOn()
     QVERIFY(connectClient(*m_client, *m_server));
     m_client->awaitReply();
     QSignalSpy received(m_client, &CalvaroClientBase::msgReceived);
-    const QByteArray reply = FakeServer::textList(MT_JobStatusReply, { QStringLiteral("s\np\nQueued\nm") });
+    const QByteArray reply
+        = FakeServer::textList(MT_JobStatusReply, { QStringLiteral("s\np\nQueued\nm") });
     m_server->send(reply.left(10));
     QVERIFY(m_dialogs->waitForBoxes(1));
     QCOMPARE(m_dialogs->boxes.at(0).icon, QMessageBox::Critical);
@@ -238,12 +243,14 @@ void TestClientBase::announcedSizes()
     QVERIFY(m_dialogs->waitForBoxes(1));
     QCOMPARE(m_dialogs->boxes.at(0).title, QStringLiteral("Message error"));
     if (totalSize > 16 || totalSize < 0)
-        QCOMPARE(m_dialogs->boxes.at(0).text,
-                 QStringLiteral("Cannot download message, limit for 32bit applications is 1GByte."));
+        QCOMPARE(
+            m_dialogs->boxes.at(0).text,
+            QStringLiteral("Cannot download message, limit for 32bit applications is 1GByte."));
     else
-        QCOMPARE(m_dialogs->boxes.at(0).text,
-                 QStringLiteral("Invalid message size of %1 Bytes received, at least 16 Bytes expected.")
-                     .arg(totalSize));
+        QCOMPARE(
+            m_dialogs->boxes.at(0).text,
+            QStringLiteral("Invalid message size of %1 Bytes received, at least 16 Bytes expected.")
+                .arg(totalSize));
     QTRY_COMPARE(m_client->m_tcpSocket->state(), QAbstractSocket::UnconnectedState);
     QVERIFY(log.matching("new ").isEmpty());
     QVERIFY(log.matching("msg ").isEmpty());
@@ -268,7 +275,8 @@ void TestClientBase::surplusBytesAreNeverDispatched()
     QVERIFY(m_dialogs->waitForBoxes(1));
     QCOMPARE(m_dialogs->boxes.at(0).title, QStringLiteral("Message error"));
     QCOMPARE(m_dialogs->boxes.at(0).text,
-             QStringLiteral("The server sent more data than its reply announced; the connection was closed."));
+             QStringLiteral(
+                 "The server sent more data than its reply announced; the connection was closed."));
     QVERIFY(log.matching("msg ").isEmpty());
     QCOMPARE(log.entries.mid(log.entries.size() - 3),
              (QStringList { "progress 0 0", "status Not connected", "state 0" }));
@@ -298,7 +306,8 @@ void TestClientBase::unknownReplyTypeIsIgnored()
     m_server->send(FakeServer::reply(150, "whatever"));
     QTRY_VERIFY(log.entries.contains("state 1"));
     QTest::qWait(20);
-    QCOMPARE(log.entries, (QStringList { "new 150 24", "progress 24 1", "progress 0 0", "state 1" }));
+    QCOMPARE(log.entries,
+             (QStringList { "new 150 24", "progress 24 1", "progress 0 0", "state 1" }));
     QVERIFY(m_dialogs->boxes.isEmpty());
 }
 
@@ -319,7 +328,8 @@ void TestClientBase::commandErrorsShowTheBox()
     QVERIFY(m_dialogs->waitForBoxes(1));
     QCOMPARE(m_dialogs->boxes.at(0).icon, QMessageBox::Critical);
     QCOMPARE(m_dialogs->boxes.at(0).title, QStringLiteral("Command failed"));
-    QCOMPARE(m_dialogs->boxes.at(0).text, QStringLiteral("Error processing command, see server log."));
+    QCOMPARE(m_dialogs->boxes.at(0).text,
+             QStringLiteral("Error processing command, see server log."));
     QVERIFY(log.matching("msg ").isEmpty());
     QCOMPARE(m_client->m_tcpSocket->state(), QAbstractSocket::ConnectedState);
 }
@@ -331,7 +341,8 @@ void TestClientBase::logoutReportsDisconnected()
     SignalLog log(*m_client);
     m_server->send(FakeServer::reply(MT_LogoutOk));
     QTRY_VERIFY(log.entries.contains("msg 101"));
-    QCOMPARE(log.entries.mid(3), (QStringList { "state 1", "status Logged out", "msg 101", "state 0" }));
+    QCOMPARE(log.entries.mid(3),
+             (QStringList { "state 1", "status Logged out", "msg 101", "state 0" }));
     QCOMPARE(m_client->m_tcpSocket->state(), QAbstractSocket::ConnectedState);
 }
 
@@ -345,8 +356,9 @@ void TestClientBase::socketErrors()
     QVERIFY(m_dialogs->waitForBoxes(1));
     QCOMPARE(m_dialogs->boxes.at(0).icon, QMessageBox::Information);
     QCOMPARE(m_dialogs->boxes.at(0).title, QStringLiteral("Client"));
-    QCOMPARE(m_dialogs->boxes.at(0).text,
-             QStringLiteral("The connection was refused by the peer. Make sure the server is running."));
+    QCOMPARE(
+        m_dialogs->boxes.at(0).text,
+        QStringLiteral("The connection was refused by the peer. Make sure the server is running."));
     QTRY_COMPARE(log.entries, (QStringList { "state 0", "status Not connected", "state 0" }));
 
     // Closed by the server while connected.
@@ -395,24 +407,18 @@ void TestClientBase::timersEndWaitsButNotDownloads()
     QTRY_VERIFY(downloadLog.entries.contains("msg 104"));
     QVERIFY(downloading.m_messageBuffer == reply);
 
-    auto boxesOf = [this](QWidget *parent) {
-        QStringList texts;
-        for (const DialogHelper::Box &box : qAsConst(m_dialogs->boxes))
-            if (box.parent == parent)
-                texts << box.title + ": " + box.text;
-        return texts;
-    };
-    QCOMPARE(boxesOf(&connecting), QStringList { "Connection time out: Timeout on server connection." });
+    QCOMPARE(m_dialogs->boxTexts(&connecting),
+             QStringList { "Connection time out: Timeout on server connection." });
     QCOMPARE(connectingLog.entries.last(), QStringLiteral("state 0"));
     QCOMPARE(connecting.m_tcpSocket->state(), QAbstractSocket::UnconnectedState);
 
-    QCOMPARE(boxesOf(&silent), QStringList { "Server timeout: Server timed out." });
+    QCOMPARE(m_dialogs->boxTexts(&silent), QStringList { "Server timeout: Server timed out." });
     QVERIFY(silentLog.entries.contains("status Server timeout"));
     QCOMPARE(silentLog.entries.last(), QStringLiteral("state 0"));
     QTRY_COMPARE(silent.m_tcpSocket->state(), QAbstractSocket::UnconnectedState);
 
-    QVERIFY(boxesOf(&downloading).isEmpty());
-    QCOMPARE(boxesOf(&refused).size(), 1); // refused, and no time-out after it
+    QVERIFY(m_dialogs->boxTexts(&downloading).isEmpty());
+    QCOMPARE(m_dialogs->boxTexts(&refused).size(), 1); // refused, and no time-out after it
 }
 
 QTEST_MAIN(TestClientBase)

@@ -31,17 +31,8 @@ const QString RunningJob
                      "step 1\\|step 2\nyes");
 const QByteArray OldResult("results of an earlier download, to be kept");
 
-QByteArray int64(qint64 value)
-{
-    QByteArray bytes(8, '\0');
-    qToBigEndian<qint64>(value, bytes.data());
-    return bytes;
-}
-
-QByteArray counted(const QByteArray &bytes)
-{
-    return int64(bytes.size()) + bytes;
-}
+const auto int64 = &FakeServer::int64;
+const auto counted = &FakeServer::counted;
 
 QByteArray jobList(const QStringList &jobs)
 {
@@ -121,14 +112,6 @@ void answerLikeAServer(FakeServer &server)
     server.setReply(MT_JobStatus, jobList({ ProcessedJob, RunningJob }));
 }
 
-QStringList texts(const QList<DialogHelper::Box> &boxes)
-{
-    QStringList all;
-    for (const DialogHelper::Box &box : boxes)
-        all << box.title + ": " + box.text;
-    return all;
-}
-
 } // namespace
 
 class TestHostileServer : public QObject
@@ -192,7 +175,7 @@ void TestHostileServer::checkUsableAgain()
         m_client->refresh();
         QTRY_COMPARE(m_client->table()->rowCount(), 2);
     }
-    QVERIFY2(m_dialogs->boxes.isEmpty(), qPrintable(texts(m_dialogs->boxes).join('\n')));
+    QVERIFY2(m_dialogs->boxes.isEmpty(), qPrintable(m_dialogs->boxTexts().join('\n')));
 }
 
 void TestHostileServer::badReplies_data()
@@ -262,7 +245,7 @@ void TestHostileServer::badReplies()
 
     if (told.contains(QLatin1String(": "))) {
         QVERIFY(m_dialogs->waitForBoxes(1));
-        QCOMPARE(texts(m_dialogs->boxes), QStringList { told });
+        QCOMPARE(m_dialogs->boxTexts(), QStringList { told });
     } else if (!told.isEmpty()) {
         QTRY_VERIFY(m_client->log().endsWith(told));
         QVERIFY(m_dialogs->boxes.isEmpty());
@@ -295,7 +278,7 @@ void TestHostileServer::twoRepliesInOneSegment()
     QTest::ignoreMessage(QtDebugMsg, "Bad request, message size mismatch.");
     m_client->refresh();
     QVERIFY(m_dialogs->waitForBoxes(1));
-    QCOMPARE(texts(m_dialogs->boxes),
+    QCOMPARE(m_dialogs->boxTexts(),
              QStringList { "Message error: The server sent more data than its reply announced; the "
                            "connection was closed." });
     QTRY_VERIFY(!m_client->isConnected());
@@ -321,7 +304,7 @@ void TestHostileServer::droppedMidDownloadKeepsTheOldResult()
     });
     m_client->download(*m_dialogs, target);
 
-    QTRY_VERIFY(texts(m_dialogs->boxes).contains("Client: Remote host closed the connection."));
+    QTRY_VERIFY(m_dialogs->boxTexts().contains("Client: Remote host closed the connection."));
     QTRY_VERIFY(!m_client->isConnected());
     QVERIFY(m_client->log().endsWith(QLatin1String("Not connected")));
     QCOMPARE(completed.count(), 0);
@@ -342,7 +325,7 @@ void TestHostileServer::announcedGigabyteThenSilence()
     QVERIFY(m_client->m_window.m_messageBuffer.size() <= 1 << 20);
     QVERIFY(!m_client->isIdle());
     m_server->dropClient();
-    QTRY_VERIFY(texts(m_dialogs->boxes).contains("Client: Remote host closed the connection."));
+    QTRY_VERIFY(m_dialogs->boxTexts().contains("Client: Remote host closed the connection."));
     QVERIFY(!QFile::exists(m_dir->filePath(QStringLiteral("big.7z"))));
     checkUsableAgain();
 }
@@ -368,15 +351,8 @@ void TestHostileServer::silentAndTricklingServersTimeOut()
         QTest::qWait(1000);
     }
 
-    auto boxesOf = [this](QWidget *window) {
-        QStringList all;
-        for (const DialogHelper::Box &box : qAsConst(m_dialogs->boxes))
-            if (box.parent == window)
-                all << box.title + ": " + box.text;
-        return all;
-    };
     // Every byte of an incomplete header is reported as it comes, then the timer ends the wait.
-    const QStringList trickled = boxesOf(&m_client->m_window);
+    const QStringList trickled = m_dialogs->boxTexts(&m_client->m_window);
     QVERIFY(trickled.size() >= 2);
     QCOMPARE(trickled.last(), QStringLiteral("Server timeout: Server timed out."));
     for (int i = 0; i < trickled.size() - 1; ++i)
@@ -384,7 +360,8 @@ void TestHostileServer::silentAndTricklingServersTimeOut()
                  QStringLiteral("Receiving message: Minimum message size of 16 Bytes "
                                 "expected, only got %1 Bytes.")
                      .arg(i + 1));
-    QCOMPARE(boxesOf(&silent.m_window), QStringList { "Server timeout: Server timed out." });
+    QCOMPARE(m_dialogs->boxTexts(&silent.m_window),
+             QStringList { "Server timeout: Server timed out." });
     QTRY_VERIFY(!m_client->isConnected());
     QTRY_VERIFY(!silent.isConnected());
     QVERIFY(m_client->log().endsWith(QLatin1String("Server timeout")));

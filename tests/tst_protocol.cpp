@@ -1,3 +1,4 @@
+#include "FakeServer.h"
 #include "VLK_Protocol.h"
 
 #include <QFile>
@@ -9,30 +10,17 @@ using namespace VLK;
 
 namespace {
 
-QByteArray int64(qint64 value)
-{
-    QByteArray bytes(8, '\0');
-    qToBigEndian<qint64>(value, bytes.data());
-    return bytes;
-}
+const auto int64 = &FakeServer::int64;
+const auto counted = &FakeServer::counted;
+const auto withPayload = &FakeServer::reply;
 
-QByteArray counted(const QByteArray &text)
-{
-    return int64(text.size()) + text;
-}
-
-// A text-list reply exactly as a server would send it.
+// A text-list reply whose items are raw bytes, so that they need not be valid UTF-8.
 QByteArray textListMessage(int type, const QList<QByteArray> &items)
 {
     QByteArray payload = int64(items.size());
     for (const QByteArray &item : items)
         payload += counted(item);
-    return int64(16 + payload.size()) + int64(type) + payload;
-}
-
-QByteArray withPayload(int type, const QByteArray &payload)
-{
-    return int64(16 + payload.size()) + int64(type) + payload;
+    return withPayload(type, payload);
 }
 
 } // namespace
@@ -67,7 +55,8 @@ void TestProtocol::headerOnlyRequests_data()
     QTest::addColumn<QByteArray>("expected");
     QTest::newRow("job status") << int(MT_JobStatus)
                                 << QByteArray::fromHex("00000000000000100000000000000004");
-    QTest::newRow("logout") << int(MT_Logout) << QByteArray::fromHex("00000000000000100000000000000002");
+    QTest::newRow("logout") << int(MT_Logout)
+                            << QByteArray::fromHex("00000000000000100000000000000002");
     QTest::newRow("solver list") << int(MT_SolverList)
                                  << QByteArray::fromHex("00000000000000100000000000000008");
 }
@@ -118,17 +107,20 @@ void TestProtocol::stringListSizes_data()
     QTest::addColumn<bool>("ok");
     QTest::addColumn<QStringList>("expected");
     const QStringList previous { QStringLiteral("previous") };
-    QTest::newRow("24 bytes, empty list") << textListMessage(MT_SolverListReply, {}) << true << QStringList();
-    QTest::newRow("23 bytes") << withPayload(MT_SolverListReply, QByteArray(7, '\0')) << false << previous;
+    QTest::newRow("24 bytes, empty list")
+        << textListMessage(MT_SolverListReply, {}) << true << QStringList();
+    QTest::newRow("23 bytes") << withPayload(MT_SolverListReply, QByteArray(7, '\0')) << false
+                              << previous;
     QTest::newRow("header only") << withPayload(MT_SolverListReply, {}) << false << previous;
     // Taken as unsigned, a negative size is large, not small: the list is read up to the end.
-    QTest::newRow("sign bit in size")
-        << int64(-1) + int64(MT_SolverListReply) + int64(1) + counted("fem") << true
-        << QStringList { QStringLiteral("fem") };
-    QTest::newRow("two names")
-        << textListMessage(MT_SolverListReply, { "fem_static", "cfd" }) << true
-        << QStringList { QStringLiteral("fem_static"), QStringLiteral("cfd") };
-    QTest::newRow("umlaut") << textListMessage(MT_SolverListReply, { QStringLiteral("l\u00f6ser").toUtf8() })
+    QTest::newRow("sign bit in size") << int64(-1) + int64(MT_SolverListReply) + int64(1)
+            + counted("fem") << true << QStringList { QStringLiteral("fem") };
+    QTest::newRow("two names") << textListMessage(MT_SolverListReply, { "fem_static", "cfd" })
+                               << true
+                               << QStringList { QStringLiteral("fem_static"),
+                                                QStringLiteral("cfd") };
+    QTest::newRow("umlaut") << textListMessage(MT_SolverListReply,
+                                               { QStringLiteral("l\u00f6ser").toUtf8() })
                             << true << QStringList { QStringLiteral("l\u00f6ser") };
 }
 
@@ -145,7 +137,8 @@ void TestProtocol::stringListSizes()
 void TestProtocol::stringListStopsAtZeroByteAndAtTheEnd()
 {
     QStringList out;
-    QVERIFY(decodeStringList(textListMessage(MT_SolverListReply, { QByteArray("abc\0def", 7) }), out));
+    QVERIFY(
+        decodeStringList(textListMessage(MT_SolverListReply, { QByteArray("abc\0def", 7) }), out));
     QCOMPARE(out, QStringList { QStringLiteral("abc") });
 
     // Second item claims 100 bytes, but only 3 follow: it is cut at the end.
@@ -175,11 +168,13 @@ void TestProtocol::hugeCountsNeitherAllocateNorCrash()
     QStringList names;
     QVERIFY(decodeStringList(withPayload(MT_SolverListReply, int64(huge) + counted("x")), names));
     QCOMPARE(names, QStringList { QStringLiteral("x") });
-    QVERIFY(decodeStringList(withPayload(MT_SolverListReply, int64(1) + int64(huge) + "abc"), names));
+    QVERIFY(
+        decodeStringList(withPayload(MT_SolverListReply, int64(1) + int64(huge) + "abc"), names));
     QCOMPARE(names, QStringList { QStringLiteral("abc") });
 
     QList<JobInfo> jobs;
-    QVERIFY(decodeJobList(withPayload(MT_JobStatusReply, int64(huge) + counted("s\np\nQueued\nm")), jobs));
+    QVERIFY(decodeJobList(withPayload(MT_JobStatusReply, int64(huge) + counted("s\np\nQueued\nm")),
+                          jobs));
     QCOMPARE(jobs.size(), 1);
 }
 
@@ -190,19 +185,30 @@ void TestProtocol::jobLines_data()
     QTest::addColumn<bool>("accessible");
     QTest::addColumn<QString>("userId");
     QTest::addColumn<QString>("path");
-    QTest::newRow("six parts, yes") << QByteArray("u1\nfem\nu1/j1/m.prja\nQueued\nmsg\nyes") << true << true
-                                    << "u1" << "u1/j1/m.prja";
-    QTest::newRow("six parts, Yes") << QByteArray("u1\nfem\nu1/j1/m.prja\nQueued\nmsg\nYes") << true << false
-                                    << "u1" << "u1/j1/m.prja";
-    QTest::newRow("six parts, no") << QByteArray("u2\nfem\np\nRunning\n\nno") << true << false << "u2" << "p";
-    QTest::newRow("four parts") << QByteArray("fem\nu1/j2/m.prja\nProcessed\nReady for download: r.7z")
-                                << true << true << "" << "u1/j2/m.prja";
-    QTest::newRow("four parts, empty fields") << QByteArray("\n\n\n") << true << true << "" << "";
-    QTest::newRow("four parts and trailing line feed") << QByteArray("fem\np\nQueued\nm\n") << false
-                                                       << true << "" << "";
-    QTest::newRow("five parts") << QByteArray("a\nb\nc\nd\ne") << false << true << "" << "";
-    QTest::newRow("one part") << QByteArray("single") << false << true << "" << "";
-    QTest::newRow("seven parts") << QByteArray("a\nb\nc\nd\ne\nyes\nx") << false << true << "" << "";
+    QTest::newRow("six parts, yes")
+        << QByteArray("u1\nfem\nu1/j1/m.prja\nQueued\nmsg\nyes") << true << true << "u1"
+        << "u1/j1/m.prja";
+    QTest::newRow("six parts, Yes")
+        << QByteArray("u1\nfem\nu1/j1/m.prja\nQueued\nmsg\nYes") << true << false << "u1"
+        << "u1/j1/m.prja";
+    QTest::newRow("six parts, no")
+        << QByteArray("u2\nfem\np\nRunning\n\nno") << true << false << "u2"
+        << "p";
+    QTest::newRow("four parts") << QByteArray(
+        "fem\nu1/j2/m.prja\nProcessed\nReady for download: r.7z")
+                                << true << true << ""
+                                << "u1/j2/m.prja";
+    QTest::newRow("four parts, empty fields") << QByteArray("\n\n\n") << true << true << ""
+                                              << "";
+    QTest::newRow("four parts and trailing line feed")
+        << QByteArray("fem\np\nQueued\nm\n") << false << true << ""
+        << "";
+    QTest::newRow("five parts") << QByteArray("a\nb\nc\nd\ne") << false << true << ""
+                                << "";
+    QTest::newRow("one part") << QByteArray("single") << false << true << ""
+                              << "";
+    QTest::newRow("seven parts") << QByteArray("a\nb\nc\nd\ne\nyes\nx") << false << true << ""
+                                 << "";
 }
 
 void TestProtocol::jobLines()
@@ -224,9 +230,10 @@ void TestProtocol::jobLines()
 void TestProtocol::jobListKeepsRecordsBeforeABadLine()
 {
     QList<JobInfo> jobs;
-    const QByteArray message = textListMessage(
-        MT_JobStatusReply, { "fem\nfirst\nQueued\n", "u\ncfd\nsecond\nRunning\nstep 1\\|step 2\nyes",
-                             "a\nb\nc\nd\ne" });
+    const QByteArray message
+        = textListMessage(MT_JobStatusReply,
+                          { "fem\nfirst\nQueued\n", "u\ncfd\nsecond\nRunning\nstep 1\\|step 2\nyes",
+                            "a\nb\nc\nd\ne" });
     QVERIFY(!decodeJobList(message, jobs));
     QCOMPARE(jobs.size(), 2);
     QCOMPARE(jobs.at(0).path, QStringLiteral("first"));
@@ -264,7 +271,8 @@ void TestProtocol::payloadReplacesFileOnlyWhenComplete()
     QVERIFY(writePayloadToFile(withPayload(MT_DownloadJobReply, {}), path));
     QCOMPARE(QFileInfo(path).size(), 0);
 
-    QVERIFY(!writePayloadToFile(withPayload(MT_DownloadJobReply, "x"), dir.filePath("missing/dir/r.7z")));
+    QVERIFY(!writePayloadToFile(withPayload(MT_DownloadJobReply, "x"),
+                                dir.filePath("missing/dir/r.7z")));
 }
 
 void TestProtocol::payloadRefusesWriteProtectedTarget()

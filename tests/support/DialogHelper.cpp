@@ -30,6 +30,15 @@ QStringList DialogHelper::boxTitles() const
     return titles;
 }
 
+QStringList DialogHelper::boxTexts(const QWidget *parent) const
+{
+    QStringList texts;
+    for (const Box &box : boxes)
+        if (!parent || box.parent == parent)
+            texts.append(box.title + QStringLiteral(": ") + box.text);
+    return texts;
+}
+
 void DialogHelper::clear()
 {
     boxes.clear();
@@ -86,5 +95,6 @@ void DialogHelper::poll()
 
 char *toString(const DialogHelper::Box &box)
 {
-    return QTest::toString(QStringLiteral("[%1] %2: %3").arg(int(box.icon)).arg(box.title, box.text));
+    return QTest::toString(
+        QStringLiteral("[%1] %2: %3").arg(int(box.icon)).arg(box.title, box.text));
 }

@@ -47,6 +47,8 @@ public:
     // Waits until at least count boxes have been recorded.
     bool waitForBoxes(int count, int timeoutMs = 5000);
     QStringList boxTitles() const;
+    // "title: text" of every box so far, or only of those shown on parent.
+    QStringList boxTexts(const QWidget *parent = nullptr) const;
     void clear();
 
 private:

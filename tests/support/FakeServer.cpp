@@ -62,7 +62,8 @@ void FakeServer::send(const QByteArray &bytes)
     m_client->flush();
 }
 
-void FakeServer::sendInSegments(const QByteArray &bytes, const QList<int> &segmentSizes, int pauseMs)
+void FakeServer::sendInSegments(const QByteArray &bytes, const QList<int> &segmentSizes,
+                                int pauseMs)
 {
     int offset = 0;
     for (int i = 0; i <= segmentSizes.size() && offset < bytes.size(); ++i) {
@@ -80,12 +81,21 @@ void FakeServer::dropClient()
         m_client->abort();
 }
 
+QByteArray FakeServer::int64(qint64 value)
+{
+    QByteArray bytes(8, '\0');
+    qToBigEndian<qint64>(value, bytes.data());
+    return bytes;
+}
+
+QByteArray FakeServer::counted(const QByteArray &bytes)
+{
+    return int64(bytes.size()) + bytes;
+}
+
 QByteArray FakeServer::header(qint64 totalSize, qint64 type)
 {
-    QByteArray bytes(16, '\0');
-    qToBigEndian<qint64>(totalSize, bytes.data());
-    qToBigEndian<qint64>(type, bytes.data() + 8);
-    return bytes;
+    return int64(totalSize) + int64(type);
 }
 
 QByteArray FakeServer::reply(int type, const QByteArray &payload)
@@ -95,14 +105,9 @@ QByteArray FakeServer::reply(int type, const QByteArray &payload)
 
 QByteArray FakeServer::textList(int type, const QStringList &items)
 {
-    QByteArray payload(8, '\0');
-    qToBigEndian<qint64>(items.size(), payload.data());
-    for (const QString &item : items) {
-        const QByteArray utf8 = item.toUtf8();
-        QByteArray count(8, '\0');
-        qToBigEndian<qint64>(utf8.size(), count.data());
-        payload += count + utf8;
-    }
+    QByteArray payload = int64(items.size());
+    for (const QString &item : items)
+        payload += counted(item.toUtf8());
     return reply(type, payload);
 }
 

@@ -36,7 +36,10 @@ public:
     void clearReplies() { m_replies.clear(); }
 
     bool waitForClient(int timeoutMs = 5000);
-    bool hasClient() const { return m_client && m_client->state() == QAbstractSocket::ConnectedState; }
+    bool hasClient() const
+    {
+        return m_client && m_client->state() == QAbstractSocket::ConnectedState;
+    }
     // Waits until at least count complete requests have arrived in total.
     bool waitForRequests(int count, int timeoutMs = 5000);
 
@@ -53,7 +56,9 @@ public:
     void sendInSegments(const QByteArray &bytes, const QList<int> &segmentSizes, int pauseMs = 30);
     void dropClient();
 
-    // Builders for replies.
+    // Builders for replies, and for the parts of deliberately malformed ones.
+    static QByteArray int64(qint64 value);
+    static QByteArray counted(const QByteArray &bytes);
     static QByteArray header(qint64 totalSize, qint64 type);
     static QByteArray reply(int type, const QByteArray &payload = QByteArray());
     static QByteArray textList(int type, const QStringList &items);
