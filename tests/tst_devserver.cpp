@@ -1,3 +1,4 @@
+#include "DevServerProcess.h"
 #include "FakeServer.h"
 #include "VLK_Protocol.h"
 
@@ -17,86 +18,6 @@ using namespace VLK;
 namespace {
 
 const QStringList defaultSolvers { "fem_static", "cfd_transient_3", "thermal" };
-
-// The stand-in server as a child process, listening on a free loopback port,
-// keeping its jobs in a directory of the test's own and its log in a file
-// (a pipe nobody drains would stall it).
-class ServerProcess
-{
-public:
-    explicit ServerProcess(const QString &directory)
-        : m_directory(directory)
-    { }
-    ~ServerProcess() { stop(); }
-
-    QString dataDirectory() const { return m_directory + "/data"; }
-    QString logFile() const { return m_directory + "/server.log"; }
-    quint16 port() const { return m_port; }
-    bool isRunning() const { return m_process.state() == QProcess::Running; }
-    qint64 pid() const { return m_process.processId(); }
-
-    bool start(const QStringList &arguments)
-    {
-        m_process.setStandardErrorFile(logFile(), QIODevice::Append);
-        // In a sanitizer build, freed blocks wait in a quarantine that would
-        // count as the server's own memory; keep it small. Otherwise unused.
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        const QString asanOptions = environment.value("ASAN_OPTIONS");
-        environment.insert("ASAN_OPTIONS",
-                           asanOptions + (asanOptions.isEmpty() ? "" : ":")
-                               + "quarantine_size_mb=16");
-        m_process.setProcessEnvironment(environment);
-        m_process.start(CALVARO_DEVSERVER,
-                        QStringList { "--port", "0", "--data-dir", dataDirectory(), "--tick-ms",
-                                      "40", "--steps", "3" }
-                            + arguments);
-        const int logStart = log().size();
-        if (!m_process.waitForStarted())
-            return false;
-        const QRegularExpression listening("listening on 127\\.0\\.0\\.1:(\\d+)\\n");
-        QElapsedTimer clock;
-        clock.start();
-        while (isRunning() && clock.elapsed() < 10000) {
-            const QRegularExpressionMatch match = listening.match(log(), logStart);
-            if (match.hasMatch()) {
-                m_port = quint16(match.captured(1).toUInt());
-                return true;
-            }
-            m_process.waitForFinished(10);
-        }
-        return false;
-    }
-
-    void stop()
-    {
-        if (!isRunning())
-            return;
-        m_process.terminate();
-        m_process.waitForFinished();
-    }
-
-    QString log() const
-    {
-        QFile file(logFile());
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    }
-
-    // The most resident memory the server has had, in KiB.
-    qint64 peakMemoryKiB() const
-    {
-        QFile status(QString("/proc/%1/status").arg(pid()));
-        if (!status.open(QIODevice::ReadOnly))
-            return -1;
-        const QRegularExpressionMatch match = QRegularExpression("VmHWM:\\s+(\\d+) kB")
-                                                  .match(QString::fromLatin1(status.readAll()));
-        return match.hasMatch() ? match.captured(1).toLongLong() : -1;
-    }
-
-private:
-    QString m_directory;
-    QProcess m_process;
-    quint16 m_port = 0;
-};
 
 struct Reply
 {
@@ -291,7 +212,7 @@ private:
     bool loggedIn(Client &client, const QString &user = "alice");
 
     QTemporaryDir *m_dir = nullptr;
-    ServerProcess *m_server = nullptr;
+    DevServerProcess *m_server = nullptr;
     QByteArray m_zip; // a real zip archive holding a small project
 };
 
@@ -316,7 +237,7 @@ void TestDevServer::initTestCase()
 void TestDevServer::init()
 {
     m_dir = new QTemporaryDir;
-    m_server = new ServerProcess(m_dir->path());
+    m_server = new DevServerProcess(QStringLiteral(CALVARO_DEVSERVER), m_dir->path());
 }
 
 void TestDevServer::cleanup()
@@ -329,7 +250,7 @@ void TestDevServer::cleanup()
 
 bool TestDevServer::startServer(const QStringList &arguments)
 {
-    return m_server->start(arguments);
+    return m_server->start(QStringList { "--tick-ms", "40", "--steps", "3" } + arguments);
 }
 
 bool TestDevServer::loggedIn(Client &client, const QString &user)

@@ -37,6 +37,14 @@ DevServerProcess::writeUsersFile(const QList<QPair<QString, QString>> &namesAndP
 bool DevServerProcess::start(const QStringList &arguments)
 {
     m_process.setStandardErrorFile(logFile(), QIODevice::Append);
+    // In a sanitizer build, freed blocks wait in a quarantine that would count
+    // as the server's own memory; keep it small. Otherwise unused.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    const QString asanOptions = environment.value(QStringLiteral("ASAN_OPTIONS"));
+    environment.insert(QStringLiteral("ASAN_OPTIONS"),
+                       asanOptions + (asanOptions.isEmpty() ? "" : ":")
+                           + QStringLiteral("quarantine_size_mb=16"));
+    m_process.setProcessEnvironment(environment);
     const int logStart = log().size();
     m_process.start(m_program,
                     QStringList { QStringLiteral("--port"), QStringLiteral("0"),
@@ -70,4 +78,14 @@ QString DevServerProcess::log() const
 {
     QFile file(logFile());
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+qint64 DevServerProcess::peakMemoryKiB() const
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid()));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QRegularExpressionMatch match = QRegularExpression(QStringLiteral("VmHWM:\\s+(\\d+) kB"))
+                                              .match(QString::fromLatin1(status.readAll()));
+    return match.hasMatch() ? match.captured(1).toLongLong() : -1;
 }

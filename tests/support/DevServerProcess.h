@@ -19,6 +19,7 @@ public:
     QString logFile() const { return m_directory + QStringLiteral("/server.log"); }
     quint16 port() const { return m_port; }
     bool isRunning() const { return m_process.state() == QProcess::Running; }
+    qint64 pid() const { return m_process.processId(); }
 
     // Writes a users file of name:md5hex lines and returns its path.
     QString writeUsersFile(const QList<QPair<QString, QString>> &namesAndPasswords) const;
@@ -29,6 +30,8 @@ public:
     void stop();
 
     QString log() const;
+    // The most resident memory the server has had, in KiB (-1 where unknown).
+    qint64 peakMemoryKiB() const;
 
 private:
     QString m_program;
