@@ -2,9 +2,10 @@
 
 #include "VLK_Protocol.h"
 
+#include <QBrush>
 #include <QFont>
 #include <QStringList>
-#include <QTableWidgetItem>
+#include <QTableWidget>
 
 namespace VLK {
 
@@ -49,44 +50,71 @@ private:
     QString m_text;
 };
 
+// Unchanged values are neither stored nor reported to the table again.
+void setRole(QTableWidgetItem &cell, int role, const QVariant &value)
+{
+    if (cell.data(role) != value)
+        cell.setData(role, value);
+}
+
 } // namespace
 
 JobTableItems::JobTableItems()
-    : m_runningBrush(QColor(200, 0, 0))
-    , m_queuedBrush(QColor(0, 200, 0))
-    , m_inaccessibleBrush(Qt::gray)
+    : m_defaultFlags(QTableWidgetItem().flags())
+    , m_runningBrush(QBrush(QColor(200, 0, 0)))
+    , m_queuedBrush(QBrush(QColor(0, 200, 0)))
+    , m_inaccessibleBrush(QBrush(Qt::gray))
 {
     // Family only: the size comes from the table's own font.
     QFont progressFont;
     progressFont.setFamily(QStringLiteral("Courier New"));
-    // One value that every progress cell shares, instead of a copy per cell.
+    // Values that every cell shares, instead of a copy per cell.
     m_progressFont = progressFont;
 }
 
-JobTableItems::Row JobTableItems::create(const JobInfo &job, int replyIndex) const
+void JobTableItems::fillRow(QTableWidget &table, int row, const JobInfo &job, int replyIndex,
+                            bool reuseCells) const
 {
-    // Cells are complete before a table sees them, so filling a long list
-    // costs one model notification per cell and no more.
     const QString texts[ColumnCount]
         = { job.userId, job.solverId, job.status, job.path, lastMessageTail(job.progressMsg) };
-    Row row;
-    for (int column = 0; column < ColumnCount; ++column)
-        row[column] = new JobCell(texts[column]);
-    row[UserIdColumn]->setData(AccessibleRole, job.accessible);
-    if (job.status.startsWith(QLatin1String("Running")))
-        row[StatusColumn]->setForeground(m_runningBrush);
-    else if (job.status.startsWith(QLatin1String("Queued")))
-        row[StatusColumn]->setForeground(m_queuedBrush);
-    row[ProgressColumn]->setData(Qt::FontRole, m_progressFont);
-    row[ProgressColumn]->setData(ReplyIndexRole, replyIndex);
+    for (int column = 0; column < ColumnCount; ++column) {
+        QTableWidgetItem *cell = reuseCells ? table.item(row, column) : nullptr;
+        // A new cell is complete before the table sees it, so that it costs
+        // the table one notification.
+        const bool isNew = cell == nullptr;
+        if (isNew)
+            cell = new JobCell(texts[column]);
+        else
+            setRole(*cell, Qt::DisplayRole, texts[column]);
 
-    if (!job.accessible) {
-        for (QTableWidgetItem *cell : row) {
-            cell->setFlags(Qt::ItemIsEnabled);
-            cell->setForeground(m_inaccessibleBrush);
+        if (column == UserIdColumn)
+            setRole(*cell, AccessibleRole, job.accessible);
+        if (column == ProgressColumn) {
+            setRole(*cell, Qt::FontRole, m_progressFont);
+            setRole(*cell, ReplyIndexRole, replyIndex);
         }
+        setRole(*cell, Qt::ForegroundRole, foregroundFor(job, column));
+        const Qt::ItemFlags flags = job.accessible ? m_defaultFlags : Qt::ItemIsEnabled;
+        if (cell->flags() != flags)
+            cell->setFlags(flags);
+
+        if (isNew)
+            table.setItem(row, column, cell);
     }
-    return row;
+}
+
+// No value for the toolkit's default colour.
+QVariant JobTableItems::foregroundFor(const JobInfo &job, int column) const
+{
+    if (!job.accessible)
+        return m_inaccessibleBrush;
+    if (column != StatusColumn)
+        return QVariant();
+    if (job.status.startsWith(QLatin1String("Running")))
+        return m_runningBrush;
+    if (job.status.startsWith(QLatin1String("Queued")))
+        return m_queuedBrush;
+    return QVariant();
 }
 
 JobTableItems::Actions JobTableItems::actionsFor(bool accessible, const QString &status,

@@ -1,18 +1,15 @@
 #pragma once
 
-#include <QBrush>
 #include <QString>
 #include <QVariant>
 
-#include <array>
-
-class QTableWidgetItem;
+class QTableWidget;
 
 namespace VLK {
 
 struct JobInfo;
 
-// Turns one decoded job record into the five cells of its job table row, and
+// Puts one decoded job record into the five cells of its job table row, and
 // holds the rules that read a row back: which actions its job allows and how
 // its progress messages are shown.
 class JobTableItems
@@ -40,12 +37,16 @@ public:
         bool download = false;
     };
 
-    using Row = std::array<QTableWidgetItem *, ColumnCount>;
-
     JobTableItems();
 
-    // New cells, owned by the caller until handed to a table.
-    Row create(const JobInfo &job, int replyIndex) const;
+    // Shows job in row of table. With reuseCells, cells the row already has
+    // are updated in place: a job list refreshed every few seconds mostly
+    // repeats itself, and an unchanged value costs one comparison, where a new
+    // cell costs allocations and a change notification. Only for a table that
+    // has never been sorted: once the table has moved its cells, it finds a
+    // changed one by searching all of them.
+    void fillRow(QTableWidget &table, int row, const JobInfo &job, int replyIndex,
+                 bool reuseCells) const;
 
     static Actions actionsFor(bool accessible, const QString &status, const QString &progressCell);
     // The tail of the last message, as the progress cell shows it.
@@ -54,10 +55,13 @@ public:
     static QString messageLines(const QString &progressMsg);
 
 private:
+    QVariant foregroundFor(const JobInfo &job, int column) const;
+
+    Qt::ItemFlags m_defaultFlags;
     QVariant m_progressFont;
-    QBrush m_runningBrush;
-    QBrush m_queuedBrush;
-    QBrush m_inaccessibleBrush;
+    QVariant m_runningBrush;
+    QVariant m_queuedBrush;
+    QVariant m_inaccessibleBrush;
 };
 
 } // namespace VLK

@@ -198,9 +198,11 @@ bool StatusWidget::fillJobTable()
     // A table sorted by a column would move every cell to its place as it is
     // set. Turning sorting on again sorts all rows, which costs a pass over
     // every cell even without a sort column, so a table that sorts by none
-    // keeps sorting on.
+    // keeps sorting on. Its rows have never been moved, so its cells can be
+    // reused.
     const int sortColumn = table->horizontalHeader()->sortIndicatorSection();
-    if (sortColumn >= 0 && sortColumn < JobTableItems::ColumnCount)
+    const bool sortedByColumn = sortColumn >= 0 && sortColumn < JobTableItems::ColumnCount;
+    if (sortedByColumn)
         table->setSortingEnabled(false);
 
     m_currentProgressMsgs.reserve(jobs.size());
@@ -209,11 +211,8 @@ bool StatusWidget::fillJobTable()
 
     // Long lists would otherwise repaint after every cell.
     table->setUpdatesEnabled(false);
-    for (int row = 0; row < jobs.size(); ++row) {
-        const JobTableItems::Row cells = m_jobTableItems.create(jobs.at(row), row);
-        for (int column = 0; column < JobTableItems::ColumnCount; ++column)
-            table->setItem(row, column, cells[column]);
-    }
+    for (int row = 0; row < jobs.size(); ++row)
+        m_jobTableItems.fillRow(*table, row, jobs.at(row), row, !sortedByColumn);
     table->setUpdatesEnabled(true);
     if (!table->isSortingEnabled())
         table->setSortingEnabled(true);

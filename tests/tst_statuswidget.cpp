@@ -145,21 +145,30 @@ private slots:
 
     void jobListFillsTheTable()
     {
-        QVERIFY(showJobs({ job("Running on node 3"), job("Queued"), job("Processed"),
-                           job("running"), job("Running", "m", "p", false) }));
-        QCOMPARE(m_statusLines.last(), QStringLiteral("5 jobs for this user"));
-        QTableWidget *t = table();
-        QCOMPARE(t->rowCount(), 5);
-        QCOMPARE(t->item(0, 2)->foreground(), QBrush(QColor(200, 0, 0)));
-        QCOMPARE(t->item(1, 2)->foreground(), QBrush(QColor(0, 200, 0)));
-        QCOMPARE(t->item(2, 2)->foreground().style(), Qt::NoBrush);
-        QCOMPARE(t->item(3, 2)->foreground().style(), Qt::NoBrush);
-        QCOMPARE(t->item(0, 4)->font().family(), QStringLiteral("Courier New"));
-        QCOMPARE(t->item(0, 0)->data(Qt::UserRole), QVariant(true));
-        QCOMPARE(t->item(4, 0)->data(Qt::UserRole), QVariant(false));
-        for (int column = 0; column < 5; ++column) {
-            QCOMPARE(t->item(4, column)->flags(), Qt::ItemIsEnabled);
-            QCOMPARE(t->item(4, column)->foreground(), QBrush(Qt::gray));
+        QStringList lines = { job("Running on node 3"), job("Queued"), job("Processed"),
+                              job("running"), job("Running", "m", "p", false) };
+        // The second list puts every job into the row of another.
+        for (const bool reversed : { false, true }) {
+            if (reversed)
+                std::reverse(lines.begin(), lines.end());
+            QVERIFY(showJobs(lines));
+            QCOMPARE(m_statusLines.last(), QStringLiteral("5 jobs for this user"));
+            const auto cell = [&](int row, int column) {
+                return table()->item(reversed ? 4 - row : row, column);
+            };
+            QCOMPARE(table()->rowCount(), 5);
+            QCOMPARE(cell(0, 2)->foreground(), QBrush(QColor(200, 0, 0)));
+            QCOMPARE(cell(1, 2)->foreground(), QBrush(QColor(0, 200, 0)));
+            QCOMPARE(cell(2, 2)->foreground().style(), Qt::NoBrush);
+            QCOMPARE(cell(3, 2)->foreground().style(), Qt::NoBrush);
+            QCOMPARE(cell(0, 4)->font().family(), QStringLiteral("Courier New"));
+            QCOMPARE(cell(0, 0)->data(Qt::UserRole), QVariant(true));
+            QCOMPARE(cell(4, 0)->data(Qt::UserRole), QVariant(false));
+            for (int column = 0; column < 5; ++column) {
+                QVERIFY(cell(0, column)->flags() & Qt::ItemIsSelectable);
+                QCOMPARE(cell(4, column)->flags(), Qt::ItemIsEnabled);
+                QCOMPARE(cell(4, column)->foreground(), QBrush(Qt::gray));
+            }
         }
     }
 
