@@ -188,6 +188,8 @@ bool StatusWidget::fillJobTable()
         table->setRowCount(jobs.size());
     } else {
         table->verticalHeader()->setDefaultSectionSize(RowHeight);
+        // Turned on while the table is empty, where it has nothing to sort.
+        table->setSortingEnabled(true);
         table->setRowCount(jobs.size());
         table->setColumnCount(JobTableItems::ColumnCount);
         table->setSelectionMode(QAbstractItemView::SingleSelection);
