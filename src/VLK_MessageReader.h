@@ -17,8 +17,7 @@ public:
         : m_data(message.constData())
         , m_size(message.size())
         , m_pos(qMin<qint64>(offset, message.size()))
-    {
-    }
+    { }
 
     qint64 remaining() const { return m_size - m_pos; }
     bool atEnd() const { return m_pos >= m_size; }
@@ -45,17 +44,22 @@ public:
         return bytes;
     }
 
-    // A count followed by that many UTF-8 bytes; the text ends at a zero byte.
-    QString readCountedText()
+    // The bytes of a counted text: a count, then that many bytes, of which
+    // those before the first zero byte belong to the text. The result points
+    // into the message, so it lives only as long as the message.
+    QByteArray readCountedBytes()
     {
         const qint64 count = readInt64();
         const qint64 n = qBound<qint64>(0, count, remaining());
         const char *start = m_data + m_pos;
         m_pos += n;
         const void *zero = memchr(start, 0, size_t(n));
-        const qint64 textLength = zero ? static_cast<const char *>(zero) - start : n;
-        return QString::fromUtf8(start, int(textLength));
+        const qint64 length = zero ? static_cast<const char *>(zero) - start : n;
+        return QByteArray::fromRawData(start, int(length));
     }
+
+    // A counted text, converted from UTF-8.
+    QString readCountedText() { return QString::fromUtf8(readCountedBytes()); }
 
 private:
     const char *m_data;

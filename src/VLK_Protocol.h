@@ -62,13 +62,9 @@ void encodeLogin(const QString &userName, const QString &passwordDigest, QByteAr
 void encodeStringCommand(const QString &text, int messageType, QByteArray &out);
 // Leaves totalSize at 0: the sender adds the archive size once it knows it.
 void encodeJobHeader(const JobHeader &job, QByteArray &out);
-// The five-line text that travels as the counted text of an MT_SubmitJob.
-QString jobHeaderText(const JobHeader &job);
 
 bool decodeStringList(const QByteArray &message, QStringList &out);
 bool decodeJobList(const QByteArray &message, QList<JobInfo> &out);
-// Splits one job line into a record; false for a line of neither four nor six parts.
-bool decodeJobLine(const QString &line, JobInfo &out);
 
 // Replaces the file at filePath with the payload of a complete message. An
 // existing file is only replaced once the whole payload has been written.
