@@ -135,10 +135,6 @@ bool sendJob(QTcpSocket *socket, const QString &zipFilePath, int slowQueue,
             return abandonUpload(socket, "Error reading file while sending content.");
         if (socket->write(buffer.constData(), block) != block)
             return abandonUpload(socket, "Error writing data to socket.");
-        // Handing the block to the system at once lets the socket release its
-        // copy before the next block comes: one allocation is reused instead of
-        // fresh memory being faulted in for every block of a large archive.
-        socket->flush();
         if (notification)
             notification->notify(fileSize - remaining, fileSize);
         if (abortFlag && *abortFlag)
