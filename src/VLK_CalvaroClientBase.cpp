@@ -14,12 +14,6 @@ namespace VLK {
 namespace {
 constexpr int ConnectionTimeoutMs = 5000;
 constexpr int ServerReplyTimeoutMs = 10000;
-// Incoming bytes pass through the socket's own buffer on their way into the
-// message buffer. Unbounded, that buffer is allocated afresh for whatever is
-// pending at each notification, several megabytes during a download, so every
-// byte lands in new memory first; kept small, it is reused while still in the
-// cache, and a large reply costs little more than its one copy into place.
-constexpr qint64 SocketReadBufferBytes = 256 * 1024;
 } // namespace
 
 CalvaroClientBase::CalvaroClientBase(QWidget *parent)
@@ -35,7 +29,6 @@ CalvaroClientBase::CalvaroClientBase(QWidget *parent)
     connect(m_tcpSocket, QOverload<QAbstractSocket::SocketError>::of(&QAbstractSocket::error), this,
             &CalvaroClientBase::onSocketError);
 #endif
-    m_tcpSocket->setReadBufferSize(SocketReadBufferBytes);
     connect(m_tcpSocket, &QIODevice::readyRead, this, &CalvaroClientBase::onReadyRead);
     connect(m_tcpSocket, &QAbstractSocket::connected, this, &CalvaroClientBase::onSocketConnected);
 
