@@ -11,6 +11,7 @@
 #include <QJsonArray>
 #include <QTableWidget>
 #include <QTimer>
+#include <QVector>
 #include <QtEndian>
 
 #include <algorithm>
@@ -248,12 +249,15 @@ int runJobListBaseline(const QStringList &arguments)
         return fail(QStringLiteral("job list baseline: bad arguments"));
     const int rows = arguments.at(0).toInt();
     const int fills = arguments.at(1).toInt();
-    QStringList cells;
+    // The texts arrive as bytes, as they do from the server: any table filled
+    // from a reply makes its cell texts from them.
+    QVector<QByteArray> cells;
     cells.reserve(rows * VLK::JobTableItems::ColumnCount);
     for (int i = 0; i < rows; ++i) {
         const VLK::JobInfo job = benchJob(i);
-        cells << job.userId << job.solverId << job.status << job.path
-              << VLK::JobTableItems::lastMessageTail(job.progressMsg);
+        for (const QString &text : { job.userId, job.solverId, job.status, job.path,
+                                     VLK::JobTableItems::lastMessageTail(job.progressMsg) })
+            cells.append(text.toUtf8());
     }
 
     QTableWidget table;
@@ -270,7 +274,7 @@ int runJobListBaseline(const QStringList &arguments)
         table.setColumnCount(VLK::JobTableItems::ColumnCount);
         for (int i = 0; i < cells.size(); ++i)
             table.setItem(i / VLK::JobTableItems::ColumnCount, i % VLK::JobTableItems::ColumnCount,
-                          new QTableWidgetItem(cells.at(i)));
+                          new QTableWidgetItem(QString::fromUtf8(cells.at(i))));
         if (!paints.waitForPaintAfter(paints.count(), RefreshTimeoutMs))
             return fail(QStringLiteral("job list baseline: table not painted"));
         fillMs.push_back(millisecondsBetween(started, Clock::now()));

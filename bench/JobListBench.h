@@ -10,7 +10,8 @@ namespace Bench {
 // connected client; each refresh is timed from the reply's last byte to the
 // table painted, while a 10 ms timer notes how long the window stays deaf.
 int runJobListClient(const QStringList &arguments);
-// Arguments: rows, fills. A bare table filled with the same cell texts.
+// Arguments: rows, fills. A bare table filled with the same cell texts, made
+// from their bytes as the fill goes.
 int runJobListBaseline(const QStringList &arguments);
 
 } // namespace Bench
