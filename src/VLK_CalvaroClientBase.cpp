@@ -14,6 +14,11 @@ namespace VLK {
 namespace {
 constexpr int ConnectionTimeoutMs = 5000;
 constexpr int ServerReplyTimeoutMs = 10000;
+// The socket's own buffer takes everything pending at each notification before
+// the bytes are copied into the message buffer; unbounded, that is several
+// megabytes more during a large download. One megabyte keeps the extra memory
+// small and costs no speed.
+constexpr qint64 SocketReadBufferBytes = 1024 * 1024;
 } // namespace
 
 CalvaroClientBase::CalvaroClientBase(QWidget *parent)
@@ -29,6 +34,7 @@ CalvaroClientBase::CalvaroClientBase(QWidget *parent)
     connect(m_tcpSocket, QOverload<QAbstractSocket::SocketError>::of(&QAbstractSocket::error), this,
             &CalvaroClientBase::onSocketError);
 #endif
+    m_tcpSocket->setReadBufferSize(SocketReadBufferBytes);
     connect(m_tcpSocket, &QIODevice::readyRead, this, &CalvaroClientBase::onReadyRead);
     connect(m_tcpSocket, &QAbstractSocket::connected, this, &CalvaroClientBase::onSocketConnected);
 
