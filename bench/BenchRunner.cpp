@@ -10,6 +10,8 @@
 
 #include <cstdio>
 
+#include <unistd.h>
+
 namespace Bench {
 
 namespace {
@@ -199,6 +201,9 @@ int BenchRunner::runAll()
 
 QJsonObject BenchRunner::runChild(const QStringList &arguments, int timeoutMs)
 {
+    // Files the previous child wrote would otherwise still be on their way to
+    // the disk while this one syncs its own.
+    ::sync();
     QProcess child;
     child.setProcessEnvironment(m_childEnvironment);
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
