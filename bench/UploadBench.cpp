@@ -19,16 +19,18 @@ namespace {
 
 constexpr int TransferTimeoutMs = 120000;
 
-// Counts the calls and keeps the window alive once per call, as the upload
-// dialog's helper does.
+// Counts the calls, checks that each reports one more block than the one
+// before, and keeps the window alive once per call, as the upload dialog's
+// helper does.
 class CountingNotification : public VLK::CalvaroClientCommands::ProgressNotification
 {
 public:
     void notify(qint64 bytesSent, qint64 totalBytes) override
     {
+        const qint64 expected
+            = qMin(m_calls * VLK::CalvaroClientCommands::UploadBlockSize, totalBytes);
+        m_inOrder = m_inOrder && bytesSent == expected;
         ++m_calls;
-        m_inOrder = m_inOrder && bytesSent >= m_lastBytesSent && bytesSent <= totalBytes;
-        m_lastBytesSent = bytesSent;
         QCoreApplication::processEvents();
     }
 
@@ -37,7 +39,6 @@ public:
 
 private:
     qint64 m_calls = 0;
-    qint64 m_lastBytesSent = 0;
     bool m_inOrder = true;
 };
 
