@@ -372,7 +372,7 @@ void BenchRunner::measureJobLists()
                             hasTarget ? yesNo(ratio <= MaxJobListRatio) : QStringLiteral("-") });
         };
         addTimes(QStringLiteral("job list, first refresh"), "firstMs");
-        addTimes(QStringLiteral("job list, later refreshes (median)"), "repeatMs");
+        addTimes(QStringLiteral("job list, later refreshes (fastest)"), "repeatMs");
 
         const RefreshMemory panel(first.client);
         const RefreshMemory bare(first.baseline);

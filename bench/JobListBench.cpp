@@ -155,12 +155,11 @@ private:
     bool m_handled = false;
 };
 
-double median(std::vector<double> values)
+// The fastest of the refreshes after the first: like every figure of the
+// table, the run least disturbed by the rest of the machine.
+double fastest(const std::vector<double> &values)
 {
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
+    return values.empty() ? 0 : *std::min_element(values.begin(), values.end());
 }
 
 QJsonArray toJson(const std::vector<double> &values)
@@ -232,7 +231,7 @@ int runJobListClient(const QStringList &arguments)
     const std::vector<double> repeats(refreshMs.begin() + 1, refreshMs.end());
     printResult(
         { { QStringLiteral("firstMs"), refreshMs.front() },
-          { QStringLiteral("repeatMs"), median(repeats) },
+          { QStringLiteral("repeatMs"), fastest(repeats) },
           { QStringLiteral("refreshMs"), toJson(refreshMs) },
           { QStringLiteral("arrivalGapMs"),
             *std::max_element(arrivalGapMs.begin(), arrivalGapMs.end()) },
@@ -282,7 +281,7 @@ int runJobListBaseline(const QStringList &arguments)
     }
     const std::vector<double> repeats(fillMs.begin() + 1, fillMs.end());
     printResult({ { QStringLiteral("firstMs"), fillMs.front() },
-                  { QStringLiteral("repeatMs"), median(repeats) },
+                  { QStringLiteral("repeatMs"), fastest(repeats) },
                   { QStringLiteral("refreshMs"), toJson(fillMs) },
                   { QStringLiteral("idleKiB"), double(memory.idleKiB()) },
                   { QStringLiteral("rssKiB"), toJson(rssKiB) } });
