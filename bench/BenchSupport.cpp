@@ -11,9 +11,8 @@
 #include <QTimer>
 #include <QWidget>
 
-#include <cstdlib>
-
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 namespace Bench {
@@ -37,6 +36,7 @@ qint64 statusFieldKiB(const char *field)
 // Wakes the event loop now and then, so a wait for events always ends in time
 // to look at the clock again.
 constexpr int WatchdogIntervalMs = 50;
+constexpr int ConnectTimeoutMs = 5000;
 
 } // namespace
 
@@ -97,7 +97,7 @@ bool connectClient(VLK::CalvaroClientBase &client, quint16 port)
         = QObject::connect(&client, &VLK::CalvaroClientBase::connectionEstablished,
                            [&established] { established = true; });
     client.connectToServer(QStringLiteral("127.0.0.1"), port);
-    const bool connected = runEventsUntil([&established] { return established; }, 5000);
+    const bool connected = runEventsUntil([&established] { return established; }, ConnectTimeoutMs);
     QObject::disconnect(connection);
     return connected;
 }
@@ -134,10 +134,6 @@ int fail(const QString &what)
     printResult({ { QStringLiteral("error"), what } });
     return 1;
 }
-
-} // namespace Bench
-
-namespace Bench {
 
 void failOnModalDialogs()
 {
