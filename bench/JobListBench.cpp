@@ -187,6 +187,8 @@ int runJobListClient(const QStringList &arguments)
     const int refreshes = arguments.at(1).toInt();
     const int segmentSize = arguments.at(2).toInt();
     const int pauseMs = arguments.at(3).toInt();
+    if (rows < 0 || refreshes < 1)
+        return fail(QStringLiteral("job list: bad arguments"));
 
     const QByteArray reply = jobListReply(rows);
     RequestResponder server([&reply, segmentSize, pauseMs](int fd, const QByteArray &) {
@@ -248,6 +250,8 @@ int runJobListBaseline(const QStringList &arguments)
         return fail(QStringLiteral("job list baseline: bad arguments"));
     const int rows = arguments.at(0).toInt();
     const int fills = arguments.at(1).toInt();
+    if (rows < 0 || fills < 1)
+        return fail(QStringLiteral("job list baseline: bad arguments"));
     // The texts arrive as bytes, as they do from the server: any table filled
     // from a reply makes its cell texts from them.
     QVector<QByteArray> cells;
