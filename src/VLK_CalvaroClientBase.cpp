@@ -136,7 +136,8 @@ bool CalvaroClientBase::readBlock()
         return true;
     qDebug("Bad request, message size mismatch.");
     m_tcpSocket->disconnectFromHost();
-    reportBrokenStream(tr("The server sent more data than its reply announced; the connection was closed."));
+    reportBrokenStream(
+        tr("The server sent more data than its reply announced; the connection was closed."));
     return false;
 }
 

@@ -129,9 +129,10 @@ void StatusWidget::onMsgReceived(int msgType)
         if (!fillJobTable())
             return;
         // The actions were set from the previous list when the reply came in,
-        // and a selection kept on the same row reports no change.
+        // and a selection kept on the same row reports no change. This also
+        // refreshes the message view, which a long list should fill only once.
         on_tableWidgetStatus_itemSelectionChanged();
-        break;
+        return;
     case MT_SubmitJobOk:
     case MT_RemoveJobOk:
         on_pushButtonStatus_clicked();
