@@ -19,24 +19,64 @@ QString tail(const QString &text)
     return text.right(MessageTailLength);
 }
 
-// A cell that sorts by its text as every cell does, but without fetching the
-// text through the item's role data for each of the many comparisons a sort
-// of a long list makes.
+// A job table cell that keeps what it shows in members. A long job list
+// creates and compares hundreds of thousands of cells, and the toolkit's own
+// cell keeps every role in a list that it searches on each read and grows
+// value by value; a sort of a long list reads the text of every cell many times.
 class JobCell : public QTableWidgetItem
 {
 public:
     static constexpr int Type = QTableWidgetItem::UserType + 1;
 
-    explicit JobCell(const QString &text)
-        : QTableWidgetItem(text, Type)
-        , m_text(text)
-    { }
+    struct Content
+    {
+        QString text;
+        QVariant foreground;
+        QVariant font;
+        QVariant userData;
+        Qt::ItemFlags flags;
+    };
 
+    explicit JobCell(const Content &content)
+        : QTableWidgetItem(Type)
+        , m_text(content.text)
+        , m_foreground(content.foreground)
+        , m_font(content.font)
+        , m_userData(content.userData)
+    {
+        setFlags(content.flags);
+    }
+
+    // Shows content. The table hears of it only when something changed.
+    void show(const Content &content)
+    {
+        const bool changed = assign(m_text, content.text) | assign(m_foreground, content.foreground)
+            | assign(m_font, content.font) | assign(m_userData, content.userData);
+        if (changed || flags() != content.flags)
+            setFlags(content.flags); // tells the table that the cell changed
+    }
+
+    QVariant data(int role) const override
+    {
+        if (role == Qt::DisplayRole || role == Qt::EditRole)
+            return m_text;
+        if (const QVariant *member = memberFor(this, role))
+            return *member;
+        return QTableWidgetItem::data(role);
+    }
+
+    // Edits in the table and any other caller outside the fill.
     void setData(int role, const QVariant &value) override
     {
-        QTableWidgetItem::setData(role, value);
-        if (role == Qt::DisplayRole || role == Qt::EditRole)
-            m_text = text();
+        if (role == Qt::DisplayRole || role == Qt::EditRole) {
+            if (assign(m_text, value.toString()))
+                setFlags(flags());
+        } else if (QVariant *member = memberFor(this, role)) {
+            if (assign(*member, value))
+                setFlags(flags());
+        } else {
+            QTableWidgetItem::setData(role, value);
+        }
     }
 
     bool operator<(const QTableWidgetItem &other) const override
@@ -47,15 +87,35 @@ public:
     }
 
 private:
-    QString m_text;
-};
+    template<typename T> static bool assign(T &member, const T &value)
+    {
+        if (member == value)
+            return false;
+        member = value;
+        return true;
+    }
 
-// Unchanged values are neither stored nor reported to the table again.
-void setRole(QTableWidgetItem &cell, int role, const QVariant &value)
-{
-    if (cell.data(role) != value)
-        cell.setData(role, value);
-}
+    // The member of a role kept here, or null; const for a const cell.
+    template<typename Cell>
+    static auto memberFor(Cell *cell, int role) -> decltype(&cell->m_foreground)
+    {
+        switch (role) {
+        case Qt::ForegroundRole:
+            return &cell->m_foreground;
+        case Qt::FontRole:
+            return &cell->m_font;
+        case Qt::UserRole:
+            return &cell->m_userData;
+        default:
+            return nullptr;
+        }
+    }
+
+    QString m_text;
+    QVariant m_foreground;
+    QVariant m_font;
+    QVariant m_userData;
+};
 
 } // namespace
 
@@ -77,29 +137,25 @@ void JobTableItems::fillRow(QTableWidget &table, int row, const JobInfo &job, in
 {
     const QString texts[ColumnCount]
         = { job.userId, job.solverId, job.status, job.path, lastMessageTail(job.progressMsg) };
+    JobCell::Content content;
+    content.flags = job.accessible ? m_defaultFlags : Qt::ItemIsEnabled;
     for (int column = 0; column < ColumnCount; ++column) {
-        QTableWidgetItem *cell = reuseCells ? table.item(row, column) : nullptr;
-        // A new cell is complete before the table sees it, so that it costs
-        // the table one notification.
-        const bool isNew = cell == nullptr;
-        if (isNew)
-            cell = new JobCell(texts[column]);
-        else
-            setRole(*cell, Qt::DisplayRole, texts[column]);
-
+        content.text = texts[column];
+        content.foreground = foregroundFor(job, column);
+        content.font = column == ProgressColumn ? m_progressFont : QVariant();
         if (column == UserIdColumn)
-            setRole(*cell, AccessibleRole, job.accessible);
-        if (column == ProgressColumn) {
-            setRole(*cell, Qt::FontRole, m_progressFont);
-            setRole(*cell, ReplyIndexRole, replyIndex);
-        }
-        setRole(*cell, Qt::ForegroundRole, foregroundFor(job, column));
-        const Qt::ItemFlags flags = job.accessible ? m_defaultFlags : Qt::ItemIsEnabled;
-        if (cell->flags() != flags)
-            cell->setFlags(flags);
+            content.userData = job.accessible;
+        else if (column == ProgressColumn)
+            content.userData = replyIndex;
+        else
+            content.userData = QVariant();
 
-        if (isNew)
-            table.setItem(row, column, cell);
+        QTableWidgetItem *cell = reuseCells ? table.item(row, column) : nullptr;
+        if (cell && cell->type() == JobCell::Type)
+            static_cast<JobCell *>(cell)->show(content);
+        else
+            // Complete before the table sees it, so that it costs one notification.
+            table.setItem(row, column, new JobCell(content));
     }
 }
 
