@@ -1,5 +1,7 @@
 #pragma once
 
+#include "VLK_Protocol.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QtEndian>
@@ -44,18 +46,25 @@ public:
         return bytes;
     }
 
-    // The bytes of a counted text: a count, then that many bytes, of which
-    // those before the first zero byte belong to the text. The result points
-    // into the message, so it lives only as long as the message.
-    QByteArray readCountedBytes()
+    // Where the bytes of a counted text lie: a count, then that many bytes, of
+    // which those before the first zero byte belong to the text.
+    TextSpan readCountedSpan()
     {
         const qint64 count = readInt64();
         const qint64 n = qBound<qint64>(0, count, remaining());
         const char *start = m_data + m_pos;
-        m_pos += n;
         const void *zero = memchr(start, 0, size_t(n));
-        const qint64 length = zero ? static_cast<const char *>(zero) - start : n;
-        return QByteArray::fromRawData(start, int(length));
+        const TextSpan span { int(m_pos), int(zero ? static_cast<const char *>(zero) - start : n) };
+        m_pos += n;
+        return span;
+    }
+
+    // The bytes of a counted text. The result points into the message, so it
+    // lives only as long as the message.
+    QByteArray readCountedBytes()
+    {
+        const TextSpan span = readCountedSpan();
+        return QByteArray::fromRawData(m_data + span.offset, span.length);
     }
 
     // A counted text, converted from UTF-8.

@@ -59,51 +59,6 @@ QString jobHeaderText(const JobHeader &job)
         .join(QLatin1Char('\n'));
 }
 
-// Splits one job line (UTF-8, cut at its zero byte) at its line feeds and
-// converts only the fields: a list of 100,000 jobs is decoded without a
-// string for every whole line and a list for every split. A line feed byte
-// never occurs inside a multi-byte character, so splitting the bytes first
-// gives the same fields as converting first.
-bool decodeJobLine(const QByteArray &line, JobInfo &out)
-{
-    constexpr int MaxParts = 6;
-    QByteArray parts[MaxParts];
-    int partCount = 0;
-    const char *const end = line.constData() + line.size();
-    const char *partStart = line.constData();
-    for (;;) {
-        const char *feed
-            = static_cast<const char *>(memchr(partStart, '\n', size_t(end - partStart)));
-        const char *partEnd = feed ? feed : end;
-        if (partCount == MaxParts)
-            return false;
-        parts[partCount++] = QByteArray::fromRawData(partStart, int(partEnd - partStart));
-        if (!feed)
-            break;
-        partStart = feed + 1;
-    }
-
-    if (partCount == 6) {
-        out.userId = QString::fromUtf8(parts[0]);
-        out.solverId = QString::fromUtf8(parts[1]);
-        out.path = QString::fromUtf8(parts[2]);
-        out.status = QString::fromUtf8(parts[3]);
-        out.progressMsg = QString::fromUtf8(parts[4]);
-        out.accessible = parts[5] == "yes";
-        return true;
-    }
-    if (partCount == 4) {
-        out.userId.clear();
-        out.solverId = QString::fromUtf8(parts[0]);
-        out.path = QString::fromUtf8(parts[1]);
-        out.status = QString::fromUtf8(parts[2]);
-        out.progressMsg = QString::fromUtf8(parts[3]);
-        out.accessible = true;
-        return true;
-    }
-    return false;
-}
-
 } // namespace
 
 void encodeHeader(qint64 totalSize, qint64 messageType, QByteArray &out)
@@ -155,6 +110,22 @@ bool decodeStringList(const QByteArray &message, QStringList &out)
 
 bool decodeJobList(const QByteArray &message, QList<JobInfo> &out)
 {
+    QVector<TextSpan> lines;
+    if (!findJobLines(message, lines))
+        return false;
+    out.clear();
+    out.reserve(lines.size());
+    for (const TextSpan &line : qAsConst(lines)) {
+        JobInfo job;
+        if (!decodeJobLine(message, line, job))
+            return false;
+        out.append(job);
+    }
+    return true;
+}
+
+bool findJobLines(const QByteArray &message, QVector<TextSpan> &out)
+{
     MessageReader reader(message);
     qint64 count = 0;
     if (!openTextList(message, reader, count))
@@ -162,13 +133,58 @@ bool decodeJobList(const QByteArray &message, QList<JobInfo> &out)
     out.clear();
     // Each item takes at least its 8-byte count, whatever the count claims.
     out.reserve(int(qBound<qint64>(0, count, reader.remaining() / 8)));
-    for (qint64 i = 0; i < count && !reader.atEnd(); ++i) {
-        JobInfo job;
-        if (!decodeJobLine(reader.readCountedBytes(), job))
-            return false;
-        out.append(job);
-    }
+    for (qint64 i = 0; i < count && !reader.atEnd(); ++i)
+        out.append(reader.readCountedSpan());
     return true;
+}
+
+// Splits the line at its line feeds and converts only the fields: a list of
+// 100,000 jobs is decoded without a string for every whole line and a list for
+// every split. A line feed byte never occurs inside a multi-byte character, so
+// splitting the bytes first gives the same fields as converting first.
+bool decodeJobLine(const QByteArray &message, TextSpan line, JobInfo &out)
+{
+    constexpr int MaxParts = 6;
+    struct Part
+    {
+        const char *bytes;
+        int size;
+        QString text() const { return QString::fromUtf8(bytes, size); }
+    } parts[MaxParts];
+    int partCount = 0;
+    const char *partStart = message.constData() + line.offset;
+    const char *const end = partStart + line.length;
+    for (;;) {
+        const char *feed
+            = static_cast<const char *>(memchr(partStart, '\n', size_t(end - partStart)));
+        const char *partEnd = feed ? feed : end;
+        if (partCount == MaxParts)
+            return false;
+        parts[partCount++] = { partStart, int(partEnd - partStart) };
+        if (!feed)
+            break;
+        partStart = feed + 1;
+    }
+
+    if (partCount == 6) {
+        out.userId = parts[0].text();
+        out.solverId = parts[1].text();
+        out.path = parts[2].text();
+        out.status = parts[3].text();
+        out.progressMsg = parts[4].text();
+        out.accessible = QLatin1String(parts[5].bytes, parts[5].size) == QLatin1String("yes");
+        return true;
+    }
+    if (partCount == 4) {
+        out.userId.clear();
+        out.solverId = parts[0].text();
+        out.path = parts[1].text();
+        out.status = parts[2].text();
+        out.progressMsg = parts[3].text();
+        out.accessible = true;
+        return true;
+    }
+    return false;
 }
 
 bool writePayloadToFile(const QByteArray &message, const QString &filePath)

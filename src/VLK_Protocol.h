@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 // Wire format shared by the client and the stand-in server: framing, message
 // types, and the codecs that build requests and read replies. QtCore only.
@@ -63,8 +64,22 @@ void encodeStringCommand(const QString &text, int messageType, QByteArray &out);
 // Leaves totalSize at 0: the sender adds the archive size once it knows it.
 void encodeJobHeader(const JobHeader &job, QByteArray &out);
 
+// Where the text of one list item lies in its message: the bytes before the
+// item's first zero byte.
+struct TextSpan
+{
+    int offset = 0;
+    int length = 0;
+};
+
 bool decodeStringList(const QByteArray &message, QStringList &out);
 bool decodeJobList(const QByteArray &message, QList<JobInfo> &out);
+
+// The two steps of decodeJobList, for a reader that decodes only some lines:
+// finding the lines of a job list (false when the message cannot hold a
+// count), and decoding one of them (false unless it has six or four parts).
+bool findJobLines(const QByteArray &message, QVector<TextSpan> &out);
+bool decodeJobLine(const QByteArray &message, TextSpan line, JobInfo &out);
 
 // Replaces the file at filePath with the payload of a complete message. An
 // existing file is only replaced once the whole payload has been written.
