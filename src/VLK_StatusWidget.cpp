@@ -30,6 +30,9 @@ StatusWidget::StatusWidget(QWidget *parent)
     m_ui->progressBar->setEnabled(false);
     m_ui->tableWidgetStatus->setTextElideMode(Qt::ElideMiddle);
     m_ui->tableWidgetStatus->verticalHeader()->hide();
+    // A cell that the user edited no longer shows the last reply as it came.
+    connect(m_ui->tableWidgetStatus->itemDelegate(), &QAbstractItemDelegate::commitData, this,
+            [this] { m_shownJobList.forget(); });
     on_tableWidgetStatus_itemSelectionChanged();
     m_ui->plainTextEdit->setFont(QFont(QStringLiteral("Courier New"), 8));
     connect(m_autoRefreshTimer, &QTimer::timeout, this, &StatusWidget::onAutoRefreshTimeout);
@@ -37,6 +40,9 @@ StatusWidget::StatusWidget(QWidget *parent)
 
 StatusWidget::~StatusWidget()
 {
+    // An editor still open commits its text when the window goes, after the
+    // members are gone.
+    disconnect(m_ui->tableWidgetStatus->itemDelegate(), nullptr, this, nullptr);
     delete m_ui;
 }
 
@@ -162,15 +168,21 @@ void StatusWidget::clearJobTable()
     m_ui->tableWidgetStatus->setRowCount(0);
     m_ui->tableWidgetStatus->setColumnCount(0);
     m_currentProgressMsgs.clear();
+    m_shownJobList.forget();
 }
 
 bool StatusWidget::fillJobTable()
 {
-    m_currentProgressMsgs.clear();
     QTableWidget *table = m_ui->tableWidgetStatus;
+    const bool firstSetup = table->columnCount() != JobTableItems::ColumnCount;
+    // Until the user sorts by a column, row i shows line i of the last reply,
+    // so only the lines that changed need to be shown anew. Once picked, a
+    // sort column stays until the table is set up anew.
+    const bool rowsInReplyOrder = !firstSetup && !isSortedByColumn();
 
-    QList<JobInfo> jobs;
-    if (!decodeJobList(m_clientBase->m_messageBuffer, jobs)) {
+    QVector<ShownJobList::Change> changes;
+    if (!m_shownJobList.update(m_clientBase->m_messageBuffer, rowsInReplyOrder, changes)) {
+        m_currentProgressMsgs.clear();
         QMessageBox::critical(this, tr("Invalid server reply"),
                               tr("Invalid server reply (mismatching versions of server and "
                                  "client?)."));
@@ -179,19 +191,19 @@ bool StatusWidget::fillJobTable()
         table->clear();
         return false;
     }
-    emit m_clientBase->addStatusMessage(tr("%1 jobs for this user").arg(jobs.size()));
+    const int jobCount = m_shownJobList.jobCount();
+    emit m_clientBase->addStatusMessage(tr("%1 jobs for this user").arg(jobCount));
 
-    const bool firstSetup = table->columnCount() != JobTableItems::ColumnCount;
     if (!firstSetup) {
         const int selectedRow = firstSelectedRow();
         if (selectedRow != -1)
             m_lastSelectedRow = selectedRow;
-        table->setRowCount(jobs.size());
+        table->setRowCount(jobCount);
     } else {
         table->verticalHeader()->setDefaultSectionSize(RowHeight);
         // Turned on while the table is empty, where it has nothing to sort.
         table->setSortingEnabled(true);
-        table->setRowCount(jobs.size());
+        table->setRowCount(jobCount);
         table->setColumnCount(JobTableItems::ColumnCount);
         table->setSelectionMode(QAbstractItemView::SingleSelection);
         table->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -203,19 +215,25 @@ bool StatusWidget::fillJobTable()
     // every cell even without a sort column, so a table that sorts by none
     // keeps sorting on. Its rows have never been moved, so its cells can be
     // reused.
-    const int sortColumn = table->horizontalHeader()->sortIndicatorSection();
-    const bool sortedByColumn = sortColumn >= 0 && sortColumn < JobTableItems::ColumnCount;
+    const bool sortedByColumn = isSortedByColumn();
     if (sortedByColumn)
         table->setSortingEnabled(false);
 
-    m_currentProgressMsgs.reserve(jobs.size());
-    for (const JobInfo &job : qAsConst(jobs))
-        m_currentProgressMsgs.append(job.progressMsg);
-
+    if (!rowsInReplyOrder)
+        m_currentProgressMsgs.clear();
+    m_currentProgressMsgs.erase(m_currentProgressMsgs.begin()
+                                    + qMin(jobCount, m_currentProgressMsgs.size()),
+                                m_currentProgressMsgs.end());
+    m_currentProgressMsgs.reserve(jobCount);
     // Long lists would otherwise repaint after every cell.
     table->setUpdatesEnabled(false);
-    for (int row = 0; row < jobs.size(); ++row)
-        m_jobTableItems.fillRow(*table, row, jobs.at(row), row, !sortedByColumn);
+    for (const ShownJobList::Change &change : qAsConst(changes)) {
+        if (change.index < m_currentProgressMsgs.size())
+            m_currentProgressMsgs[change.index] = change.job.progressMsg;
+        else
+            m_currentProgressMsgs.append(change.job.progressMsg);
+        m_jobTableItems.fillRow(*table, change.index, change.job, change.index, !sortedByColumn);
+    }
     table->setUpdatesEnabled(true);
     if (!table->isSortingEnabled())
         table->setSortingEnabled(true);
@@ -228,6 +246,14 @@ bool StatusWidget::fillJobTable()
     if (m_lastSelectedRow != -1 && table->rowCount() > 0)
         table->selectRow(qMin(m_lastSelectedRow, table->rowCount() - 1));
     return true;
+}
+
+// Columns set up after sorting was turned on leave the sort indicator past
+// the last column.
+bool StatusWidget::isSortedByColumn() const
+{
+    const int sortColumn = m_ui->tableWidgetStatus->horizontalHeader()->sortIndicatorSection();
+    return sortColumn >= 0 && sortColumn < JobTableItems::ColumnCount;
 }
 
 int StatusWidget::firstSelectedRow() const

@@ -2,6 +2,7 @@
 
 #include "VLK_JobTableItems.h"
 #include "VLK_ProgressScale.h"
+#include "VLK_ShownJobList.h"
 
 #include <QStringList>
 #include <QWidget>
@@ -62,6 +63,7 @@ private:
     void showKillConfirmation();
     void clearJobTable();
     bool fillJobTable();
+    bool isSortedByColumn() const;
     int firstSelectedRow() const;
     QString cellText(int row, int column) const;
     void updateProgressMessageView();
@@ -79,6 +81,7 @@ private:
     QStringList m_currentProgressMsgs;
 
     JobTableItems m_jobTableItems;
+    ShownJobList m_shownJobList;
     ProgressScale m_progressScale;
     // Set while the panel waits on the user before a request of its own (the
     // download target, the kill confirmation): a job list request sent by a

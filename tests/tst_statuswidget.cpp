@@ -172,6 +172,61 @@ private slots:
         }
     }
 
+    // A refresh mostly repeats the list before it: whatever it changes, adds or
+    // drops, the table ends up showing the new list as if filled afresh.
+    void refreshShowsTheNewListWhateverItChanges()
+    {
+        QVERIFY(showJobs({ job("Running", "a1", "a"), job("Queued", "b1", "b"),
+                           job("Queued", "c1", "c"), job("Processed", "d1", "d") }));
+        selectRow(1);
+        const QStringList next = { job("Running", "a1", "a"),
+                                   job("Processed", "b1\\|" + Ready, "b", false),
+                                   job("Queued", "c1", "c"), job("Queued", "e1", "e"),
+                                   job("Running", "f1\\|f2", "f") };
+        QVERIFY(showJobs(next));
+        QCOMPARE(column(3), (QStringList { "a", "b", "c", "e", "f" }));
+        QCOMPARE(column(2), (QStringList { "Running", "Processed", "Queued", "Queued", "Running" }));
+        QCOMPARE(column(4), (QStringList { "a1", Ready, "c1", "e1", "f2" }));
+        QCOMPARE(table()->item(1, 0)->data(Qt::UserRole), QVariant(false));
+        QCOMPARE(table()->item(1, 2)->flags(), Qt::ItemIsEnabled);
+        QCOMPARE(table()->item(1, 2)->foreground(), QBrush(Qt::gray));
+        QCOMPARE(table()->item(3, 2)->foreground(), QBrush(QColor(0, 200, 0)));
+        QCOMPARE(enabledActions(), QStringList {});
+        QCOMPARE(shownMessages(), "b1\n" + Ready);
+        selectRow(4);
+        QCOMPARE(shownMessages(), QStringLiteral("f1\nf2"));
+        selectRow(3);
+        QCOMPARE(shownMessages(), QStringLiteral("e1"));
+
+        // A bad line among unchanged ones still makes the whole list invalid.
+        QVERIFY(showJobs(next.mid(0, 4) + QStringList { "five\nparts\nin\nthis\nline" }));
+        expectBox(QMessageBox::Critical, "Invalid server reply",
+                  "Invalid server reply (mismatching versions of server and client?).");
+        QCOMPARE(table()->columnCount(), 0);
+        QVERIFY(showJobs(next));
+        QCOMPARE(column(4), (QStringList { "a1", Ready, "c1", "e1", "f2" }));
+    }
+
+    void editedCellIsRestoredByTheNextRefresh()
+    {
+        const QStringList lines = { job("Queued", "m", "a"), job("Queued", "m", "b") };
+        QVERIFY(showJobs(lines));
+        QTableWidgetItem *path = table()->item(1, 3);
+        table()->editItem(path);
+        QWidget *editor = table()->viewport()->focusWidget();
+        QVERIFY(editor && editor != table()->viewport());
+        QTest::keyClick(editor, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(editor, "edited");
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTRY_COMPARE(table()->item(1, 3)->text(), QStringLiteral("edited"));
+        QVERIFY(showJobs(lines));
+        QCOMPARE(column(3), (QStringList { "a", "b" }));
+
+        // An editor left open commits as the panel is destroyed in cleanup().
+        table()->editItem(table()->item(0, 3));
+        QVERIFY(table()->viewport()->focusWidget() != table()->viewport());
+    }
+
     void actionsFollowTheSelectedJob_data()
     {
         QTest::addColumn<QString>("line");
