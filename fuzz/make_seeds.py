@@ -49,6 +49,20 @@ SEEDS = {
 }
 
 
+def two_lists(first, second):
+    """The refresh target's input: the length of the first list, both lists."""
+    return struct.pack("<H", len(first)) + first + second
+
+
+changed = [JOBS[0], JOBS[1].replace("step 2/5", "step 3/5"), JOBS[2]]
+SEEDS["job_list_refresh"] = {
+    "one_changed": two_lists(text_list(102, JOBS[:3]), text_list(102, changed)),
+    "grown": two_lists(text_list(102, JOBS[:2]), text_list(102, JOBS)),
+    "shrunk": two_lists(text_list(102, JOBS), text_list(102, JOBS[1:2])),
+    "bad_changed_line": two_lists(text_list(102, JOBS), text_list(102, [JOBS[0], "a\nb"])),
+}
+
+
 def records(stream, sizes):
     """The reassembly target's input: length-prefixed segments of a stream."""
     out, pos = b"", 0
