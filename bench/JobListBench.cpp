@@ -30,8 +30,9 @@ constexpr int SelectedRow = 3;
 
 // A mix like a busy server's: several users, running, queued and finished
 // jobs, a few of other users' jobs that may not be touched, and progress
-// strings of several messages.
-VLK::JobInfo benchJob(int i)
+// strings of several messages. Every line of one generation differs from
+// the same line of the next: the step of its progress moves on.
+VLK::JobInfo benchJob(int i, int generation = 0)
 {
     VLK::JobInfo job;
     const QString number = QString::number(i).rightJustified(6, QLatin1Char('0'));
@@ -41,7 +42,7 @@ VLK::JobInfo benchJob(int i)
     job.path = QStringLiteral("/data/jobs/user%1/job%2/model.prj").arg(i % 7).arg(number);
     switch (i % 3) {
     case 0:
-        job.status = QStringLiteral("Running (step %1 of 400)").arg(i % 400);
+        job.status = QStringLiteral("Running (step %1 of 400)").arg((i + generation) % 400);
         break;
     case 1:
         job.status = QStringLiteral("Queued");
@@ -55,7 +56,7 @@ VLK::JobInfo benchJob(int i)
                                      "Ready for download: job%4.7z")
                           .arg(i % 16)
                           .arg(100000 + i)
-                          .arg(i % 400)
+                          .arg((i + generation) % 400)
                           .arg(number);
     return job;
 }
@@ -76,13 +77,13 @@ void appendInt64(QByteArray &out, qint64 value)
     out.append(bytes, sizeof bytes);
 }
 
-QByteArray jobListReply(int rows)
+QByteArray jobListReply(int rows, int generation)
 {
     QByteArray reply;
     VLK::encodeHeader(0, VLK::MT_JobStatusReply, reply);
     appendInt64(reply, rows);
     for (int i = 0; i < rows; ++i) {
-        const QByteArray line = jobLine(benchJob(i)).toUtf8();
+        const QByteArray line = jobLine(benchJob(i, generation)).toUtf8();
         appendInt64(reply, line.size());
         reply.append(line);
     }
@@ -181,20 +182,24 @@ bool showAndWait(QWidget &window, PaintCounter &paints)
 
 int runJobListClient(const QStringList &arguments)
 {
-    if (arguments.size() != 4)
+    if (arguments.size() != 5)
         return fail(QStringLiteral("job list: bad arguments"));
     const int rows = arguments.at(0).toInt();
     const int refreshes = arguments.at(1).toInt();
     const int segmentSize = arguments.at(2).toInt();
     const int pauseMs = arguments.at(3).toInt();
-    if (rows < 0 || refreshes < 1)
+    const bool changing = arguments.at(4) == QLatin1String("changing");
+    if (rows < 0 || refreshes < 1 || (!changing && arguments.at(4) != QLatin1String("same")))
         return fail(QStringLiteral("job list: bad arguments"));
 
-    const QByteArray reply = jobListReply(rows);
-    RequestResponder server([&reply, segmentSize, pauseMs](int fd, const QByteArray &) {
-        return Pattern::writeInSegments(fd, reply, segmentSize > 0 ? segmentSize : reply.size(),
-                                        pauseMs);
-    });
+    const QByteArray replies[] = { jobListReply(rows, 0), jobListReply(rows, 1) };
+    int repliesSent = 0; // used by the server's thread only
+    RequestResponder server(
+        [&replies, &repliesSent, changing, segmentSize, pauseMs](int fd, const QByteArray &) {
+            const QByteArray &reply = replies[changing ? repliesSent++ % 2 : 0];
+            return Pattern::writeInSegments(fd, reply, segmentSize > 0 ? segmentSize : reply.size(),
+                                            pauseMs);
+        });
     VLK::CalvaroClientBase client;
     VLK::StatusWidget panel;
     panel.setClientBase(&client);
@@ -240,7 +245,7 @@ int runJobListClient(const QStringList &arguments)
           { QStringLiteral("totalGapMs"), *std::max_element(totalGapMs.begin(), totalGapMs.end()) },
           { QStringLiteral("idleKiB"), double(memory.idleKiB()) },
           { QStringLiteral("rssKiB"), toJson(rssKiB) },
-          { QStringLiteral("replyBytes"), reply.size() } });
+          { QStringLiteral("replyBytes"), replies[0].size() } });
     return 0;
 }
 
