@@ -219,21 +219,11 @@ bool StatusWidget::fillJobTable()
     if (sortedByColumn)
         table->setSortingEnabled(false);
 
-    if (!rowsInReplyOrder)
-        m_currentProgressMsgs.clear();
-    m_currentProgressMsgs.erase(m_currentProgressMsgs.begin()
-                                    + qMin(jobCount, m_currentProgressMsgs.size()),
-                                m_currentProgressMsgs.end());
-    m_currentProgressMsgs.reserve(jobCount);
+    updateProgressMsgs(changes, jobCount, rowsInReplyOrder);
     // Long lists would otherwise repaint after every cell.
     table->setUpdatesEnabled(false);
-    for (const ShownJobList::Change &change : qAsConst(changes)) {
-        if (change.index < m_currentProgressMsgs.size())
-            m_currentProgressMsgs[change.index] = change.job.progressMsg;
-        else
-            m_currentProgressMsgs.append(change.job.progressMsg);
+    for (const ShownJobList::Change &change : qAsConst(changes))
         m_jobTableItems.fillRow(*table, change.index, change.job, change.index, !sortedByColumn);
-    }
     table->setUpdatesEnabled(true);
     if (!table->isSortingEnabled())
         table->setSortingEnabled(true);
@@ -246,6 +236,25 @@ bool StatusWidget::fillJobTable()
     if (m_lastSelectedRow != -1 && table->rowCount() > 0)
         table->selectRow(qMin(m_lastSelectedRow, table->rowCount() - 1));
     return true;
+}
+
+// Keeps the messages of unchanged lines with keepUnchanged, replaces or appends
+// those of the changes, and drops those past the end of the list.
+void StatusWidget::updateProgressMsgs(const QVector<ShownJobList::Change> &changes, int jobCount,
+                                      bool keepUnchanged)
+{
+    if (!keepUnchanged)
+        m_currentProgressMsgs.clear();
+    m_currentProgressMsgs.erase(m_currentProgressMsgs.begin()
+                                    + qMin(jobCount, m_currentProgressMsgs.size()),
+                                m_currentProgressMsgs.end());
+    m_currentProgressMsgs.reserve(jobCount);
+    for (const ShownJobList::Change &change : changes) {
+        if (change.index < m_currentProgressMsgs.size())
+            m_currentProgressMsgs[change.index] = change.job.progressMsg;
+        else
+            m_currentProgressMsgs.append(change.job.progressMsg);
+    }
 }
 
 // Columns set up after sorting was turned on leave the sort indicator past

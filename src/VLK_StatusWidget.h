@@ -63,6 +63,8 @@ private:
     void showKillConfirmation();
     void clearJobTable();
     bool fillJobTable();
+    void updateProgressMsgs(const QVector<ShownJobList::Change> &changes, int jobCount,
+                            bool keepUnchanged);
     bool isSortedByColumn() const;
     int firstSelectedRow() const;
     QString cellText(int row, int column) const;
