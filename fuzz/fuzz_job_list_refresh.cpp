@@ -1,6 +1,7 @@
-// Two job lists, the second refreshing the first: the records of the first
-// with the second's changes applied must be exactly what decoding the second
-// from scratch gives, and a second list that cannot be decoded must be refused.
+// Two job lists, the second refreshing the first: the records after the
+// refresh must be exactly what decoding the second from scratch gives, the
+// records it leaves out of its changes must be those shown before, and a
+// second list that cannot be decoded must be refused.
 #include "VLK_Protocol.h"
 #include "VLK_ShownJobList.h"
 
@@ -28,33 +29,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray second(bytes + firstSize, int(size - 2 - firstSize));
 
     VLK::ShownJobList shown;
-    QVector<VLK::ShownJobList::Change> changes;
+    QVector<int> changed;
     QList<VLK::JobInfo> jobs;
-    if (!shown.update(first, false, changes) || !VLK::decodeJobList(first, jobs))
+    if (!shown.update(first, false, changed) || !VLK::decodeJobList(first, jobs))
         return 0;
-    if (changes.size() != jobs.size())
+    if (changed.size() != jobs.size())
         abort();
 
     QList<VLK::JobInfo> expected;
     const bool valid = VLK::decodeJobList(second, expected);
-    if (shown.update(second, true, changes) != valid)
+    if (shown.update(second, true, changed) != valid)
         abort();
     if (!valid)
         return 0;
     if (shown.jobCount() != expected.size())
         abort();
-    while (jobs.size() > expected.size())
-        jobs.removeLast();
-    for (const VLK::ShownJobList::Change &change : qAsConst(changes)) {
-        if (change.index < jobs.size())
-            jobs[change.index] = change.job;
-        else if (change.index == jobs.size())
-            jobs.append(change.job);
-        else
+    for (int i = 0; i < expected.size(); ++i) {
+        if (shown.job(i) != expected.at(i))
+            abort();
+        // A record left out of the changes must be the one shown before.
+        if (!changed.contains(i) && (i >= jobs.size() || jobs.at(i) != expected.at(i)))
             abort();
     }
-    for (int i = 0; i < expected.size(); ++i)
-        if (jobs.at(i) != expected.at(i))
-            abort();
     return 0;
 }

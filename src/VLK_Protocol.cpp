@@ -59,6 +59,70 @@ QString jobHeaderText(const JobHeader &job)
         .join(QLatin1Char('\n'));
 }
 
+// The parts of a job line, split at its line feeds. A line feed byte never
+// occurs inside a multi-byte character, so splitting the bytes first gives
+// the same fields as converting first, and a list of 100,000 jobs is decoded
+// without a string for every whole line and a list for every split.
+struct JobLineParts
+{
+    static constexpr int Max = 6;
+    const char *bytes[Max];
+    int sizes[Max];
+    int count = 0;
+
+    bool equal(const JobLineParts &other, int part) const
+    {
+        return sizes[part] == other.sizes[part]
+            && memcmp(bytes[part], other.bytes[part], size_t(sizes[part])) == 0;
+    }
+    QString text(int part) const { return QString::fromUtf8(bytes[part], sizes[part]); }
+};
+
+// False unless the line has six or four parts.
+bool splitJobLine(const QByteArray &message, TextSpan line, JobLineParts &out)
+{
+    const char *partStart = message.constData() + line.offset;
+    const char *const end = partStart + line.length;
+    out.count = 0;
+    for (;;) {
+        const char *feed
+            = static_cast<const char *>(memchr(partStart, '\n', size_t(end - partStart)));
+        const char *partEnd = feed ? feed : end;
+        if (out.count == JobLineParts::Max)
+            return false;
+        out.bytes[out.count] = partStart;
+        out.sizes[out.count] = int(partEnd - partStart);
+        ++out.count;
+        if (!feed)
+            break;
+        partStart = feed + 1;
+    }
+    return out.count == 6 || out.count == 4;
+}
+
+// The text fields of a six-part line in their order; a four-part line lacks
+// the user ID.
+QString JobInfo::*const TextFields[] = { &JobInfo::userId, &JobInfo::solverId, &JobInfo::path,
+                                         &JobInfo::status, &JobInfo::progressMsg };
+constexpr int TextFieldCount = 5;
+
+// Converts the text fields of parts into record, except those whose bytes
+// are equal in shownParts, which record already holds.
+void assignJobFields(const JobLineParts &parts, const JobLineParts *shownParts, JobInfo &record)
+{
+    const bool hasUserId = parts.count == 6;
+    if (!hasUserId)
+        record.userId.clear();
+    const int firstField = hasUserId ? 0 : 1;
+    for (int field = firstField; field < TextFieldCount; ++field) {
+        const int part = field - firstField;
+        if (!shownParts || !parts.equal(*shownParts, part))
+            record.*TextFields[field] = parts.text(part);
+    }
+    record.accessible
+        = !hasUserId || QLatin1String(parts.bytes[5], parts.sizes[5]) == QLatin1String("yes");
+}
+
 } // namespace
 
 void encodeHeader(qint64 totalSize, qint64 messageType, QByteArray &out)
@@ -138,53 +202,26 @@ bool findJobLines(const QByteArray &message, QVector<TextSpan> &out)
     return true;
 }
 
-// Splits the line at its line feeds and converts only the fields: a list of
-// 100,000 jobs is decoded without a string for every whole line and a list for
-// every split. A line feed byte never occurs inside a multi-byte character, so
-// splitting the bytes first gives the same fields as converting first.
 bool decodeJobLine(const QByteArray &message, TextSpan line, JobInfo &out)
 {
-    constexpr int MaxParts = 6;
-    struct Part
-    {
-        const char *bytes;
-        int size;
-        QString text() const { return QString::fromUtf8(bytes, size); }
-    } parts[MaxParts];
-    int partCount = 0;
-    const char *partStart = message.constData() + line.offset;
-    const char *const end = partStart + line.length;
-    for (;;) {
-        const char *feed
-            = static_cast<const char *>(memchr(partStart, '\n', size_t(end - partStart)));
-        const char *partEnd = feed ? feed : end;
-        if (partCount == MaxParts)
-            return false;
-        parts[partCount++] = { partStart, int(partEnd - partStart) };
-        if (!feed)
-            break;
-        partStart = feed + 1;
-    }
+    JobLineParts parts;
+    if (!splitJobLine(message, line, parts))
+        return false;
+    assignJobFields(parts, nullptr, out);
+    return true;
+}
 
-    if (partCount == 6) {
-        out.userId = parts[0].text();
-        out.solverId = parts[1].text();
-        out.path = parts[2].text();
-        out.status = parts[3].text();
-        out.progressMsg = parts[4].text();
-        out.accessible = QLatin1String(parts[5].bytes, parts[5].size) == QLatin1String("yes");
-        return true;
-    }
-    if (partCount == 4) {
-        out.userId.clear();
-        out.solverId = parts[0].text();
-        out.path = parts[1].text();
-        out.status = parts[2].text();
-        out.progressMsg = parts[3].text();
-        out.accessible = true;
-        return true;
-    }
-    return false;
+bool updateJobLine(const QByteArray &message, TextSpan line, const QByteArray &shownMessage,
+                   TextSpan shownLine, JobInfo &record)
+{
+    JobLineParts parts;
+    if (!splitJobLine(message, line, parts))
+        return false;
+    JobLineParts shownParts;
+    const bool comparable
+        = splitJobLine(shownMessage, shownLine, shownParts) && shownParts.count == parts.count;
+    assignJobFields(parts, comparable ? &shownParts : nullptr, record);
+    return true;
 }
 
 bool writePayloadToFile(const QByteArray &message, const QString &filePath)

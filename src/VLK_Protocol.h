@@ -80,6 +80,10 @@ bool decodeJobList(const QByteArray &message, QList<JobInfo> &out);
 // count), and decoding one of them (false unless it has six or four parts).
 bool findJobLines(const QByteArray &message, QVector<TextSpan> &out);
 bool decodeJobLine(const QByteArray &message, TextSpan line, JobInfo &out);
+// Like decodeJobLine, for a record that holds the decoding of shownLine: the
+// fields whose bytes are the same in line are kept rather than converted.
+bool updateJobLine(const QByteArray &message, TextSpan line, const QByteArray &shownMessage,
+                   TextSpan shownLine, JobInfo &record);
 
 // Replaces the file at filePath with the payload of a complete message. An
 // existing file is only replaced once the whole payload has been written.

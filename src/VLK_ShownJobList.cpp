@@ -4,23 +4,32 @@
 
 namespace VLK {
 
-bool ShownJobList::update(const QByteArray &reply, bool compareWithShown, QVector<Change> &changes)
+bool ShownJobList::update(const QByteArray &reply, bool compareWithShown,
+                          QVector<int> &changedIndexes)
 {
+    changedIndexes.clear();
     QVector<TextSpan> lines;
-    changes.clear();
     if (!findJobLines(reply, lines)) {
         forget();
         return false;
     }
+    const int shownCount = compareWithShown ? m_jobs.size() : 0;
+    if (!compareWithShown)
+        m_jobs.clear();
+    m_jobs.resize(lines.size());
     for (int index = 0; index < lines.size(); ++index) {
-        if (compareWithShown && isShown(reply, index, lines.at(index)))
+        const TextSpan line = lines.at(index);
+        if (index < shownCount && isShown(reply, index, line))
             continue;
-        changes.append({ index, JobInfo() });
-        if (!decodeJobLine(reply, lines.at(index), changes.last().job)) {
-            changes.clear();
+        const bool decoded = index < shownCount
+            ? updateJobLine(reply, line, m_reply, m_lines.at(index), m_jobs[index])
+            : decodeJobLine(reply, line, m_jobs[index]);
+        if (!decoded) {
+            changedIndexes.clear();
             forget();
             return false;
         }
+        changedIndexes.append(index);
     }
     // Shares the reply's bytes rather than copying them.
     m_reply = reply;
@@ -32,13 +41,14 @@ void ShownJobList::forget()
 {
     m_reply.clear();
     m_lines.clear();
+    m_jobs.clear();
 }
 
 bool ShownJobList::isShown(const QByteArray &reply, int index, TextSpan line) const
 {
-    if (index >= m_lines.size() || m_lines.at(index).length != line.length)
-        return false;
-    return memcmp(m_reply.constData() + m_lines.at(index).offset, reply.constData() + line.offset,
+    const TextSpan shown = m_lines.at(index);
+    return shown.length == line.length
+        && memcmp(m_reply.constData() + shown.offset, reply.constData() + line.offset,
                   size_t(line.length))
         == 0;
 }

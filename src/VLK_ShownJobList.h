@@ -7,29 +7,25 @@
 
 namespace VLK {
 
-// The job list that the table shows, kept as the bytes of its reply. A list
-// refreshed every few seconds mostly repeats itself, and comparing a line's
-// bytes with the shown line at the same position costs far less than decoding
-// it into a record, so a refresh decodes only the lines that changed.
+// The job list that the table shows: the bytes of its reply and the records
+// decoded from them. A list refreshed every few seconds mostly repeats
+// itself, and comparing bytes costs far less than decoding them, so a
+// refresh decodes only the lines that changed, and of those only the fields
+// that changed; the records share their texts with the table's cells.
 class ShownJobList
 {
 public:
-    struct Change
-    {
-        int index = 0;
-        JobInfo job;
-    };
+    // Takes reply as the shown list and puts the positions of the records to
+    // be shown anew into changedIndexes, in reply order: with compareWithShown
+    // only those whose line differs from the shown line at that position,
+    // otherwise all. A malformed reply returns false and leaves nothing shown.
+    bool update(const QByteArray &reply, bool compareWithShown, QVector<int> &changedIndexes);
 
-    // Takes reply as the shown list and puts the lines to be shown anew into
-    // changes, in reply order: with compareWithShown only those that differ
-    // from the shown line at their position, otherwise all. A malformed reply
-    // returns false and leaves nothing shown.
-    bool update(const QByteArray &reply, bool compareWithShown, QVector<Change> &changes);
+    int jobCount() const { return m_jobs.size(); }
+    const JobInfo &job(int index) const { return m_jobs.at(index); }
 
-    int jobCount() const { return m_lines.size(); }
-
-    // For a table that was emptied, edited or reordered: the next update
-    // compares with nothing.
+    // For a table that was emptied or edited: the next update compares with
+    // nothing.
     void forget();
 
 private:
@@ -37,6 +33,7 @@ private:
 
     QByteArray m_reply;
     QVector<TextSpan> m_lines;
+    QVector<JobInfo> m_jobs;
 };
 
 } // namespace VLK

@@ -180,8 +180,8 @@ bool StatusWidget::fillJobTable()
     // sort column stays until the table is set up anew.
     const bool rowsInReplyOrder = !firstSetup && !isSortedByColumn();
 
-    QVector<ShownJobList::Change> changes;
-    if (!m_shownJobList.update(m_clientBase->m_messageBuffer, rowsInReplyOrder, changes)) {
+    QVector<int> changedIndexes;
+    if (!m_shownJobList.update(m_clientBase->m_messageBuffer, rowsInReplyOrder, changedIndexes)) {
         m_currentProgressMsgs.clear();
         QMessageBox::critical(this, tr("Invalid server reply"),
                               tr("Invalid server reply (mismatching versions of server and "
@@ -219,11 +219,11 @@ bool StatusWidget::fillJobTable()
     if (sortedByColumn)
         table->setSortingEnabled(false);
 
-    updateProgressMsgs(changes, jobCount, rowsInReplyOrder);
+    updateProgressMsgs(changedIndexes, rowsInReplyOrder);
     // Long lists would otherwise repaint after every cell.
     table->setUpdatesEnabled(false);
-    for (const ShownJobList::Change &change : qAsConst(changes))
-        m_jobTableItems.fillRow(*table, change.index, change.job, change.index, !sortedByColumn);
+    for (const int index : qAsConst(changedIndexes))
+        m_jobTableItems.fillRow(*table, index, m_shownJobList.job(index), index, !sortedByColumn);
     table->setUpdatesEnabled(true);
     if (!table->isSortingEnabled())
         table->setSortingEnabled(true);
@@ -238,22 +238,23 @@ bool StatusWidget::fillJobTable()
     return true;
 }
 
-// Keeps the messages of unchanged lines with keepUnchanged, replaces or appends
-// those of the changes, and drops those past the end of the list.
-void StatusWidget::updateProgressMsgs(const QVector<ShownJobList::Change> &changes, int jobCount,
-                                      bool keepUnchanged)
+// Keeps the messages of unchanged jobs with keepUnchanged, replaces or appends
+// those of the changed ones, and drops those past the end of the list.
+void StatusWidget::updateProgressMsgs(const QVector<int> &changedIndexes, bool keepUnchanged)
 {
+    const int jobCount = m_shownJobList.jobCount();
     if (!keepUnchanged)
         m_currentProgressMsgs.clear();
     m_currentProgressMsgs.erase(m_currentProgressMsgs.begin()
                                     + qMin(jobCount, m_currentProgressMsgs.size()),
                                 m_currentProgressMsgs.end());
     m_currentProgressMsgs.reserve(jobCount);
-    for (const ShownJobList::Change &change : changes) {
-        if (change.index < m_currentProgressMsgs.size())
-            m_currentProgressMsgs[change.index] = change.job.progressMsg;
+    for (const int index : changedIndexes) {
+        const QString &progressMsg = m_shownJobList.job(index).progressMsg;
+        if (index < m_currentProgressMsgs.size())
+            m_currentProgressMsgs[index] = progressMsg;
         else
-            m_currentProgressMsgs.append(change.job.progressMsg);
+            m_currentProgressMsgs.append(progressMsg);
     }
 }
 

@@ -63,8 +63,7 @@ private:
     void showKillConfirmation();
     void clearJobTable();
     bool fillJobTable();
-    void updateProgressMsgs(const QVector<ShownJobList::Change> &changes, int jobCount,
-                            bool keepUnchanged);
+    void updateProgressMsgs(const QVector<int> &changedIndexes, bool keepUnchanged);
     bool isSortedByColumn() const;
     int firstSelectedRow() const;
     QString cellText(int row, int column) const;

@@ -44,6 +44,8 @@ private slots:
     void jobLines_data();
     void jobLines();
     void jobListKeepsRecordsBeforeABadLine();
+    void updatedJobLineKeepsUnchangedFields_data();
+    void updatedJobLineKeepsUnchangedFields();
 
     void payloadReplacesFileOnlyWhenComplete();
     void payloadRefusesWriteProtectedTarget();
@@ -244,6 +246,54 @@ void TestProtocol::jobListKeepsRecordsBeforeABadLine()
     // An undersized reply leaves the list as it was.
     QVERIFY(!decodeJobList(withPayload(MT_JobStatusReply, "1234567"), jobs));
     QCOMPARE(jobs.size(), 2);
+}
+
+void TestProtocol::updatedJobLineKeepsUnchangedFields_data()
+{
+    QTest::addColumn<QByteArray>("shown");
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<bool>("pathKept");
+    QTest::newRow("status moved on")
+        << QByteArray("u\ncfd\np\nRunning (1)\nm\nyes")
+        << QByteArray("u\ncfd\np\nRunning (2)\nm\nyes") << true << true;
+    QTest::newRow("no longer accessible") << QByteArray("u\ncfd\np\nQueued\nm\nyes")
+                                          << QByteArray("u\ncfd\np\nQueued\nm\nno") << true << true;
+    QTest::newRow("six parts to four") << QByteArray("u\ncfd\np\nQueued\nm\nno")
+                                       << QByteArray("cfd\np\nQueued\nm") << true << false;
+    QTest::newRow("four parts to six") << QByteArray("cfd\np\nQueued\nm")
+                                       << QByteArray("u\ncfd\np\nQueued\nm\nno") << true << false;
+    QTest::newRow("same length, other path")
+        << QByteArray("u\ncfd\npa\nQueued\nm\nyes") << QByteArray("u\ncfd\npb\nQueued\nm\nyes")
+        << true << false;
+    QTest::newRow("five parts") << QByteArray("u\ncfd\np\nQueued\nm\nyes")
+                                << QByteArray("u\ncfd\np\nQueued\nm") << false << false;
+}
+
+// The record that shows the shown line, updated from the new one, equals the
+// new line decoded afresh; the texts of unchanged fields are the record's own.
+void TestProtocol::updatedJobLineKeepsUnchangedFields()
+{
+    QFETCH(QByteArray, shown);
+    QFETCH(QByteArray, line);
+    QFETCH(bool, ok);
+    QFETCH(bool, pathKept);
+    JobInfo record;
+    QVERIFY(decodeJobLine(shown, { 0, int(shown.size()) }, record));
+    const JobInfo before = record;
+    QCOMPARE(updateJobLine(line, { 0, int(line.size()) }, shown, { 0, int(shown.size()) }, record),
+             ok);
+    if (!ok)
+        return;
+    JobInfo fresh;
+    QVERIFY(decodeJobLine(line, { 0, int(line.size()) }, fresh));
+    QCOMPARE(record.accessible, fresh.accessible);
+    QCOMPARE(record.userId, fresh.userId);
+    QCOMPARE(record.solverId, fresh.solverId);
+    QCOMPARE(record.path, fresh.path);
+    QCOMPARE(record.status, fresh.status);
+    QCOMPARE(record.progressMsg, fresh.progressMsg);
+    QCOMPARE(record.path.isSharedWith(before.path), pathKept);
 }
 
 void TestProtocol::payloadReplacesFileOnlyWhenComplete()
