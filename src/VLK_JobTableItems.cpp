@@ -53,7 +53,7 @@ public:
         const bool changed = assign(m_text, content.text) | assign(m_foreground, content.foreground)
             | assign(m_font, content.font) | assign(m_userData, content.userData);
         if (changed || flags() != content.flags)
-            setFlags(content.flags); // tells the table that the cell changed
+            setFlags(content.flags); // also tells the table, as tellTable() does
     }
 
     QVariant data(int role) const override
@@ -70,10 +70,10 @@ public:
     {
         if (role == Qt::DisplayRole || role == Qt::EditRole) {
             if (assign(m_text, value.toString()))
-                setFlags(flags());
+                tellTable();
         } else if (QVariant *member = memberFor(this, role)) {
             if (assign(*member, value))
-                setFlags(flags());
+                tellTable();
         } else {
             QTableWidgetItem::setData(role, value);
         }
@@ -87,6 +87,10 @@ public:
     }
 
 private:
+    // The cell's own way to report a change: setting its flags, even unchanged,
+    // makes the table repaint it and emit its change signals.
+    void tellTable() { setFlags(flags()); }
+
     template<typename T> static bool assign(T &member, const T &value)
     {
         if (member == value)

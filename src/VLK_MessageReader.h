@@ -59,16 +59,12 @@ public:
         return span;
     }
 
-    // The bytes of a counted text. The result points into the message, so it
-    // lives only as long as the message.
-    QByteArray readCountedBytes()
+    // A counted text, converted from UTF-8.
+    QString readCountedText()
     {
         const TextSpan span = readCountedSpan();
-        return QByteArray::fromRawData(m_data + span.offset, span.length);
+        return QString::fromUtf8(m_data + span.offset, span.length);
     }
-
-    // A counted text, converted from UTF-8.
-    QString readCountedText() { return QString::fromUtf8(readCountedBytes()); }
 
 private:
     const char *m_data;
