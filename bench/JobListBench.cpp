@@ -3,10 +3,10 @@
 #include "BenchSupport.h"
 #include "LoopbackPeers.h"
 
-#include "VLK_CalvaroClientBase.h"
-#include "VLK_JobTableItems.h"
-#include "VLK_Protocol.h"
-#include "VLK_StatusWidget.h"
+#include "gui/VLK_CalvaroClientBase.h"
+#include "gui/VLK_JobTableItems.h"
+#include "protocol/VLK_Protocol.h"
+#include "gui/VLK_StatusWidget.h"
 
 #include <QJsonArray>
 #include <QTableWidget>

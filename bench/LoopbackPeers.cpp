@@ -1,6 +1,6 @@
 #include "LoopbackPeers.h"
 
-#include "VLK_Protocol.h"
+#include "protocol/VLK_Protocol.h"
 
 #include <QtEndian>
 

@@ -2,7 +2,7 @@
 
 #include "BenchSupport.h"
 
-#include "FunctionTestWidget.h"
+#include "gui/FunctionTestWidget.h"
 
 namespace Bench {
 

@@ -3,9 +3,9 @@
 #include "BenchSupport.h"
 #include "LoopbackPeers.h"
 
-#include "VLK_CalvaroClientBase.h"
-#include "VLK_CalvaroClientCommands.h"
-#include "VLK_Protocol.h"
+#include "gui/VLK_CalvaroClientBase.h"
+#include "protocol/VLK_CalvaroClientCommands.h"
+#include "protocol/VLK_Protocol.h"
 
 #include <QCoreApplication>
 #include <QFile>

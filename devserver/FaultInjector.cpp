@@ -1,6 +1,6 @@
 #include "FaultInjector.h"
 
-#include "VLK_Protocol.h"
+#include "protocol/VLK_Protocol.h"
 
 namespace DevServer {
 

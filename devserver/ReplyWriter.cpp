@@ -1,6 +1,6 @@
 #include "ReplyWriter.h"
 
-#include "VLK_Protocol.h"
+#include "protocol/VLK_Protocol.h"
 
 #include <QTcpSocket>
 

@@ -1,6 +1,6 @@
 #include "RequestLog.h"
 
-#include "VLK_Protocol.h"
+#include "protocol/VLK_Protocol.h"
 
 #include <QDateTime>
 #include <QHash>

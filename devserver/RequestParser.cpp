@@ -1,6 +1,6 @@
 #include "RequestParser.h"
 
-#include "VLK_MessageReader.h"
+#include "protocol/VLK_MessageReader.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "VLK_Protocol.h"
+#include "protocol/VLK_Protocol.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,6 @@
 // Any byte string handed to the job-list decoder: no crash, no read past the
 // end, and every decoded record follows the four- or six-part rule.
-#include "VLK_Protocol.h"
+#include "protocol/VLK_Protocol.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // Any byte string handed to the solver-list decoder: no crash, no read past
 // the end, and on success never more texts than the message could hold.
-#include "VLK_Protocol.h"
+#include "protocol/VLK_Protocol.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -2,8 +2,8 @@
 // refresh must be exactly what decoding the second from scratch gives, the
 // records it leaves out of its changes must be those shown before, and a
 // second list that cannot be decoded must be refused.
-#include "VLK_Protocol.h"
-#include "VLK_ShownJobList.h"
+#include "protocol/VLK_Protocol.h"
+#include "protocol/VLK_ShownJobList.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "FunctionTestWidget.h"
+#include "gui/FunctionTestWidget.h"
 
 #include <QApplication>
 

@@ -1,7 +1,7 @@
 #include "DialogHelper.h"
 #include "FakeServer.h"
-#include "VLK_CalvaroClientBase.h"
-#include "VLK_Protocol.h"
+#include "gui/VLK_CalvaroClientBase.h"
+#include "protocol/VLK_Protocol.h"
 
 #include <QSignalSpy>
 #include <QTcpSocket>

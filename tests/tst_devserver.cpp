@@ -1,6 +1,6 @@
 #include "DevServerProcess.h"
 #include "FakeServer.h"
-#include "VLK_Protocol.h"
+#include "protocol/VLK_Protocol.h"
 
 #include <QCryptographicHash>
 #include <QDir>

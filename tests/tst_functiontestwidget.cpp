@@ -1,8 +1,8 @@
 #include "DialogHelper.h"
 #include "FakeServer.h"
-#include "FunctionTestWidget.h"
-#include "VLK_Protocol.h"
-#include "VLK_SubmitProgressDialog.h"
+#include "gui/FunctionTestWidget.h"
+#include "protocol/VLK_Protocol.h"
+#include "gui/VLK_SubmitProgressDialog.h"
 
 #include <QChildEvent>
 #include <QComboBox>

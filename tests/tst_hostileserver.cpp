@@ -4,8 +4,8 @@
 // was already on disk damaged.
 #include "DialogHelper.h"
 #include "FakeServer.h"
-#include "FunctionTestWidget.h"
-#include "VLK_Protocol.h"
+#include "gui/FunctionTestWidget.h"
+#include "protocol/VLK_Protocol.h"
 
 #include <QComboBox>
 #include <QLineEdit>

@@ -1,8 +1,8 @@
 #include "DialogHelper.h"
 #include "FakeServer.h"
-#include "VLK_CalvaroClientBase.h"
-#include "VLK_LoginWidget.h"
-#include "VLK_Protocol.h"
+#include "gui/VLK_CalvaroClientBase.h"
+#include "gui/VLK_LoginWidget.h"
+#include "protocol/VLK_Protocol.h"
 
 #include <QComboBox>
 #include <QLineEdit>

@@ -1,5 +1,5 @@
 #include "FakeServer.h"
-#include "VLK_Protocol.h"
+#include "protocol/VLK_Protocol.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,4 +1,4 @@
-#include "VLK_ShownJobList.h"
+#include "protocol/VLK_ShownJobList.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
-#include "VLK_JobTableItems.h"
+#include "gui/VLK_JobTableItems.h"
 
-#include "VLK_Protocol.h"
+#include "protocol/VLK_Protocol.h"
 
 #include <QBrush>
 #include <QFont>

@@ -1,4 +1,4 @@
-#include "VLK_ProgressScale.h"
+#include "gui/VLK_ProgressScale.h"
 
 #include <limits>
 

@@ -1,4 +1,4 @@
-#include "VLK_ProjectArchive.h"
+#include "gui/VLK_ProjectArchive.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
-#include "VLK_CalvaroClientBase.h"
+#include "gui/VLK_CalvaroClientBase.h"
 
-#include "VLK_CalvaroClientCommands.h"
-#include "VLK_Protocol.h"
+#include "protocol/VLK_CalvaroClientCommands.h"
+#include "protocol/VLK_Protocol.h"
 
 #include <QCoreApplication>
 #include <QDebug>

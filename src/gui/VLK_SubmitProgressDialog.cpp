@@ -1,4 +1,4 @@
-#include "VLK_SubmitProgressDialog.h"
+#include "gui/VLK_SubmitProgressDialog.h"
 
 #include <QCoreApplication>
 

@@ -1,6 +1,6 @@
-#include "VLK_MessageReassembler.h"
+#include "protocol/VLK_MessageReassembler.h"
 
-#include "VLK_Protocol.h"
+#include "protocol/VLK_Protocol.h"
 
 #include <QIODevice>
 #include <QtEndian>

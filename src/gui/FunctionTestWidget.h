@@ -1,6 +1,6 @@
 #pragma once
 
-#include "VLK_CalvaroClientBase.h"
+#include "gui/VLK_CalvaroClientBase.h"
 
 namespace Ui {
 class FunctionTestWidget;

@@ -1,6 +1,6 @@
-#include "VLK_Protocol.h"
+#include "protocol/VLK_Protocol.h"
 
-#include "VLK_MessageReader.h"
+#include "protocol/VLK_MessageReader.h"
 
 #include <QFileInfo>
 #include <QSaveFile>

@@ -1,8 +1,8 @@
-#include "VLK_StatusWidget.h"
+#include "gui/VLK_StatusWidget.h"
 
-#include "VLK_CalvaroClientBase.h"
-#include "VLK_CalvaroClientCommands.h"
-#include "VLK_Protocol.h"
+#include "gui/VLK_CalvaroClientBase.h"
+#include "protocol/VLK_CalvaroClientCommands.h"
+#include "protocol/VLK_Protocol.h"
 #include "ui_VLK_StatusWidget.h"
 
 #include <QFileDialog>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "VLK_CalvaroClientCommands.h"
+#include "protocol/VLK_CalvaroClientCommands.h"
 
 #include <QProgressDialog>
 

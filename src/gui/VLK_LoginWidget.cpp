@@ -1,8 +1,8 @@
-#include "VLK_LoginWidget.h"
+#include "gui/VLK_LoginWidget.h"
 
-#include "VLK_CalvaroClientBase.h"
-#include "VLK_CalvaroClientCommands.h"
-#include "VLK_Protocol.h"
+#include "gui/VLK_CalvaroClientBase.h"
+#include "protocol/VLK_CalvaroClientCommands.h"
+#include "protocol/VLK_Protocol.h"
 #include "ui_VLK_LoginWidget.h"
 
 #include <QCoreApplication>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "VLK_JobTableItems.h"
-#include "VLK_ProgressScale.h"
-#include "VLK_ShownJobList.h"
+#include "gui/VLK_JobTableItems.h"
+#include "gui/VLK_ProgressScale.h"
+#include "protocol/VLK_ShownJobList.h"
 
 #include <QStringList>
 #include <QWidget>

@@ -1,9 +1,9 @@
-#include "FunctionTestWidget.h"
+#include "gui/FunctionTestWidget.h"
 
-#include "VLK_CalvaroClientCommands.h"
-#include "VLK_ProjectArchive.h"
-#include "VLK_Protocol.h"
-#include "VLK_SubmitProgressDialog.h"
+#include "protocol/VLK_CalvaroClientCommands.h"
+#include "gui/VLK_ProjectArchive.h"
+#include "protocol/VLK_Protocol.h"
+#include "gui/VLK_SubmitProgressDialog.h"
 #include "ui_FunctionTestWidget.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "VLK_MessageReassembler.h"
+#include "protocol/VLK_MessageReassembler.h"
 
 #include <QAbstractSocket>
 #include <QStringList>

@@ -1,6 +1,6 @@
-#include "VLK_CalvaroClientCommands.h"
+#include "protocol/VLK_CalvaroClientCommands.h"
 
-#include "VLK_Protocol.h"
+#include "protocol/VLK_Protocol.h"
 
 #include <QCoreApplication>
 #include <QFile>
