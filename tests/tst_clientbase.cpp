@@ -37,7 +37,12 @@ struct SignalLog
     }
     QStringList matching(const QString &prefix) const
     {
-        return entries.filter(QRegExp("^" + prefix));
+        QStringList found;
+        for (const QString &entry : entries) {
+            if (entry.startsWith(prefix))
+                found << entry;
+        }
+        return found;
     }
 };
 
