@@ -1,5 +1,4 @@
-#include "DialogHelper.h"
-#include "FakeServer.h"
+#include "WindowFixture.h"
 #include "gui/VLK_CalvaroClientBase.h"
 #include "protocol/VLK_Protocol.h"
 
@@ -15,25 +14,26 @@ using namespace VLK;
 
 namespace {
 
-// Writes every signal of a connection object into one ordered log.
-struct SignalLog
+// Writes every signal of a connection object into one ordered log. The log is
+// the context of its connections, so a connection object that outlives it
+// (and reports its state as it goes) writes into nothing.
+struct SignalLog : QObject
 {
     QStringList entries;
 
     explicit SignalLog(CalvaroClientBase &client)
     {
-        QObject::connect(&client, &CalvaroClientBase::connectionStateChanged,
-                         [this](bool c) { entries << QStringLiteral("state %1").arg(c); });
-        QObject::connect(&client, &CalvaroClientBase::newMessageReceived, [this](int t, qint64 s) {
-            entries << QStringLiteral("new %1 %2").arg(t).arg(s);
-        });
-        QObject::connect(&client, &CalvaroClientBase::progress, [this](int n, bool e) {
+        connect(&client, &CalvaroClientBase::connectionStateChanged, this,
+                [this](bool c) { entries << QStringLiteral("state %1").arg(c); });
+        connect(&client, &CalvaroClientBase::newMessageReceived, this,
+                [this](int t, qint64 s) { entries << QStringLiteral("new %1 %2").arg(t).arg(s); });
+        connect(&client, &CalvaroClientBase::progress, this, [this](int n, bool e) {
             entries << QStringLiteral("progress %1 %2").arg(n).arg(e);
         });
-        QObject::connect(&client, &CalvaroClientBase::addStatusMessage,
-                         [this](const QString &m) { entries << QStringLiteral("status ") + m; });
-        QObject::connect(&client, &CalvaroClientBase::msgReceived,
-                         [this](int t) { entries << QStringLiteral("msg %1").arg(t); });
+        connect(&client, &CalvaroClientBase::addStatusMessage, this,
+                [this](const QString &m) { entries << QStringLiteral("status ") + m; });
+        connect(&client, &CalvaroClientBase::msgReceived, this,
+                [this](int t) { entries << QStringLiteral("msg %1").arg(t); });
     }
     QStringList matching(const QString &prefix) const
     {
@@ -52,7 +52,7 @@ struct UnansweredPort
 {
     int listener = -1;
     QList<QTcpSocket *> fillers;
-    quint16 port = 0;
+    quint16 port = 0; // 0: the port could not be set up
 
     UnansweredPort()
     {
@@ -60,10 +60,11 @@ struct UnansweredPort
         sockaddr_in address {};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address);
-        ::listen(listener, 0);
         socklen_t length = sizeof address;
-        ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
+        if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr *>(&address), length) != 0
+            || ::listen(listener, 0) != 0
+            || ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+            return;
         port = ntohs(address.sin_port);
         for (int i = 0; i < 4; ++i) {
             auto *filler = new QTcpSocket;
@@ -75,20 +76,18 @@ struct UnansweredPort
     ~UnansweredPort()
     {
         qDeleteAll(fillers);
-        ::close(listener);
+        if (listener >= 0)
+            ::close(listener);
     }
 };
 
 } // namespace
 
-class TestClientBase : public QObject
+class TestClientBase : public WindowFixture
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-
     void loginOkRunsTheWholeSequence();
     void loginOkAfterTheConnectionIsGone();
     void splitHeaderShowsTheBoxAndThenReadsOn();
@@ -105,27 +104,12 @@ private slots:
     void timersEndWaitsButNotDownloads();
 
 private:
+    void setUpWindow() override { m_client = std::make_unique<CalvaroClientBase>(); }
+    void tearDownWindow() override { m_client.reset(); }
     bool connectClient(CalvaroClientBase &client, FakeServer &server);
 
-    DialogHelper *m_dialogs = nullptr;
-    FakeServer *m_server = nullptr;
-    CalvaroClientBase *m_client = nullptr;
+    std::unique_ptr<CalvaroClientBase> m_client;
 };
-
-void TestClientBase::init()
-{
-    m_dialogs = new DialogHelper(this);
-    m_server = new FakeServer(this);
-    QVERIFY(m_server->listen());
-    m_client = new CalvaroClientBase;
-}
-
-void TestClientBase::cleanup()
-{
-    delete m_client;
-    delete m_server;
-    delete m_dialogs;
-}
 
 bool TestClientBase::connectClient(CalvaroClientBase &client, FakeServer &server)
 {
@@ -170,7 +154,7 @@ void TestClientBase::splitHeaderShowsTheBoxAndThenReadsOn()
 {
     QVERIFY(connectClient(*m_client, *m_server));
     m_client->awaitReply();
-    QSignalSpy received(m_client, &CalvaroClientBase::msgReceived);
+    QSignalSpy received(m_client.get(), &CalvaroClientBase::msgReceived);
     const QByteArray reply
         = FakeServer::textList(MT_JobStatusReply, { QStringLiteral("s\np\nQueued\nm") });
     m_server->send(reply.left(10));
@@ -179,7 +163,7 @@ void TestClientBase::splitHeaderShowsTheBoxAndThenReadsOn()
     QCOMPARE(m_dialogs->boxes.at(0).title, QStringLiteral("Receiving message"));
     QCOMPARE(m_dialogs->boxes.at(0).text,
              QStringLiteral("Minimum message size of 16 Bytes expected, only got 10 Bytes."));
-    QCOMPARE(m_dialogs->boxes.at(0).parent.data(), m_client);
+    QCOMPARE(m_dialogs->boxes.at(0).parent.data(), m_client.get());
     m_server->send(reply.mid(10));
     QVERIFY(received.wait(5000));
     QCOMPARE(received.at(0).at(0).toInt(), int(MT_JobStatusReply));
@@ -379,6 +363,7 @@ void TestClientBase::timersEndWaitsButNotDownloads()
 {
     // Four waits run side by side so the slow timers cost their time once.
     UnansweredPort unanswered;
+    QVERIFY(unanswered.port != 0);
     CalvaroClientBase connecting;
     SignalLog connectingLog(connecting);
     connecting.connectToServer(QStringLiteral("127.0.0.1"), unanswered.port);

@@ -1,8 +1,7 @@
-#include "DialogHelper.h"
-#include "FakeServer.h"
+#include "WindowFixture.h"
 #include "gui/FunctionTestWidget.h"
-#include "protocol/VLK_Protocol.h"
 #include "gui/VLK_SubmitProgressDialog.h"
+#include "protocol/VLK_Protocol.h"
 
 #include <QChildEvent>
 #include <QComboBox>
@@ -33,9 +32,7 @@ bool writeFile(const QString &path, const QByteArray &content)
 
 QString settingsValue(const QString &key)
 {
-    return QSettings(QStringLiteral("Orvand"), QStringLiteral("CalvaroClient"))
-        .value(key)
-        .toString();
+    return QSettings(WindowFixture::Organization, WindowFixture::Application).value(key).toString();
 }
 
 QString archiveListing(const QString &archivePath)
@@ -74,14 +71,11 @@ struct UploadWatcher : QObject
 
 } // namespace
 
-class TestFunctionTestWidget : public QObject
+class TestFunctionTestWidget : public WindowFixture
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-
     void titleAndSubmitFollowTheConnectionState();
     void commandLineSurvivesARestart();
     void solverListsFillTheBox();
@@ -99,46 +93,42 @@ private slots:
     void progressOfHugeArchivesIsScaled();
 
 private:
+    void setUpWindow() override;
+    void tearDownWindow() override;
     template<class T> T *child(const char *name) { return m_window->findChild<T *>(name); }
     bool connectWithSolvers(const QStringList &solvers);
     void submit() { QMetaObject::invokeMethod(m_window, "on_pushButtonSubmit_clicked"); }
 
-    DialogHelper *m_dialogs = nullptr;
-    FakeServer *m_server = nullptr;
     FunctionTestWidget *m_window = nullptr;
     QSignalSpy *m_status = nullptr;
     QTemporaryDir *m_dir = nullptr;
 };
 
-void TestFunctionTestWidget::init()
+void TestFunctionTestWidget::setUpWindow()
 {
-    QSettings(QStringLiteral("Orvand"), QStringLiteral("CalvaroClient")).clear();
-    m_dialogs = new DialogHelper(this);
-    m_server = new FakeServer(this);
-    QVERIFY(m_server->listen());
     m_server->setReply(MT_JobStatus, FakeServer::textList(MT_JobStatusReply, {}));
     m_window = new FunctionTestWidget;
-    m_window->setOrganizationAndApplication(QStringLiteral("Orvand"),
-                                            QStringLiteral("CalvaroClient"));
+    m_window->setOrganizationAndApplication(Organization, Application);
     m_status = new QSignalSpy(m_window, &CalvaroClientBase::addStatusMessage);
     m_dir = new QTemporaryDir;
 }
 
-void TestFunctionTestWidget::cleanup()
+void TestFunctionTestWidget::tearDownWindow()
 {
     delete m_status;
     delete m_window;
-    delete m_server;
-    delete m_dialogs;
     delete m_dir;
+    m_status = nullptr;
+    m_window = nullptr;
+    m_dir = nullptr;
 }
 
 // Connects without the login panel (which would log in on its own) and
 // answers as the server does after a login.
 bool TestFunctionTestWidget::connectWithSolvers(const QStringList &solvers)
 {
-    QObject::disconnect(m_window, SIGNAL(connectionEstablished()), child<QWidget>("loginWidget"),
-                        nullptr);
+    QObject::disconnect(m_window, &CalvaroClientBase::connectionEstablished,
+                        child<QWidget>("loginWidget"), nullptr);
     QSignalSpy established(m_window, &CalvaroClientBase::connectionEstablished);
     m_window->connectToServer(QStringLiteral("127.0.0.1"), m_server->port());
     if (!established.wait(5000) || !m_server->waitForClient())
@@ -167,8 +157,7 @@ void TestFunctionTestWidget::commandLineSurvivesARestart()
         m_window->writeSettings();
         delete m_window;
         m_window = new FunctionTestWidget;
-        m_window->setOrganizationAndApplication(QStringLiteral("Orvand"),
-                                                QStringLiteral("CalvaroClient"));
+        m_window->setOrganizationAndApplication(Organization, Application);
         m_window->readSettings();
         QCOMPARE(child<QLineEdit>("lineEditCmdLine")->text(), commandLine);
     }

@@ -2,9 +2,9 @@
 // of. For each case: no crash, no memory claimed on a header's word alone, the
 // user told what happened, the window usable again, and no result file that
 // was already on disk damaged.
-#include "DialogHelper.h"
-#include "FakeServer.h"
+#include "WindowFixture.h"
 #include "gui/FunctionTestWidget.h"
+#include "gui/VLK_StatusWidget.h"
 #include "protocol/VLK_Protocol.h"
 
 #include <QComboBox>
@@ -52,8 +52,8 @@ public:
     explicit Client(FakeServer &server)
         : m_server(server)
     {
-        m_window.setOrganizationAndApplication(QStringLiteral("Orvand"),
-                                               QStringLiteral("CalvaroClient"));
+        m_window.setOrganizationAndApplication(WindowFixture::Organization,
+                                               WindowFixture::Application);
         m_window.readSettings();
         m_window.show();
     }
@@ -114,14 +114,11 @@ void answerLikeAServer(FakeServer &server)
 
 } // namespace
 
-class TestHostileServer : public QObject
+class TestHostileServer : public WindowFixture
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-
     void badReplies_data();
     void badReplies();
     void replyWithNoRequestOutstanding();
@@ -131,35 +128,29 @@ private slots:
     void silentAndTricklingServersTimeOut();
 
 private:
+    void setUpWindow() override;
+    void tearDownWindow() override;
     // The window works again: logged in anew if the connection went, or
     // answering a refresh if it stayed.
     void checkUsableAgain();
 
-    QTemporaryDir *m_dir = nullptr;
-    DialogHelper *m_dialogs = nullptr;
-    FakeServer *m_server = nullptr;
-    Client *m_client = nullptr;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<Client> m_client;
 };
 
-void TestHostileServer::init()
+void TestHostileServer::setUpWindow()
 {
-    QSettings(QStringLiteral("Orvand"), QStringLiteral("CalvaroClient")).clear();
-    m_dir = new QTemporaryDir;
-    m_dialogs = new DialogHelper(this);
-    m_server = new FakeServer(this);
-    QVERIFY(m_server->listen());
+    m_dir = std::make_unique<QTemporaryDir>();
     answerLikeAServer(*m_server);
-    m_client = new Client(*m_server);
+    m_client = std::make_unique<Client>(*m_server);
     QVERIFY(m_client->logIn());
     m_dialogs->clear();
 }
 
-void TestHostileServer::cleanup()
+void TestHostileServer::tearDownWindow()
 {
-    delete m_client;
-    delete m_server;
-    delete m_dialogs;
-    delete m_dir;
+    m_client.reset();
+    m_dir.reset();
 }
 
 void TestHostileServer::checkUsableAgain()
@@ -239,8 +230,8 @@ void TestHostileServer::badReplies()
 
     m_server->setReply(MT_JobStatus, reply);
     if (closeAfterwards) // once the reply is out
-        connect(m_server, &FakeServer::requestReceived, m_server, &FakeServer::dropClient,
-                Qt::QueuedConnection);
+        connect(m_server.get(), &FakeServer::requestReceived, m_server.get(),
+                &FakeServer::dropClient, Qt::QueuedConnection);
     m_client->refresh();
 
     if (told.contains(QLatin1String(": "))) {
@@ -254,7 +245,7 @@ void TestHostileServer::badReplies()
     if (rowsShown >= 0)
         QTRY_COMPARE(m_client->table()->rowCount(), rowsShown);
     QVERIFY(m_client->m_window.m_messageBuffer.size() <= 1 << 20);
-    disconnect(m_server, &FakeServer::requestReceived, m_server, nullptr);
+    disconnect(m_server.get(), &FakeServer::requestReceived, m_server.get(), nullptr);
     checkUsableAgain();
 }
 
@@ -294,13 +285,13 @@ void TestHostileServer::droppedMidDownloadKeepsTheOldResult()
     file.write(OldResult);
     file.close();
 
-    QSignalSpy completed(m_client->child<QWidget>("statusWidget"),
-                         SIGNAL(downloadComplete(QString)));
+    QSignalSpy completed(m_client->child<StatusWidget>("statusWidget"),
+                         &StatusWidget::downloadComplete);
     const QByteArray reply = FakeServer::reply(MT_DownloadJobReply, QByteArray(3000000, 'r'));
     m_server->setReply(MT_DownloadJob, reply.left(1500000));
-    connect(m_server, &FakeServer::requestReceived, m_server, [this](qint64 type) {
+    connect(m_server.get(), &FakeServer::requestReceived, m_server.get(), [this](qint64 type) {
         if (type == MT_DownloadJob)
-            QTimer::singleShot(100, m_server, &FakeServer::dropClient);
+            QTimer::singleShot(100, m_server.get(), &FakeServer::dropClient);
     });
     m_client->download(*m_dialogs, target);
 
@@ -311,7 +302,7 @@ void TestHostileServer::droppedMidDownloadKeepsTheOldResult()
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), OldResult);
     file.close();
-    disconnect(m_server, &FakeServer::requestReceived, m_server, nullptr);
+    disconnect(m_server.get(), &FakeServer::requestReceived, m_server.get(), nullptr);
     checkUsableAgain();
 }
 

@@ -1,5 +1,4 @@
-#include "DialogHelper.h"
-#include "FakeServer.h"
+#include "WindowFixture.h"
 #include "gui/VLK_CalvaroClientBase.h"
 #include "gui/VLK_LoginWidget.h"
 #include "protocol/VLK_Protocol.h"
@@ -18,8 +17,6 @@ using namespace VLK;
 
 namespace {
 
-const QString Organization = QStringLiteral("Orvand");
-const QString Application = QStringLiteral("CalvaroClient");
 const QString Group = QStringLiteral("CalvaroServerLoginData/");
 
 // A login panel as the program starts it: wired to the connection object (if
@@ -41,7 +38,7 @@ struct Panel
             widget.setClientBase(client);
             emit client->connectionStateChanged(false);
         }
-        widget.readSettings(Organization, Application);
+        widget.readSettings(WindowFixture::Organization, WindowFixture::Application);
     }
     QStringList history() const
     {
@@ -69,14 +66,11 @@ QString numbered(int from, int to)
 
 } // namespace
 
-class TestLoginWidget : public QObject
+class TestLoginWidget : public WindowFixture
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-
     void loginAndLogoutThroughTheServer();
     void loginRequest_data();
     void loginRequest();
@@ -95,37 +89,24 @@ private slots:
     void newestLogLineStaysInView();
 
 private:
-    DialogHelper *m_dialogs = nullptr;
-    FakeServer *m_server = nullptr;
-    CalvaroClientBase *m_client = nullptr;
+    void setUpWindow() override { m_client = std::make_unique<CalvaroClientBase>(); }
+    void tearDownWindow() override { m_client.reset(); }
+
+    std::unique_ptr<CalvaroClientBase> m_client;
 };
-
-void TestLoginWidget::init()
-{
-    QSettings(Organization, Application).clear();
-    m_dialogs = new DialogHelper(this);
-    m_server = new FakeServer(this);
-    QVERIFY(m_server->listen());
-    m_client = new CalvaroClientBase;
-}
-
-void TestLoginWidget::cleanup()
-{
-    delete m_client;
-    delete m_server;
-    delete m_dialogs;
-}
 
 void TestLoginWidget::loginAndLogoutThroughTheServer()
 {
     m_server->setReply(MT_Login, FakeServer::reply(MT_LoginOk));
     m_server->setReply(MT_SolverList, FakeServer::textList(MT_SolverListReply, {}));
     m_server->setReply(MT_Logout, FakeServer::reply(MT_LogoutOk));
-    Panel panel(m_client);
+    Panel panel(m_client.get());
     QStringList states;
-    connect(m_client, &CalvaroClientBase::connectionStateChanged, [&](bool connected) {
-        states << QStringLiteral("%1: %2").arg(connected).arg(panel.buttons());
-    });
+    QObject recording; // ends the recording before states goes
+    connect(m_client.get(), &CalvaroClientBase::connectionStateChanged, &recording,
+            [&](bool connected) {
+                states << QStringLiteral("%1: %2").arg(connected).arg(panel.buttons());
+            });
     panel.aimAt(QStringLiteral("127.0.0.1"), m_server->port());
     panel.user->setText(QStringLiteral("alice"));
     panel.password->setText(QStringLiteral("secret"));
@@ -182,7 +163,7 @@ void TestLoginWidget::loginRequest()
     QFETCH(QString, user);
     QFETCH(QString, password);
     QFETCH(QByteArray, digest);
-    Panel panel(m_client);
+    Panel panel(m_client.get());
     panel.aimAt(QStringLiteral("127.0.0.1"), m_server->port());
     panel.user->setText(user);
     panel.password->setText(password);
@@ -234,7 +215,7 @@ void TestLoginWidget::refusedActions()
     QFETCH(QString, text);
     QFETCH(QStringList, history);
     QFETCH(QString, buttons);
-    Panel panel(m_client);
+    Panel panel(m_client.get());
     if (connectFirst) {
         m_client->connectToServer(QStringLiteral("127.0.0.1"), m_server->port());
         QVERIFY(m_server->waitForRequests(1));
@@ -244,7 +225,7 @@ void TestLoginWidget::refusedActions()
         emit m_client->connectionStateChanged(true);
     panel.address->setEditText(QStringLiteral("127.0.0.1"));
     const QString logBefore = panel.log->toPlainText();
-    QSignalSpy stateChanges(m_client, &CalvaroClientBase::connectionStateChanged);
+    QSignalSpy stateChanges(m_client.get(), &CalvaroClientBase::connectionStateChanged);
 
     if (action == QLatin1String("login"))
         panel.login->click();
@@ -305,7 +286,7 @@ void TestLoginWidget::addressHistory()
     if (stored.isValid())
         QSettings(Organization, Application).setValue(Group + "IPAddresses", stored);
 
-    Panel panel(m_client);
+    Panel panel(m_client.get());
     panel.aimAt(typed, m_server->port());
     panel.login->click();
     QCOMPARE(panel.history(), history);
@@ -370,7 +351,7 @@ void TestLoginWidget::connectionPort_data()
 void TestLoginWidget::connectionPort()
 {
     QFETCH(bool, empty);
-    Panel panel(m_client);
+    Panel panel(m_client.get());
     panel.address->setEditText(QStringLiteral("127.0.0.1"));
     // Text set from code passes no validator, just like text from the settings store.
     panel.port->setText(empty ? QString() : QString::number(m_server->port() + 65536));

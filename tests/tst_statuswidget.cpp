@@ -1,8 +1,7 @@
-#include "DialogHelper.h"
-#include "FakeServer.h"
+#include "WindowFixture.h"
 #include "gui/VLK_CalvaroClientBase.h"
-#include "protocol/VLK_Protocol.h"
 #include "gui/VLK_StatusWidget.h"
+#include "protocol/VLK_Protocol.h"
 
 #include <QHeaderView>
 #include <QPlainTextEdit>
@@ -26,8 +25,6 @@ using Box = DialogHelper::Box;
 
 namespace {
 
-const QString Organization = QStringLiteral("Orvand");
-const QString Application = QStringLiteral("CalvaroClient");
 const QString Ready = QStringLiteral("Ready for download: r.7z");
 
 QString job(const QString &status, const QString &progress = "m",
@@ -52,15 +49,16 @@ protected:
 
 } // namespace
 
-class TestStatusWidget : public QObject
+class TestStatusWidget : public WindowFixture
 {
     Q_OBJECT
 
-    DialogHelper *m_dialogs = nullptr;
-    FakeServer *m_server = nullptr;
-    CalvaroClientBase *m_client = nullptr;
-    Panel *m_panel = nullptr;
+    std::unique_ptr<CalvaroClientBase> m_client;
+    std::unique_ptr<Panel> m_panel;
     QStringList m_statusLines;
+
+    void setUpWindow() override;
+    void tearDownWindow() override;
 
     template<class T = QPushButton> T *child(const QString &name) const
     {
@@ -73,7 +71,7 @@ class TestStatusWidget : public QObject
     bool showJobs(const QStringList &lines)
     {
         m_server->setReply(MT_JobStatus, FakeServer::textList(MT_JobStatusReply, lines));
-        QSignalSpy received(m_client, &CalvaroClientBase::msgReceived);
+        QSignalSpy received(m_client.get(), &CalvaroClientBase::msgReceived);
         m_panel->on_pushButtonStatus_clicked();
         return received.wait(5000);
     }
@@ -110,568 +108,587 @@ class TestStatusWidget : public QObject
         QCOMPARE(box.icon, icon);
         QCOMPARE(box.title, title);
         QCOMPARE(box.text, text);
-        QCOMPARE(box.parent.data(), m_panel);
+        QCOMPARE(box.parent.data(), m_panel.get());
     }
 
 private slots:
-    void init()
-    {
-        QSettings(Organization, Application).clear();
-        m_statusLines.clear();
-        m_dialogs = new DialogHelper(this);
-        m_server = new FakeServer(this);
-        QVERIFY(m_server->listen());
-        m_client = new CalvaroClientBase;
-        connect(m_client, &CalvaroClientBase::addStatusMessage, this,
-                [this](const QString &line) { m_statusLines << line; });
-        m_panel = new Panel;
-        m_panel->setClientBase(m_client);
-        m_panel->readSettings(Organization, Application);
-        emit m_client->connectionStateChanged(false);
-        m_panel->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_panel));
-        QSignalSpy established(m_client, &CalvaroClientBase::connectionEstablished);
-        m_client->connectToServer("127.0.0.1", m_server->port());
-        QVERIFY(established.wait(5000) && m_server->waitForClient());
-    }
+    void jobListFillsTheTable();
+    void refreshShowsTheNewListWhateverItChanges();
+    void editedCellIsRestoredByTheNextRefresh();
+    void actionsFollowTheSelectedJob_data();
+    void actionsFollowTheSelectedJob();
+    void progressMessages_data();
+    void progressMessages();
+    void refillRestoresTheSelection();
+    void actionsFollowTheRefilledRow();
+    void progressViewFollowsTheJobOnASortedTable();
+    void repliesThatEmptyTheTable_data();
+    void repliesThatEmptyTheTable();
+    void autoRefreshDropsTicksWhileAReplyIsPending();
+    void storedAutoRefreshInterval_data();
+    void storedAutoRefreshInterval();
+    void buttonsWithoutConnection_data();
+    void buttonsWithoutConnection();
+    void actionRequestsAndReplies_data();
+    void actionRequestsAndReplies();
+    void saveDialog_data();
+    void saveDialog();
+    void largeDownloadWithProgressBar();
+    void writeProtectedTargetIsKept();
+    void failedDownloadRequestLeavesThePanelUsable();
+    void userWaitsHoldBackAutoRefresh_data();
+    void userWaitsHoldBackAutoRefresh();
+    void progressBarScalesHugeMessages();
+};
 
-    void cleanup()
-    {
-        delete m_panel;
-        delete m_client;
-        delete m_server;
-        delete m_dialogs;
-    }
+void TestStatusWidget::setUpWindow()
+{
+    m_statusLines.clear();
+    m_client = std::make_unique<CalvaroClientBase>();
+    connect(m_client.get(), &CalvaroClientBase::addStatusMessage, this,
+            [this](const QString &line) { m_statusLines << line; });
+    m_panel = std::make_unique<Panel>();
+    m_panel->setClientBase(m_client.get());
+    m_panel->readSettings(Organization, Application);
+    emit m_client->connectionStateChanged(false);
+    m_panel->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_panel.get()));
+    QSignalSpy established(m_client.get(), &CalvaroClientBase::connectionEstablished);
+    m_client->connectToServer("127.0.0.1", m_server->port());
+    QVERIFY(established.wait(5000) && m_server->waitForClient());
+}
 
-    void jobListFillsTheTable()
-    {
-        QStringList lines = { job("Running on node 3"), job("Queued"), job("Processed"),
-                              job("running"), job("Running", "m", "p", false) };
-        // The second list puts every job into the row of another.
-        for (const bool reversed : { false, true }) {
-            if (reversed)
-                std::reverse(lines.begin(), lines.end());
-            QVERIFY(showJobs(lines));
-            QCOMPARE(m_statusLines.last(), QStringLiteral("5 jobs for this user"));
-            const auto cell = [&](int row, int column) {
-                return table()->item(reversed ? 4 - row : row, column);
-            };
-            QCOMPARE(table()->rowCount(), 5);
-            QCOMPARE(cell(0, 2)->foreground(), QBrush(QColor(200, 0, 0)));
-            QCOMPARE(cell(1, 2)->foreground(), QBrush(QColor(0, 200, 0)));
-            QCOMPARE(cell(2, 2)->foreground().style(), Qt::NoBrush);
-            QCOMPARE(cell(3, 2)->foreground().style(), Qt::NoBrush);
-            QCOMPARE(cell(0, 4)->font().family(), QStringLiteral("Courier New"));
-            QCOMPARE(cell(0, 0)->data(Qt::UserRole), QVariant(true));
-            QCOMPARE(cell(4, 0)->data(Qt::UserRole), QVariant(false));
-            for (int column = 0; column < 5; ++column) {
-                QVERIFY(cell(0, column)->flags() & Qt::ItemIsSelectable);
-                QCOMPARE(cell(4, column)->flags(), Qt::ItemIsEnabled);
-                QCOMPARE(cell(4, column)->foreground(), QBrush(Qt::gray));
-            }
+void TestStatusWidget::tearDownWindow()
+{
+    m_panel.reset();
+    m_client.reset();
+}
+
+void TestStatusWidget::jobListFillsTheTable()
+{
+    QStringList lines = { job("Running on node 3"), job("Queued"), job("Processed"), job("running"),
+                          job("Running", "m", "p", false) };
+    // The second list puts every job into the row of another.
+    for (const bool reversed : { false, true }) {
+        if (reversed)
+            std::reverse(lines.begin(), lines.end());
+        QVERIFY(showJobs(lines));
+        QCOMPARE(m_statusLines.last(), QStringLiteral("5 jobs for this user"));
+        const auto cell
+            = [&](int row, int column) { return table()->item(reversed ? 4 - row : row, column); };
+        QCOMPARE(table()->rowCount(), 5);
+        QCOMPARE(cell(0, 2)->foreground(), QBrush(QColor(200, 0, 0)));
+        QCOMPARE(cell(1, 2)->foreground(), QBrush(QColor(0, 200, 0)));
+        QCOMPARE(cell(2, 2)->foreground().style(), Qt::NoBrush);
+        QCOMPARE(cell(3, 2)->foreground().style(), Qt::NoBrush);
+        QCOMPARE(cell(0, 4)->font().family(), QStringLiteral("Courier New"));
+        QCOMPARE(cell(0, 0)->data(Qt::UserRole), QVariant(true));
+        QCOMPARE(cell(4, 0)->data(Qt::UserRole), QVariant(false));
+        for (int column = 0; column < 5; ++column) {
+            QVERIFY(cell(0, column)->flags() & Qt::ItemIsSelectable);
+            QCOMPARE(cell(4, column)->flags(), Qt::ItemIsEnabled);
+            QCOMPARE(cell(4, column)->foreground(), QBrush(Qt::gray));
         }
     }
+}
 
-    // A refresh mostly repeats the list before it: whatever it changes, adds or
-    // drops, the table ends up showing the new list as if filled afresh.
-    void refreshShowsTheNewListWhateverItChanges()
-    {
-        QVERIFY(showJobs({ job("Running", "a1", "a"), job("Queued", "b1", "b"),
-                           job("Queued", "c1", "c"), job("Processed", "d1", "d") }));
-        selectRow(1);
-        const QStringList next = { job("Running", "a1", "a"),
-                                   job("Processed", "b1\\|" + Ready, "b", false),
-                                   job("Queued", "c1", "c"), job("Queued", "e1", "e"),
-                                   job("Running", "f1\\|f2", "f") };
-        QVERIFY(showJobs(next));
-        QCOMPARE(column(3), (QStringList { "a", "b", "c", "e", "f" }));
-        QCOMPARE(column(2), (QStringList { "Running", "Processed", "Queued", "Queued", "Running" }));
-        QCOMPARE(column(4), (QStringList { "a1", Ready, "c1", "e1", "f2" }));
-        QCOMPARE(table()->item(1, 0)->data(Qt::UserRole), QVariant(false));
-        QCOMPARE(table()->item(1, 2)->flags(), Qt::ItemIsEnabled);
-        QCOMPARE(table()->item(1, 2)->foreground(), QBrush(Qt::gray));
-        QCOMPARE(table()->item(3, 2)->foreground(), QBrush(QColor(0, 200, 0)));
-        QCOMPARE(enabledActions(), QStringList {});
-        QCOMPARE(shownMessages(), "b1\n" + Ready);
-        selectRow(4);
-        QCOMPARE(shownMessages(), QStringLiteral("f1\nf2"));
-        selectRow(3);
-        QCOMPARE(shownMessages(), QStringLiteral("e1"));
+// A refresh mostly repeats the list before it: whatever it changes, adds or
+// drops, the table ends up showing the new list as if filled afresh.
+void TestStatusWidget::refreshShowsTheNewListWhateverItChanges()
+{
+    QVERIFY(showJobs({ job("Running", "a1", "a"), job("Queued", "b1", "b"),
+                       job("Queued", "c1", "c"), job("Processed", "d1", "d") }));
+    selectRow(1);
+    const QStringList next
+        = { job("Running", "a1", "a"), job("Processed", "b1\\|" + Ready, "b", false),
+            job("Queued", "c1", "c"), job("Queued", "e1", "e"), job("Running", "f1\\|f2", "f") };
+    QVERIFY(showJobs(next));
+    QCOMPARE(column(3), (QStringList { "a", "b", "c", "e", "f" }));
+    QCOMPARE(column(2), (QStringList { "Running", "Processed", "Queued", "Queued", "Running" }));
+    QCOMPARE(column(4), (QStringList { "a1", Ready, "c1", "e1", "f2" }));
+    QCOMPARE(table()->item(1, 0)->data(Qt::UserRole), QVariant(false));
+    QCOMPARE(table()->item(1, 2)->flags(), Qt::ItemIsEnabled);
+    QCOMPARE(table()->item(1, 2)->foreground(), QBrush(Qt::gray));
+    QCOMPARE(table()->item(3, 2)->foreground(), QBrush(QColor(0, 200, 0)));
+    QCOMPARE(enabledActions(), QStringList {});
+    QCOMPARE(shownMessages(), "b1\n" + Ready);
+    selectRow(4);
+    QCOMPARE(shownMessages(), QStringLiteral("f1\nf2"));
+    selectRow(3);
+    QCOMPARE(shownMessages(), QStringLiteral("e1"));
 
-        // A bad line among unchanged ones still makes the whole list invalid.
-        QVERIFY(showJobs(next.mid(0, 4) + QStringList { "five\nparts\nin\nthis\nline" }));
+    // A bad line among unchanged ones still makes the whole list invalid.
+    QVERIFY(showJobs(next.mid(0, 4) + QStringList { "five\nparts\nin\nthis\nline" }));
+    expectBox(QMessageBox::Critical, "Invalid server reply",
+              "Invalid server reply (mismatching versions of server and client?).");
+    QCOMPARE(table()->columnCount(), 0);
+    QVERIFY(showJobs(next));
+    QCOMPARE(column(4), (QStringList { "a1", Ready, "c1", "e1", "f2" }));
+}
+
+void TestStatusWidget::editedCellIsRestoredByTheNextRefresh()
+{
+    const QStringList lines = { job("Queued", "m", "a"), job("Queued", "m", "b") };
+    QVERIFY(showJobs(lines));
+    QTableWidgetItem *path = table()->item(1, 3);
+    table()->editItem(path);
+    QWidget *editor = table()->viewport()->focusWidget();
+    QVERIFY(editor && editor != table()->viewport());
+    QTest::keyClick(editor, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(editor, "edited");
+    QTest::keyClick(editor, Qt::Key_Return);
+    QTRY_COMPARE(table()->item(1, 3)->text(), QStringLiteral("edited"));
+    QVERIFY(showJobs(lines));
+    QCOMPARE(column(3), (QStringList { "a", "b" }));
+
+    // An editor left open commits as the panel is destroyed in cleanup().
+    table()->editItem(table()->item(0, 3));
+    QVERIFY(table()->viewport()->focusWidget() != table()->viewport());
+}
+
+void TestStatusWidget::actionsFollowTheSelectedJob_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QStringList>("enabled");
+    const QString readyInTail = QString(20, 'x') + Ready + QString(80 - Ready.size(), 'y');
+    QTest::newRow("running, more words") << job("Running on node 3") << QStringList { "Kill" };
+    QTest::newRow("lower-case running") << job("running") << QStringList {};
+    QTest::newRow("queued") << job("Queued") << QStringList { "Remove" };
+    QTest::newRow("ready") << job("Processed", "done\\|" + Ready)
+                           << QStringList { "Remove", "Get Results" };
+    QTest::newRow("ready not last") << job("Processed", Ready + "\\|x") << QStringList { "Remove" };
+    QTest::newRow("ready in the last 80")
+        << job("Processed", readyInTail) << QStringList { "Remove", "Get Results" };
+    QTest::newRow("ready cut off")
+        << job("Processed", Ready + QString(80, 'z')) << QStringList { "Remove" };
+    QTest::newRow("inaccessible") << job("Running", "m", "p", false) << QStringList {};
+}
+
+void TestStatusWidget::actionsFollowTheSelectedJob()
+{
+    QFETCH(QString, line);
+    QVERIFY(showJobs({ line }));
+    QCOMPARE(enabledActions(), QStringList {});
+    selectRow(0);
+    QTEST(enabledActions(), "enabled");
+    QCOMPARE(table()->selectionModel()->selectedRows().size(), line.endsWith("yes") ? 1 : 0);
+}
+
+void TestStatusWidget::progressMessages_data()
+{
+    QTest::addColumn<QString>("progress");
+    QTest::addColumn<QString>("cell");
+    QTest::addColumn<QString>("view");
+    const QString hundred = QString(20, 'a') + QString(80, 'b');
+    const QString tail = hundred.right(80);
+    QTest::newRow("one message") << "started"
+                                 << "started"
+                                 << "started";
+    QTest::newRow("empty") << ""
+                           << ""
+                           << "";
+    QTest::newRow("several") << "a\\|b\\|c"
+                             << "c"
+                             << "a\nb\nc";
+    QTest::newRow("empty parts kept") << "a\\|\\|"
+                                      << ""
+                                      << "a\n\n";
+    QTest::newRow("tails of 80") << hundred + "\\|" + hundred << tail << tail + "\n" + tail;
+}
+
+void TestStatusWidget::progressMessages()
+{
+    QFETCH(QString, progress);
+    QVERIFY(showJobs({ job("Queued", progress) }));
+    QTEST(table()->item(0, 4)->text(), "cell");
+    QCOMPARE(shownMessages(), QString());
+    selectRow(0);
+    QTEST(shownMessages(), "view");
+}
+
+void TestStatusWidget::refillRestoresTheSelection()
+{
+    QStringList ten;
+    for (int i = 0; i < 10; ++i)
+        ten << job("Queued", QString::number(i));
+    QVERIFY(showJobs(ten));
+    selectRow(7);
+    QVERIFY(showJobs(ten));
+    // Nothing selected now: the shorter list selects from the remembered row alone.
+    table()->setCurrentItem(nullptr);
+    QVERIFY(showJobs(ten.mid(0, 3)));
+    QCOMPARE(table()->selectionModel()->selectedRows().value(0).row(), 2);
+    QCOMPARE(shownMessages(), QStringLiteral("2"));
+
+    QVERIFY(showJobs({}));
+    QCOMPARE(m_statusLines.last(), QStringLiteral("0 jobs for this user"));
+    QCOMPARE(table()->columnCount(), 5);
+    QCOMPARE(table()->rowCount(), 0);
+    QCOMPARE(enabledActions(), QStringList {});
+    QCOMPARE(shownMessages(), QString());
+}
+
+void TestStatusWidget::actionsFollowTheRefilledRow()
+{
+    QVERIFY(showJobs({ job("Running", "step 1") }));
+    selectRow(0);
+    QCOMPARE(enabledActions(), QStringList { "Kill" });
+    QVERIFY(showJobs({ job("Processed", "step 1\\|" + Ready) }));
+    QCOMPARE(enabledActions(), (QStringList { "Remove", "Get Results" }));
+    QCOMPARE(shownMessages(), "step 1\n" + Ready);
+}
+
+void TestStatusWidget::progressViewFollowsTheJobOnASortedTable()
+{
+    const QStringList lines
+        = { job("Queued", "msg c", "c"), job("Queued", "msg a", "a"), job("Queued", "msg b", "b") };
+    QVERIFY(showJobs(lines));
+    clickHeader(3);
+    selectRow(0);
+    QCOMPARE(shownMessages(), QStringLiteral("msg a"));
+
+    clickHeader(3); // descending now
+    QVERIFY(showJobs(lines + QStringList { job("Queued", "msg d", "d") }));
+    QCOMPARE(column(3), (QStringList { "d", "c", "b", "a" }));
+    selectRow(1);
+    QCOMPARE(shownMessages(), QStringLiteral("msg c"));
+
+    // Equal statuses keep the order of the reply.
+    clickHeader(2);
+    QVERIFY(showJobs(lines));
+    QCOMPARE(column(3), (QStringList { "c", "a", "b" }));
+}
+
+void TestStatusWidget::repliesThatEmptyTheTable_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("invalid");
+    QTest::newRow("login") << FakeServer::reply(MT_LoginOk) << false;
+    QTest::newRow("logout") << FakeServer::reply(MT_LogoutOk) << false;
+    QTest::newRow("undecodable list") << FakeServer::textList(
+        MT_JobStatusReply, { "s\np\nQueued\nm", "five\nparts\nin\nthis\nline" })
+                                      << true;
+}
+
+void TestStatusWidget::repliesThatEmptyTheTable()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, invalid);
+    QVERIFY(showJobs({ job("Queued"), job("Queued") }));
+    selectRow(1);
+    QSignalSpy received(m_client.get(), &CalvaroClientBase::msgReceived);
+    m_client->awaitReply();
+    m_server->send(reply);
+    QVERIFY(received.wait(5000));
+    if (invalid)
         expectBox(QMessageBox::Critical, "Invalid server reply",
                   "Invalid server reply (mismatching versions of server and client?).");
-        QCOMPARE(table()->columnCount(), 0);
-        QVERIFY(showJobs(next));
-        QCOMPARE(column(4), (QStringList { "a1", Ready, "c1", "e1", "f2" }));
-    }
+    QCOMPARE(m_dialogs->boxes.size(), invalid ? 1 : 0);
+    QCOMPARE(table()->columnCount(), 0);
+    QCOMPARE(table()->rowCount(), 0);
+    // The next list sets the table up anew.
+    QVERIFY(showJobs({ job("Queued") }));
+    QCOMPARE(table()->horizontalHeaderItem(0)->text(), QStringLiteral("User ID"));
+}
 
-    void editedCellIsRestoredByTheNextRefresh()
-    {
-        const QStringList lines = { job("Queued", "m", "a"), job("Queued", "m", "b") };
-        QVERIFY(showJobs(lines));
-        QTableWidgetItem *path = table()->item(1, 3);
-        table()->editItem(path);
-        QWidget *editor = table()->viewport()->focusWidget();
-        QVERIFY(editor && editor != table()->viewport());
-        QTest::keyClick(editor, Qt::Key_A, Qt::ControlModifier);
-        QTest::keyClicks(editor, "edited");
-        QTest::keyClick(editor, Qt::Key_Return);
-        QTRY_COMPARE(table()->item(1, 3)->text(), QStringLiteral("edited"));
-        QVERIFY(showJobs(lines));
-        QCOMPARE(column(3), (QStringList { "a", "b" }));
+void TestStatusWidget::autoRefreshDropsTicksWhileAReplyIsPending()
+{
+    QVERIFY(showJobs({ job("Queued") }));
+    m_server->clearReceived();
+    m_server->clearReplies();
+    auto *timer = m_panel->findChild<QTimer *>();
+    QSignalSpy ticks(timer, &QTimer::timeout);
+    child<QSpinBox>("spinBoxAutoRefresh")->setValue(1);
+    QCOMPARE(timer->interval(), 1000);
+    QTRY_COMPARE_WITH_TIMEOUT(ticks.count(), 3, 5000);
+    QCOMPARE(m_server->requestTypes(), QList<qint64> { MT_JobStatus });
+    QVERIFY(m_dialogs->boxes.isEmpty());
 
-        // An editor left open commits as the panel is destroyed in cleanup().
-        table()->editItem(table()->item(0, 3));
-        QVERIFY(table()->viewport()->focusWidget() != table()->viewport());
-    }
+    m_server->send(FakeServer::textList(MT_JobStatusReply, {}));
+    QVERIFY(m_server->waitForRequests(2));
+    child<QSpinBox>("spinBoxAutoRefresh")->setValue(0);
+    QVERIFY(!timer->isActive());
+}
 
-    void actionsFollowTheSelectedJob_data()
-    {
-        QTest::addColumn<QString>("line");
-        QTest::addColumn<QStringList>("enabled");
-        const QString readyInTail = QString(20, 'x') + Ready + QString(80 - Ready.size(), 'y');
-        QTest::newRow("running, more words") << job("Running on node 3") << QStringList { "Kill" };
-        QTest::newRow("lower-case running") << job("running") << QStringList {};
-        QTest::newRow("queued") << job("Queued") << QStringList { "Remove" };
-        QTest::newRow("ready") << job("Processed", "done\\|" + Ready)
-                               << QStringList { "Remove", "Get Results" };
-        QTest::newRow("ready not last")
-            << job("Processed", Ready + "\\|x") << QStringList { "Remove" };
-        QTest::newRow("ready in the last 80")
-            << job("Processed", readyInTail) << QStringList { "Remove", "Get Results" };
-        QTest::newRow("ready cut off")
-            << job("Processed", Ready + QString(80, 'z')) << QStringList { "Remove" };
-        QTest::newRow("inaccessible") << job("Running", "m", "p", false) << QStringList {};
-    }
+void TestStatusWidget::storedAutoRefreshInterval_data()
+{
+    QTest::addColumn<int>("stored");
+    QTest::addColumn<int>("shown");
+    QTest::newRow("off") << 0 << 0;
+    QTest::newRow("five seconds") << 5 << 5;
+    QTest::newRow("beyond the spin box") << 90 << 60;
+}
 
-    void actionsFollowTheSelectedJob()
-    {
-        QFETCH(QString, line);
-        QVERIFY(showJobs({ line }));
-        QCOMPARE(enabledActions(), QStringList {});
-        selectRow(0);
-        QTEST(enabledActions(), "enabled");
-        QCOMPARE(table()->selectionModel()->selectedRows().size(), line.endsWith("yes") ? 1 : 0);
-    }
+void TestStatusWidget::storedAutoRefreshInterval()
+{
+    QFETCH(int, stored);
+    QFETCH(int, shown);
+    QSettings(Organization, Application).setValue("ClientConfig/AutoRefreshInterval", stored);
+    StatusWidget panel;
+    panel.readSettings(Organization, Application);
+    QCOMPARE(panel.findChild<QSpinBox *>("spinBoxAutoRefresh")->value(), shown);
+    auto *timer = panel.findChild<QTimer *>();
+    QCOMPARE(timer->isActive(), shown != 0);
+    QCOMPARE(timer->isActive() ? timer->interval() : 0, shown * 1000);
+}
 
-    void progressMessages_data()
-    {
-        QTest::addColumn<QString>("progress");
-        QTest::addColumn<QString>("cell");
-        QTest::addColumn<QString>("view");
-        const QString hundred = QString(20, 'a') + QString(80, 'b');
-        const QString tail = hundred.right(80);
-        QTest::newRow("one message") << "started"
-                                     << "started"
-                                     << "started";
-        QTest::newRow("empty") << ""
-                               << ""
-                               << "";
-        QTest::newRow("several") << "a\\|b\\|c"
-                                 << "c"
-                                 << "a\nb\nc";
-        QTest::newRow("empty parts kept") << "a\\|\\|"
-                                          << ""
-                                          << "a\n\n";
-        QTest::newRow("tails of 80") << hundred + "\\|" + hundred << tail << tail + "\n" + tail;
-    }
+void TestStatusWidget::buttonsWithoutConnection_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("refresh") << "pushButtonStatus"
+                             << "Queued";
+    QTest::newRow("kill") << "pushButtonKill"
+                          << "Running";
+    QTest::newRow("remove") << "pushButtonRemove"
+                            << "Queued";
+    QTest::newRow("get results") << "pushButtonDownload"
+                                 << "Processed";
+}
 
-    void progressMessages()
-    {
-        QFETCH(QString, progress);
-        QVERIFY(showJobs({ job("Queued", progress) }));
-        QTEST(table()->item(0, 4)->text(), "cell");
-        QCOMPARE(shownMessages(), QString());
-        selectRow(0);
-        QTEST(shownMessages(), "view");
-    }
+void TestStatusWidget::buttonsWithoutConnection()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, status);
+    QVERIFY(showJobs({ job(status, Ready) }));
+    selectRow(0);
+    // Gone without an error report, so the panel still offers its buttons.
+    m_client->m_tcpSocket->abort();
+    click(button);
+    expectBox(QMessageBox::Critical, "Not connected", "Login and connection required.");
+}
 
-    void refillRestoresTheSelection()
-    {
-        QStringList ten;
-        for (int i = 0; i < 10; ++i)
-            ten << job("Queued", QString::number(i));
-        QVERIFY(showJobs(ten));
-        selectRow(7);
-        QVERIFY(showJobs(ten));
-        // Nothing selected now: the shorter list selects from the remembered row alone.
-        table()->setCurrentItem(nullptr);
-        QVERIFY(showJobs(ten.mid(0, 3)));
-        QCOMPARE(table()->selectionModel()->selectedRows().value(0).row(), 2);
-        QCOMPARE(shownMessages(), QStringLiteral("2"));
+void TestStatusWidget::actionRequestsAndReplies_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<int>("request");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<int>("refreshes");
+    QTest::newRow("kill") << "pushButtonKill"
+                          << "Running" << int(MT_KillJob) << FakeServer::reply(MT_KillJobOk) << 1;
+    QTest::newRow("remove") << "pushButtonRemove"
+                            << "Queued" << int(MT_RemoveJob) << FakeServer::reply(MT_RemoveJobOk)
+                            << 1;
+    QTest::newRow("get results") << "pushButtonDownload"
+                                 << "Processed" << int(MT_DownloadJob)
+                                 << FakeServer::reply(MT_DownloadJobReply, "result") << 0;
+}
 
-        QVERIFY(showJobs({}));
-        QCOMPARE(m_statusLines.last(), QStringLiteral("0 jobs for this user"));
-        QCOMPARE(table()->columnCount(), 5);
-        QCOMPARE(table()->rowCount(), 0);
-        QCOMPARE(enabledActions(), QStringList {});
-        QCOMPARE(shownMessages(), QString());
-    }
+void TestStatusWidget::actionRequestsAndReplies()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, status);
+    QFETCH(int, request);
+    QFETCH(QByteArray, reply);
+    QFETCH(int, refreshes);
+    QTemporaryDir dir;
+    m_panel->chooseFile = [&] { return dir.filePath("r.7z"); };
+    const QString path = QStringLiteral("runs/ü1/case7/model.dat");
+    QVERIFY(showJobs({ job("Queued"), job(status, Ready, path) }));
+    selectRow(1);
+    m_server->clearReceived();
+    m_server->setReply(request, reply);
+    QSignalSpy completed(m_panel.get(), &StatusWidget::downloadComplete);
 
-    void actionsFollowTheRefilledRow()
-    {
-        QVERIFY(showJobs({ job("Running", "step 1") }));
-        selectRow(0);
-        QCOMPARE(enabledActions(), QStringList { "Kill" });
-        QVERIFY(showJobs({ job("Processed", "step 1\\|" + Ready) }));
-        QCOMPARE(enabledActions(), (QStringList { "Remove", "Get Results" }));
-        QCOMPARE(shownMessages(), "step 1\n" + Ready);
-    }
+    click(button);
+    QVERIFY(!child("pushButtonStatus")->isEnabled());
+    QVERIFY(m_server->waitForRequests(1 + refreshes));
+    const QByteArray utf8 = path.toUtf8();
+    QByteArray count(8, '\0');
+    qToBigEndian<qint64>(utf8.size(), count.data());
+    QCOMPARE(m_server->requests().at(0).bytes,
+             FakeServer::header(24 + utf8.size(), request) + count + utf8);
+    QTRY_VERIFY(child("pushButtonStatus")->isEnabled());
+    if (request == MT_KillJob)
+        expectBox(QMessageBox::Information, "Job Kill",
+                  "Job terminated via signal (may take a second to actually stop).");
+    QCOMPARE(m_dialogs->boxes.size(), request == MT_KillJob ? 1 : 0);
+    QCOMPARE(m_server->requestTypes().count(MT_JobStatus), refreshes);
+    QCOMPARE(completed.count(), request == MT_DownloadJob ? 1 : 0);
+}
 
-    void progressViewFollowsTheJobOnASortedTable()
-    {
-        const QStringList lines = { job("Queued", "msg c", "c"), job("Queued", "msg a", "a"),
-                                    job("Queued", "msg b", "b") };
-        QVERIFY(showJobs(lines));
-        clickHeader(3);
-        selectRow(0);
-        QCOMPARE(shownMessages(), QStringLiteral("msg a"));
+void TestStatusWidget::saveDialog_data()
+{
+    QTest::addColumn<bool>("storedDirectory");
+    QTest::addColumn<QString>("jobPath");
+    QTest::addColumn<QString>("initialPath"); // below the stored directory, if any
+    QTest::newRow("stored directory") << true << "runs/u1/case7/model.dat"
+                                      << "/runs/u1/case7.7z";
+    QTest::newRow("stored, no job directory") << true << "model.dat"
+                                              << "/..7z";
+    QTest::newRow("nothing stored, no job directory") << false << "model.dat"
+                                                      << "/..7z";
+}
 
-        clickHeader(3); // descending now
-        QVERIFY(showJobs(lines + QStringList { job("Queued", "msg d", "d") }));
-        QCOMPARE(column(3), (QStringList { "d", "c", "b", "a" }));
-        selectRow(1);
-        QCOMPARE(shownMessages(), QStringLiteral("msg c"));
+void TestStatusWidget::saveDialog()
+{
+    QFETCH(bool, storedDirectory);
+    QFETCH(QString, jobPath);
+    QFETCH(QString, initialPath);
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath("runs/u1") && QDir(dir.path()).mkpath("out"));
+    const QString stored = storedDirectory ? dir.path() : QString();
+    QSettings(Organization, Application).setValue("RecentDirectories/LastSaveAsDirectory", stored);
+    QVERIFY(showJobs({ job("Processed", Ready, jobPath), job("Queued") }));
+    selectRow(0);
+    m_server->clearReceived();
 
-        // Equal statuses keep the order of the reply.
-        clickHeader(2);
-        QVERIFY(showJobs(lines));
-        QCOMPARE(column(3), (QStringList { "c", "a", "b" }));
-    }
+    m_dialogs->queueFileAnswer(QString());
+    click("pushButtonDownload");
+    QCOMPARE(m_statusLines.last(), QStringLiteral("Downloading job #1"));
+    QCOMPARE(m_dialogs->fileDialogs.size(), 1);
+    const DialogHelper::FileDialog dialog = m_dialogs->fileDialogs.at(0);
+    QCOMPARE(dialog.caption, QStringLiteral("Save results"));
+    QCOMPARE(dialog.nameFilters, QStringList { "All files (*.*)" });
+    QVERIFY(dialog.saving);
+    QCOMPARE(dialog.selectedFiles, QStringList { stored + initialPath });
+    QCOMPARE(enabledActions(), (QStringList { "Remove", "Get Results" }));
 
-    void repliesThatEmptyTheTable_data()
-    {
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<bool>("invalid");
-        QTest::newRow("login") << FakeServer::reply(MT_LoginOk) << false;
-        QTest::newRow("logout") << FakeServer::reply(MT_LogoutOk) << false;
-        QTest::newRow("undecodable list") << FakeServer::textList(
-            MT_JobStatusReply, { "s\np\nQueued\nm", "five\nparts\nin\nthis\nline" })
-                                          << true;
-    }
+    // Cancelled: nothing went out, and the row acted on was not remembered.
+    table()->clearSelection();
+    QVERIFY(showJobs({ job("Queued") }));
+    QCOMPARE(m_server->requestTypes(), QList<qint64> { MT_JobStatus });
+    QVERIFY(table()->selectionModel()->selectedIndexes().isEmpty());
 
-    void repliesThatEmptyTheTable()
-    {
-        QFETCH(QByteArray, reply);
-        QFETCH(bool, invalid);
-        QVERIFY(showJobs({ job("Queued"), job("Queued") }));
-        selectRow(1);
-        QSignalSpy received(m_client, &CalvaroClientBase::msgReceived);
-        m_client->awaitReply();
-        m_server->send(reply);
-        QVERIFY(received.wait(5000));
-        if (invalid)
-            expectBox(QMessageBox::Critical, "Invalid server reply",
-                      "Invalid server reply (mismatching versions of server and client?).");
-        QCOMPARE(m_dialogs->boxes.size(), invalid ? 1 : 0);
-        QCOMPARE(table()->columnCount(), 0);
-        QCOMPARE(table()->rowCount(), 0);
-        // The next list sets the table up anew.
-        QVERIFY(showJobs({ job("Queued") }));
-        QCOMPARE(table()->horizontalHeaderItem(0)->text(), QStringLiteral("User ID"));
-    }
+    QVERIFY(showJobs({ job("Processed", Ready, jobPath) }));
+    selectRow(0);
+    m_dialogs->queueFileAnswer(dir.filePath("out/r7.7z"));
+    click("pushButtonDownload");
+    QCOMPARE(QSettings(Organization, Application)
+                 .value("RecentDirectories/LastSaveAsDirectory")
+                 .toString(),
+             dir.filePath("out"));
+    QVERIFY(m_server->waitForRequests(3));
+    QCOMPARE(m_server->requestTypes().last(), qint64(MT_DownloadJob));
+}
 
-    void autoRefreshDropsTicksWhileAReplyIsPending()
-    {
-        QVERIFY(showJobs({ job("Queued") }));
-        m_server->clearReceived();
-        m_server->clearReplies();
-        auto *timer = m_panel->findChild<QTimer *>();
-        QSignalSpy ticks(timer, &QTimer::timeout);
-        child<QSpinBox>("spinBoxAutoRefresh")->setValue(1);
-        QCOMPARE(timer->interval(), 1000);
-        QTRY_COMPARE_WITH_TIMEOUT(ticks.count(), 3, 5000);
-        QCOMPARE(m_server->requestTypes(), QList<qint64> { MT_JobStatus });
-        QVERIFY(m_dialogs->boxes.isEmpty());
+void TestStatusWidget::largeDownloadWithProgressBar()
+{
+    QTemporaryDir dir;
+    const QString target = dir.filePath("r.7z");
+    m_panel->chooseFile = [&] { return target; };
+    QVERIFY(showJobs({ job("Processed", Ready) }));
+    selectRow(0);
+    click("pushButtonDownload");
+    QVERIFY(m_server->waitForRequests(2));
 
-        m_server->send(FakeServer::textList(MT_JobStatusReply, {}));
-        QVERIFY(m_server->waitForRequests(2));
-        child<QSpinBox>("spinBoxAutoRefresh")->setValue(0);
-        QVERIFY(!timer->isActive());
-    }
+    auto *bar = child<QProgressBar>("progressBar");
+    QList<int> values; // -1 for a disabled bar
+    QObject recording; // ends the recording before values goes
+    connect(m_client.get(), &CalvaroClientBase::progress, &recording, [&] {
+        values << (bar->isEnabled() ? bar->value() : -1);
+        QCOMPARE(bar->maximum(), 5000000);
+    });
+    QSignalSpy completed(m_panel.get(), &StatusWidget::downloadComplete);
+    QByteArray payload(5000000 - 16, '\0');
+    for (int i = 0; i < payload.size(); ++i)
+        payload[i] = char(i * 7 % 251);
+    m_server->sendInSegments(FakeServer::reply(MT_DownloadJobReply, payload),
+                             { 16, 1000000, 1500000 }, 40);
+    QVERIFY(completed.count() == 1 || completed.wait(10000));
+    QCOMPARE(completed.at(0).at(0).toString(), target);
+    QVERIFY(values.size() >= 3);
+    QCOMPARE(values.mid(values.size() - 2), (QList<int> { 5000000, -1 }));
+    QVERIFY(std::is_sorted(values.begin(), values.end() - 1));
+    QCOMPARE(bar->value(), 0);
+    QFile written(target);
+    QVERIFY(written.open(QIODevice::ReadOnly) && written.readAll() == payload);
+    QVERIFY(m_dialogs->boxes.isEmpty());
+}
 
-    void storedAutoRefreshInterval_data()
-    {
-        QTest::addColumn<int>("stored");
-        QTest::addColumn<int>("shown");
-        QTest::newRow("off") << 0 << 0;
-        QTest::newRow("five seconds") << 5 << 5;
-        QTest::newRow("beyond the spin box") << 90 << 60;
-    }
+void TestStatusWidget::writeProtectedTargetIsKept()
+{
+    QTemporaryDir dir;
+    QFile old(dir.filePath("r.7z"));
+    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+    old.close();
+    QVERIFY(old.setPermissions(QFileDevice::ReadOwner | QFileDevice::ReadGroup
+                               | QFileDevice::ReadOther));
+    m_panel->chooseFile = [&] { return old.fileName(); };
+    QVERIFY(showJobs({ job("Processed", Ready) }));
+    selectRow(0);
+    m_server->setReply(MT_DownloadJob, FakeServer::reply(MT_DownloadJobReply, "new result"));
+    QSignalSpy completed(m_panel.get(), &StatusWidget::downloadComplete);
+    click("pushButtonDownload");
+    expectBox(QMessageBox::Critical, "Download failed", "Job download failed.");
+    QCOMPARE(completed.count(), 0);
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QCOMPARE(old.readAll(), QByteArray("old"));
+}
 
-    void storedAutoRefreshInterval()
-    {
-        QFETCH(int, stored);
-        QFETCH(int, shown);
-        QSettings(Organization, Application).setValue("ClientConfig/AutoRefreshInterval", stored);
-        StatusWidget panel;
-        panel.readSettings(Organization, Application);
-        QCOMPARE(panel.findChild<QSpinBox *>("spinBoxAutoRefresh")->value(), shown);
-        auto *timer = panel.findChild<QTimer *>();
-        QCOMPARE(timer->isActive(), shown != 0);
-        QCOMPARE(timer->isActive() ? timer->interval() : 0, shown * 1000);
-    }
-
-    void buttonsWithoutConnection_data()
-    {
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<QString>("status");
-        QTest::newRow("refresh") << "pushButtonStatus"
-                                 << "Queued";
-        QTest::newRow("kill") << "pushButtonKill"
-                              << "Running";
-        QTest::newRow("remove") << "pushButtonRemove"
-                                << "Queued";
-        QTest::newRow("get results") << "pushButtonDownload"
-                                     << "Processed";
-    }
-
-    void buttonsWithoutConnection()
-    {
-        QFETCH(QString, button);
-        QFETCH(QString, status);
-        QVERIFY(showJobs({ job(status, Ready) }));
-        selectRow(0);
-        // Gone without an error report, so the panel still offers its buttons.
+void TestStatusWidget::failedDownloadRequestLeavesThePanelUsable()
+{
+    QVERIFY(showJobs({ job("Processed", Ready) }));
+    selectRow(0);
+    // The connection goes while the user picks the file.
+    m_panel->chooseFile = [&] {
         m_client->m_tcpSocket->abort();
-        click(button);
-        expectBox(QMessageBox::Critical, "Not connected", "Login and connection required.");
-    }
+        return QStringLiteral("r.7z");
+    };
+    click("pushButtonDownload");
+    QVERIFY(child("pushButtonStatus")->isEnabled());
+    QCOMPARE(enabledActions(), (QStringList { "Remove", "Get Results" }));
+}
 
-    void actionRequestsAndReplies_data()
-    {
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<QString>("status");
-        QTest::addColumn<int>("request");
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<int>("refreshes");
-        QTest::newRow("kill") << "pushButtonKill"
-                              << "Running" << int(MT_KillJob) << FakeServer::reply(MT_KillJobOk)
-                              << 1;
-        QTest::newRow("remove") << "pushButtonRemove"
-                                << "Queued" << int(MT_RemoveJob)
-                                << FakeServer::reply(MT_RemoveJobOk) << 1;
-        QTest::newRow("get results") << "pushButtonDownload"
-                                     << "Processed" << int(MT_DownloadJob)
-                                     << FakeServer::reply(MT_DownloadJobReply, "result") << 0;
-    }
+void TestStatusWidget::userWaitsHoldBackAutoRefresh_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("save dialog") << "pushButtonDownload"
+                                 << "Processed";
+    QTest::newRow("kill confirmation") << "pushButtonKill"
+                                       << "Running";
+}
 
-    void actionRequestsAndReplies()
-    {
-        QFETCH(QString, button);
-        QFETCH(QString, status);
-        QFETCH(int, request);
-        QFETCH(QByteArray, reply);
-        QFETCH(int, refreshes);
-        QTemporaryDir dir;
-        m_panel->chooseFile = [&] { return dir.filePath("r.7z"); };
-        const QString path = QStringLiteral("runs/ü1/case7/model.dat");
-        QVERIFY(showJobs({ job("Queued"), job(status, Ready, path) }));
-        selectRow(1);
-        m_server->clearReceived();
-        m_server->setReply(request, reply);
-        QSignalSpy completed(m_panel, &StatusWidget::downloadComplete);
-
-        click(button);
-        QVERIFY(!child("pushButtonStatus")->isEnabled());
-        QVERIFY(m_server->waitForRequests(1 + refreshes));
-        const QByteArray utf8 = path.toUtf8();
-        QByteArray count(8, '\0');
-        qToBigEndian<qint64>(utf8.size(), count.data());
-        QCOMPARE(m_server->requests().at(0).bytes,
-                 FakeServer::header(24 + utf8.size(), request) + count + utf8);
-        QTRY_VERIFY(child("pushButtonStatus")->isEnabled());
-        if (request == MT_KillJob)
-            expectBox(QMessageBox::Information, "Job Kill",
-                      "Job terminated via signal (may take a second to actually stop).");
-        QCOMPARE(m_dialogs->boxes.size(), request == MT_KillJob ? 1 : 0);
-        QCOMPARE(m_server->requestTypes().count(MT_JobStatus), refreshes);
-        QCOMPARE(completed.count(), request == MT_DownloadJob ? 1 : 0);
-    }
-
-    void saveDialog_data()
-    {
-        QTest::addColumn<bool>("storedDirectory");
-        QTest::addColumn<QString>("jobPath");
-        QTest::addColumn<QString>("initialPath"); // below the stored directory, if any
-        QTest::newRow("stored directory") << true << "runs/u1/case7/model.dat"
-                                          << "/runs/u1/case7.7z";
-        QTest::newRow("stored, no job directory") << true << "model.dat"
-                                                  << "/..7z";
-        QTest::newRow("nothing stored, no job directory") << false << "model.dat"
-                                                          << "/..7z";
-    }
-
-    void saveDialog()
-    {
-        QFETCH(bool, storedDirectory);
-        QFETCH(QString, jobPath);
-        QFETCH(QString, initialPath);
-        QTemporaryDir dir;
-        QVERIFY(QDir(dir.path()).mkpath("runs/u1") && QDir(dir.path()).mkpath("out"));
-        const QString stored = storedDirectory ? dir.path() : QString();
-        QSettings(Organization, Application)
-            .setValue("RecentDirectories/LastSaveAsDirectory", stored);
-        QVERIFY(showJobs({ job("Processed", Ready, jobPath), job("Queued") }));
-        selectRow(0);
-        m_server->clearReceived();
-
-        m_dialogs->queueFileAnswer(QString());
-        click("pushButtonDownload");
-        QCOMPARE(m_statusLines.last(), QStringLiteral("Downloading job #1"));
-        QCOMPARE(m_dialogs->fileDialogs.size(), 1);
-        const DialogHelper::FileDialog dialog = m_dialogs->fileDialogs.at(0);
-        QCOMPARE(dialog.caption, QStringLiteral("Save results"));
-        QCOMPARE(dialog.nameFilters, QStringList { "All files (*.*)" });
-        QVERIFY(dialog.saving);
-        QCOMPARE(dialog.selectedFiles, QStringList { stored + initialPath });
-        QCOMPARE(enabledActions(), (QStringList { "Remove", "Get Results" }));
-
-        // Cancelled: nothing went out, and the row acted on was not remembered.
-        table()->clearSelection();
-        QVERIFY(showJobs({ job("Queued") }));
-        QCOMPARE(m_server->requestTypes(), QList<qint64> { MT_JobStatus });
-        QVERIFY(table()->selectionModel()->selectedIndexes().isEmpty());
-
-        QVERIFY(showJobs({ job("Processed", Ready, jobPath) }));
-        selectRow(0);
-        m_dialogs->queueFileAnswer(dir.filePath("out/r7.7z"));
-        click("pushButtonDownload");
-        QCOMPARE(QSettings(Organization, Application)
-                     .value("RecentDirectories/LastSaveAsDirectory")
-                     .toString(),
-                 dir.filePath("out"));
-        QVERIFY(m_server->waitForRequests(3));
-        QCOMPARE(m_server->requestTypes().last(), qint64(MT_DownloadJob));
-    }
-
-    void largeDownloadWithProgressBar()
-    {
-        QTemporaryDir dir;
-        const QString target = dir.filePath("r.7z");
-        m_panel->chooseFile = [&] { return target; };
-        QVERIFY(showJobs({ job("Processed", Ready) }));
-        selectRow(0);
-        click("pushButtonDownload");
-        QVERIFY(m_server->waitForRequests(2));
-
-        auto *bar = child<QProgressBar>("progressBar");
-        QList<int> values; // -1 for a disabled bar
-        connect(m_client, &CalvaroClientBase::progress, this, [&] {
-            values << (bar->isEnabled() ? bar->value() : -1);
-            QCOMPARE(bar->maximum(), 5000000);
-        });
-        QSignalSpy completed(m_panel, &StatusWidget::downloadComplete);
-        QByteArray payload(5000000 - 16, '\0');
-        for (int i = 0; i < payload.size(); ++i)
-            payload[i] = char(i * 7 % 251);
-        m_server->sendInSegments(FakeServer::reply(MT_DownloadJobReply, payload),
-                                 { 16, 1000000, 1500000 }, 40);
-        QVERIFY(completed.count() == 1 || completed.wait(10000));
-        QCOMPARE(completed.at(0).at(0).toString(), target);
-        QVERIFY(values.size() >= 3);
-        QCOMPARE(values.mid(values.size() - 2), (QList<int> { 5000000, -1 }));
-        QVERIFY(std::is_sorted(values.begin(), values.end() - 1));
-        QCOMPARE(bar->value(), 0);
-        QFile written(target);
-        QVERIFY(written.open(QIODevice::ReadOnly) && written.readAll() == payload);
-        QVERIFY(m_dialogs->boxes.isEmpty());
-    }
-
-    void writeProtectedTargetIsKept()
-    {
-        QTemporaryDir dir;
-        QFile old(dir.filePath("r.7z"));
-        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
-        old.close();
-        QVERIFY(old.setPermissions(QFileDevice::ReadOwner | QFileDevice::ReadGroup
-                                   | QFileDevice::ReadOther));
-        m_panel->chooseFile = [&] { return old.fileName(); };
-        QVERIFY(showJobs({ job("Processed", Ready) }));
-        selectRow(0);
-        m_server->setReply(MT_DownloadJob, FakeServer::reply(MT_DownloadJobReply, "new result"));
-        QSignalSpy completed(m_panel, &StatusWidget::downloadComplete);
-        click("pushButtonDownload");
-        expectBox(QMessageBox::Critical, "Download failed", "Job download failed.");
-        QCOMPARE(completed.count(), 0);
-        QVERIFY(old.open(QIODevice::ReadOnly));
-        QCOMPARE(old.readAll(), QByteArray("old"));
-    }
-
-    void failedDownloadRequestLeavesThePanelUsable()
-    {
-        QVERIFY(showJobs({ job("Processed", Ready) }));
-        selectRow(0);
-        // The connection goes while the user picks the file.
-        m_panel->chooseFile = [&] {
-            m_client->m_tcpSocket->abort();
-            return QStringLiteral("r.7z");
-        };
-        click("pushButtonDownload");
-        QVERIFY(child("pushButtonStatus")->isEnabled());
-        QCOMPARE(enabledActions(), (QStringList { "Remove", "Get Results" }));
-    }
-
-    void userWaitsHoldBackAutoRefresh_data()
-    {
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<QString>("status");
-        QTest::newRow("save dialog") << "pushButtonDownload"
-                                     << "Processed";
-        QTest::newRow("kill confirmation") << "pushButtonKill"
-                                           << "Running";
-    }
-
-    void userWaitsHoldBackAutoRefresh()
-    {
-        QFETCH(QString, button);
-        QFETCH(QString, status);
-        QVERIFY(showJobs({ job(status, Ready) }));
-        selectRow(0);
-        m_server->setReply(MT_KillJob, FakeServer::reply(MT_KillJobOk));
-        int ticks = 0;
-        bool released = false;
-        bool idleMeanwhile = false;
-        connect(m_panel->findChild<QTimer *>(), &QTimer::timeout, this, [&] {
-            if (++ticks == 2) {
-                // The panel has seen this tick: a request would be awaiting its reply now.
-                idleMeanwhile = child("pushButtonStatus")->isEnabled();
-                released = true;
-                m_dialogs->holdBoxes(false);
-            }
-        });
-        m_panel->chooseFile = [&] {
-            (void)QTest::qWaitFor([&] { return released; }, 5000); // checked below
-            return QString();
-        };
-        m_dialogs->holdBoxes(true);
-        child<QSpinBox>("spinBoxAutoRefresh")->setValue(1);
-        click(button);
-        QTRY_VERIFY_WITH_TIMEOUT(released, 5000);
-        QVERIFY(idleMeanwhile);
-    }
-
-    void progressBarScalesHugeMessages()
-    {
-        const qint64 total = qint64(5) << 30;
-        ProgressScale scale;
-        scale.start(total);
-        QVERIFY(scale.maximum() > (1 << 30));
-        int previous = 0;
-        // The counts arrive as ints that wrap; one notification per 256 MiB.
-        for (qint64 received = 16; received <= total; received += qint64(1) << 28) {
-            const int value = scale.valueFor(int(received));
-            QVERIFY(value >= previous);
-            previous = value;
+void TestStatusWidget::userWaitsHoldBackAutoRefresh()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, status);
+    QVERIFY(showJobs({ job(status, Ready) }));
+    selectRow(0);
+    m_server->setReply(MT_KillJob, FakeServer::reply(MT_KillJobOk));
+    int ticks = 0;
+    bool released = false;
+    bool idleMeanwhile = false;
+    QObject watching; // ends the watch before the flags go
+    connect(m_panel->findChild<QTimer *>(), &QTimer::timeout, &watching, [&] {
+        if (++ticks == 2) {
+            // The panel has seen this tick: a request would be awaiting its reply now.
+            idleMeanwhile = child("pushButtonStatus")->isEnabled();
+            released = true;
+            m_dialogs->holdBoxes(false);
         }
-        QCOMPARE(scale.valueFor(int(total)), scale.maximum());
-        scale.start(5000000);
-        QCOMPARE(scale.maximum(), 5000000);
-        QCOMPARE(scale.valueFor(1234567), 1234567);
+    });
+    m_panel->chooseFile = [&] {
+        (void)QTest::qWaitFor([&] { return released; }, 5000); // checked below
+        return QString();
+    };
+    m_dialogs->holdBoxes(true);
+    child<QSpinBox>("spinBoxAutoRefresh")->setValue(1);
+    click(button);
+    QTRY_VERIFY_WITH_TIMEOUT(released, 5000);
+    QVERIFY(idleMeanwhile);
+}
+
+void TestStatusWidget::progressBarScalesHugeMessages()
+{
+    const qint64 total = qint64(5) << 30;
+    ProgressScale scale;
+    scale.start(total);
+    QVERIFY(scale.maximum() > (1 << 30));
+    int previous = 0;
+    // The counts arrive as ints that wrap; one notification per 256 MiB.
+    for (qint64 received = 16; received <= total; received += qint64(1) << 28) {
+        const int value = scale.valueFor(int(received));
+        QVERIFY(value >= previous);
+        previous = value;
     }
-};
+    QCOMPARE(scale.valueFor(int(total)), scale.maximum());
+    scale.start(5000000);
+    QCOMPARE(scale.maximum(), 5000000);
+    QCOMPARE(scale.valueFor(1234567), 1234567);
+}
 
 QTEST_MAIN(TestStatusWidget)
 #include "tst_statuswidget.moc"
