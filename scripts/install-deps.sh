@@ -6,9 +6,11 @@ set -euo pipefail
 packages=(
     build-essential cmake pkg-config
     qtbase5-dev qtbase5-dev-tools
+    qt6-base-dev qt6-base-dev-tools
     p7zip-full
     xvfb xauth imagemagick xdotool
     clang libclang-rt-14-dev
+    dpkg-dev lintian man-db appstream desktop-file-utils
 )
 
 missing=()

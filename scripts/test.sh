@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds with warnings as errors and runs every test;
-# then runs the whole suite again on a build with address and undefined-
-# behaviour sanitizers, and each fuzz target for a short while.
-#   scripts/test.sh            all three
-#   scripts/test.sh --quick    only the plain build and its tests
+# Installs what is missing, then builds with warnings as errors and runs every
+# test, once with Qt 5 and once with Qt 6; builds the Debian package and checks
+# it with lintian; runs the whole suite again on a build with address and
+# undefined-behaviour sanitizers, and each fuzz target for a short while.
+#   scripts/test.sh            all of it
+#   scripts/test.sh --quick    only the two plain builds and their tests
+# The plain builds go to build-test-qt5/ and build-test-qt6/
+# (CALVARO_TEST_BUILD_DIR=dir: dir-qt5/ and dir-qt6/).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${CALVARO_TEST_BUILD_DIR:-$root/build-test}"
@@ -12,12 +15,17 @@ quick=false
 
 "$root/scripts/install-deps.sh"
 
-echo "== Tests"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DCALVARO_WERROR=ON \
-    -DCALVARO_BUILD_TESTS=ON -DCALVARO_BUILD_DEVSERVER=ON >/dev/null
-cmake --build "$build" -j "$(nproc)"
-(cd "$build" && ctest --output-on-failure)
+for qt in 5 6; do
+    echo "== Tests with Qt $qt"
+    cmake -S "$root" -B "$build-qt$qt" -DCMAKE_BUILD_TYPE=Debug -DCALVARO_WERROR=ON -DCALVARO_QT_MAJOR=$qt \
+        -DCALVARO_BUILD_TESTS=ON -DCALVARO_BUILD_DEVSERVER=ON >/dev/null
+    cmake --build "$build-qt$qt" -j "$(nproc)"
+    (cd "$build-qt$qt" && ctest --output-on-failure)
+done
 $quick && exit 0
+
+echo "== Debian package"
+"$root/scripts/package.sh"
 
 echo "== Tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 "$root/scripts/sanitize.sh"
