@@ -5,18 +5,19 @@
 # (shown greyed out, as another user's), then the demo user packs the sample
 # project and submits jobs until the table holds jobs in several states.
 #   scripts/screenshot.sh [output.png]
-#   CALVARO_BUILD_DIR=dir scripts/screenshot.sh   builds in dir instead of build/
+#   CALVARO_BUILD_DIR=dir scripts/screenshot.sh   builds in dir instead of build-screenshot/
 # The click positions below fit the window at the size set here with the
-# fonts of the reference platform; if the layout changes, measure them again
-# on a screenshot of the empty window.
+# fonts of the reference platform and Qt 5, whose widgets are taller than
+# Qt 6's; so the client is built with Qt 5 here, in a folder of its own. If the
+# layout changes, measure them again on a screenshot of the empty window.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="${CALVARO_BUILD_DIR:-$root/build}"
+build="${CALVARO_BUILD_DIR:-$root/build-screenshot}"
 output="$(realpath -m "${1:-$root/docs/screenshot.png}")"
 
 if [ -z "${CALVARO_SCREENSHOT_INSIDE:-}" ]; then
     "$root/scripts/install-deps.sh"
-    [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCALVARO_QT_MAJOR=5 >/dev/null
     cmake --build "$build" -j "$(nproc)" --target CalvaroClient calvaro-devserver
     # Without -noreset the display resets when the first client quits, and
     # the second one could not connect while it does.
