@@ -1,7 +1,7 @@
 #include "gui/FunctionTestWidget.h"
 
 #include "protocol/VLK_CalvaroClientCommands.h"
-#include "gui/VLK_ProjectArchive.h"
+#include "protocol/VLK_ProjectArchive.h"
 #include "protocol/VLK_Protocol.h"
 #include "gui/VLK_SubmitProgressDialog.h"
 #include "ui_FunctionTestWidget.h"

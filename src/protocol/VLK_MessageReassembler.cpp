@@ -10,6 +10,8 @@ namespace VLK {
 namespace {
 // First allocation for a message; later growth at least doubles the buffer.
 constexpr qint64 InitialBufferSize = 1 << 20;
+// Pieces in which a streamed payload passes from the device to its sink.
+constexpr int StreamPieceSize = 256 * 1024;
 } // namespace
 
 MessageReassembler::HeaderResult MessageReassembler::readHeader(QIODevice &device)
@@ -54,11 +56,33 @@ bool MessageReassembler::readBlock(QIODevice &device)
         if (n > 0)
             m_bytesReceived += n;
     }
+    return dropSurplus(device);
+}
+
+MessageReassembler::StreamResult MessageReassembler::streamBlock(QIODevice &device,
+                                                                QIODevice &sink)
+{
+    if (m_streamPiece.isEmpty())
+        m_streamPiece.resize(StreamPieceSize);
+    qint64 rest = qMax<qint64>(0, m_messageSize - m_bytesReceived);
+    while (rest > 0 && device.bytesAvailable() > 0) {
+        const qint64 n = device.read(m_streamPiece.data(), qMin<qint64>(rest, StreamPieceSize));
+        if (n <= 0)
+            break;
+        if (sink.write(m_streamPiece.constData(), n) != n)
+            return StreamResult::SinkFailed;
+        m_bytesReceived += n;
+        rest -= n;
+    }
+    return dropSurplus(device) ? StreamResult::Stored : StreamResult::Surplus;
+}
+
+// More than the message can hold: count it, so the message never completes,
+// but never store it.
+bool MessageReassembler::dropSurplus(QIODevice &device)
+{
     if (device.bytesAvailable() <= 0)
         return true;
-
-    // More than the message can hold: count it, so the message never completes,
-    // but never store it.
     const QByteArray surplus = device.readAll();
     m_bytesReceived += surplus.size();
     return false;

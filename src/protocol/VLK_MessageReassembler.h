@@ -35,6 +35,15 @@ public:
     // so that it never counts as complete.
     bool readBlock(QIODevice &device);
 
+    enum class StreamResult {
+        Stored, // everything the device held went to the sink
+        Surplus, // more than the rest of the message: as for readBlock
+        SinkFailed // the sink did not take all of a piece
+    };
+    // Like readBlock, but the payload goes to sink as it arrives and the buffer
+    // keeps only the header, so memory stays the same whatever the message size.
+    StreamResult streamBlock(QIODevice &device, QIODevice &sink);
+
     bool isComplete() const { return m_messageSize != 0 && m_bytesReceived == m_messageSize; }
     // Ends the message in progress; the buffer keeps the complete message.
     void finishMessage() { m_messageSize = 0; }
@@ -50,12 +59,14 @@ public:
 
 private:
     void reserveFor(qint64 bytesNeeded);
+    bool dropSurplus(QIODevice &device);
 
     qint64 m_messageSize = 0;
     int m_messageType = 0;
     QByteArray m_messageBuffer;
     qint64 m_bytesReceived = 0;
     qint64 m_announcedSize = 0;
+    QByteArray m_streamPiece;
 };
 
 } // namespace VLK

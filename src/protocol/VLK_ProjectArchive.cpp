@@ -1,4 +1,4 @@
-#include "gui/VLK_ProjectArchive.h"
+#include "protocol/VLK_ProjectArchive.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,0 +1,293 @@
+#include "Commands.h"
+
+#include "ExitCode.h"
+#include "JobListOutput.h"
+#include "JobWaiter.h"
+#include "Session.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonObject>
+
+#include <cstdio>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <unistd.h>
+#endif
+
+namespace Cli {
+
+namespace {
+
+constexpr double DefaultWatchSeconds = 2;
+constexpr double DefaultPollSeconds = 5;
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("Cli::Commands", text);
+}
+
+QStringList jobArguments(const Session &session)
+{
+    return session.parser().positionalArguments();
+}
+
+int needOneJob(const Session &session)
+{
+    if (jobArguments(session).size() == 1)
+        return Success;
+    return Session::reportError(UsageError, tr("Name exactly one job by its path (see 'calvaro jobs')."));
+}
+
+bool readSeconds(const QCommandLineParser &parser, const QString &option, double &seconds)
+{
+    if (!parser.isSet(option))
+        return true;
+    bool ok = false;
+    const double value = parser.value(option).toDouble(&ok);
+    if (!ok || value < 0) {
+        Session::reportError(UsageError, tr("--%1 takes a number of seconds, not '%2'.")
+                                             .arg(option, parser.value(option)));
+        return false;
+    }
+    seconds = value;
+    return true;
+}
+
+int runSolvers(Session &session)
+{
+    if (const int code = session.open())
+        return code;
+    QStringList solvers;
+    if (!session.connection().request(VLK::MT_SolverList, VLK::MT_SolverListReply))
+        return session.reportFailure(tr("Cannot get the solver list"));
+    if (!VLK::decodeStringList(session.connection().reply(), solvers))
+        return Session::reportError(ConnectionFailed,
+                                    tr("The server's solver list cannot be read (mismatching "
+                                       "versions of server and client?)."));
+    if (session.wantsJson())
+        Session::printJson(QJsonArray::fromStringList(solvers));
+    else
+        Session::printText(solvers.isEmpty() ? QString() : solvers.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+    return Success;
+}
+
+void addJobsOptions(QCommandLineParser &parser)
+{
+    parser.addOptions({
+        { QStringLiteral("all"), tr("Include other users' jobs, which cannot be acted on.") },
+        { QStringLiteral("status"), tr("Only jobs whose status begins with <text> (any case)."),
+          QStringLiteral("text") },
+        { QStringLiteral("watch"),
+          tr("Redraw the list every <seconds> (default %1) until Ctrl+C.").arg(DefaultWatchSeconds),
+          QStringLiteral("seconds") },
+    });
+}
+
+QList<VLK::JobInfo> shownJobs(const QCommandLineParser &parser, const QList<VLK::JobInfo> &jobs)
+{
+    const bool all = parser.isSet(QStringLiteral("all"));
+    const QString status = parser.value(QStringLiteral("status"));
+    QList<VLK::JobInfo> shown;
+    for (const VLK::JobInfo &job : jobs) {
+        if ((all || job.accessible) && job.status.startsWith(status, Qt::CaseInsensitive))
+            shown.append(job);
+    }
+    return shown;
+}
+
+int runJobs(Session &session)
+{
+    const QCommandLineParser &parser = session.parser();
+    double watchSeconds = 0;
+    if (!readSeconds(parser, QStringLiteral("watch"), watchSeconds))
+        return UsageError;
+    if (const int code = session.open())
+        return code;
+    const bool redraw = parser.isSet(QStringLiteral("watch")) && isatty(fileno(stdout));
+    do {
+        QList<VLK::JobInfo> jobs;
+        if (const int code = session.fetchJobs(jobs))
+            return code;
+        jobs = shownJobs(parser, jobs);
+        if (session.wantsJson()) {
+            Session::printJson(jobsAsJson(jobs));
+            continue;
+        }
+        // A terminal shows the latest list in place; a pipe gets one list after another.
+        QString heading;
+        if (parser.isSet(QStringLiteral("watch")))
+            heading = tr("%1  (every %2 s; Ctrl+C ends)\n\n")
+                          .arg(QDateTime::currentDateTime().toString(Qt::ISODate))
+                          .arg(watchSeconds);
+        Session::printText((redraw ? QStringLiteral("\033[H\033[2J") : QString()) + heading
+                           + jobTable(jobs) + (parser.isSet(QStringLiteral("watch")) && !redraw ? QStringLiteral("\n") : QString()));
+    } while (parser.isSet(QStringLiteral("watch")) && session.pause(watchSeconds));
+    return Success;
+}
+
+int runWait(Session &session)
+{
+    const QStringList paths = jobArguments(session);
+    if (paths.isEmpty())
+        return Session::reportError(UsageError, tr("Name the jobs to wait for by their paths."));
+    double timeout = 0;
+    double interval = DefaultPollSeconds;
+    if (!readWaitOptions(session.parser(), timeout, interval))
+        return UsageError;
+    if (const int code = session.open())
+        return code;
+    JobWaiter waiter(session, paths, timeout, interval);
+    const int code = waiter.run();
+    if (code == Success || code == JobFailed || code == JobKilledOrGone) {
+        if (session.wantsJson())
+            Session::printJson(waiter.asJson());
+        else
+            Session::printText(waiter.summary());
+    }
+    return code;
+}
+
+struct JobAction
+{
+    int request;
+    int reply;
+    QString doing;
+    QString refusalHint;
+    QString done;
+    QString doneText;
+};
+
+int runJobAction(Session &session, const JobAction &action)
+{
+    if (const int code = needOneJob(session))
+        return code;
+    const QString path = jobArguments(session).constFirst();
+    if (const int code = session.open())
+        return code;
+    if (!session.connection().request(action.request, path, action.reply))
+        return session.reportFailure(action.doing.arg(path), action.refusalHint);
+    if (session.wantsJson())
+        Session::printJson(QJsonObject { { QStringLiteral("path"), path },
+                                         { QStringLiteral("done"), action.done } });
+    else
+        Session::printText(action.doneText.arg(path) + QLatin1Char('\n'));
+    return Success;
+}
+
+int runKill(Session &session)
+{
+    return runJobAction(session,
+                        { VLK::MT_KillJob, VLK::MT_KillJobOk, tr("Cannot kill job '%1'"),
+                          tr("(Is it running, and yours?)"), QStringLiteral("killed"),
+                          tr("Job %1 terminated (it may take a second to actually stop).") });
+}
+
+int runRemove(Session &session)
+{
+    return runJobAction(session,
+                        { VLK::MT_RemoveJob, VLK::MT_RemoveJobOk, tr("Cannot remove job '%1'"),
+                          tr("(Is it queued or finished, and yours? A running job must be "
+                             "killed first.)"),
+                          QStringLiteral("removed"), tr("Job %1 removed.") });
+}
+
+void addNoOptions(QCommandLineParser &) { }
+
+void addJobArgument(QCommandLineParser &parser)
+{
+    parser.addPositionalArgument(QStringLiteral("JOB"),
+                                 tr("The job's path, as 'calvaro jobs' shows it."));
+}
+
+void addWaitCommandOptions(QCommandLineParser &parser)
+{
+    parser.addPositionalArgument(QStringLiteral("JOB"), tr("The paths of the jobs to wait for."),
+                                 QStringLiteral("JOB..."));
+    addWaitOptions(parser);
+}
+
+} // namespace
+
+void addWaitOptions(QCommandLineParser &parser)
+{
+    parser.addOptions({
+        { QStringLiteral("timeout"),
+          tr("Give up after <seconds> (exit code 6); default: wait as long as it takes."),
+          QStringLiteral("seconds") },
+        { QStringLiteral("interval"),
+          tr("Ask the server for the job list every <seconds> (default %1).")
+              .arg(DefaultPollSeconds),
+          QStringLiteral("seconds") },
+    });
+}
+
+bool readWaitOptions(const QCommandLineParser &parser, double &timeout, double &interval)
+{
+    if (!readSeconds(parser, QStringLiteral("timeout"), timeout)
+        || !readSeconds(parser, QStringLiteral("interval"), interval))
+        return false;
+    // A poll needs a moment; nobody means to hammer the server.
+    interval = qMax(interval, 0.1);
+    return true;
+}
+
+const QVector<Command> &commands()
+{
+    static const QVector<Command> table {
+        { "solvers", "", QT_TRANSLATE_NOOP("Cli::Commands", "List the server's solver IDs."),
+          QT_TRANSLATE_NOOP("Cli::Commands",
+                            "Lists the IDs of the solvers the server offers, one a line."),
+          addNoOptions, runSolvers },
+        { "jobs", "", QT_TRANSLATE_NOOP("Cli::Commands", "Show the job list."),
+          QT_TRANSLATE_NOOP("Cli::Commands",
+                            "Shows the jobs as a table of user, solver, status, path and last "
+                            "progress message. Without --all only the jobs you can act on."),
+          addJobsOptions, runJobs },
+        { "submit", "PROJECT_FILE|ARCHIVE",
+          QT_TRANSLATE_NOOP("Cli::Commands", "Pack and submit a project as a new job."),
+          QT_TRANSLATE_NOOP(
+              "Cli::Commands",
+              "Submits a project as a new job and prints the new job's path.\n"
+              "A project file's folder is packed first, as the window packs it: "
+              "'7z a -r -mx7 -tzip FOLDER.zip FOLDER', run beside the folder; the archive is left "
+              "there. A .zip, .pkga or .pkgb file is sent as it is (the project file is then named "
+              "after it: run1.pkga holds run1.prja).\n"
+              "The new job is found by comparing the job list before and after the submission. "
+              "When that does not single it out (another submission of yours in the same moment), "
+              "no path is printed and the exit code is 5."),
+          addSubmitOptions, runSubmit },
+        { "wait", "JOB...", QT_TRANSLATE_NOOP("Cli::Commands", "Wait until jobs are finished."),
+          QT_TRANSLATE_NOOP(
+              "Cli::Commands",
+              "Polls the job list until every job named is finished, and ends on failure as on "
+              "success. A status beginning with Queued or Running is not finished; Processed is "
+              "success (exit code 0), Killed or a job gone from the list gives 5, any other "
+              "status 4. With several jobs the higher code wins."),
+          addWaitCommandOptions, runWait },
+        { "download", "JOB", QT_TRANSLATE_NOOP("Cli::Commands", "Download a job's result."),
+          QT_TRANSLATE_NOOP(
+              "Cli::Commands",
+              "Downloads the result of a processed job. The bytes go to a temporary file beside "
+              "the target as they arrive; it takes the target's name only once complete, so an "
+              "existing file is either kept or replaced whole. Prints the file's path."),
+          addDownloadOptions, runDownload },
+        { "kill", "JOB", QT_TRANSLATE_NOOP("Cli::Commands", "Kill a running job."),
+          QT_TRANSLATE_NOOP("Cli::Commands", "Kills a running job of yours."), addJobArgument,
+          runKill },
+        { "remove", "JOB",
+          QT_TRANSLATE_NOOP("Cli::Commands", "Remove a queued or finished job."),
+          QT_TRANSLATE_NOOP("Cli::Commands",
+                            "Removes a queued or finished job of yours from the server."),
+          addJobArgument, runRemove },
+    };
+    return table;
+}
+
+} // namespace Cli

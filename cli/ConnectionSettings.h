@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+class QCommandLineParser;
+
+namespace Cli {
+
+// Where to connect and as whom. Each value comes from the command line, else
+// the environment (CALVARO_SERVER, CALVARO_PORT, CALVARO_USER), else the
+// login data the window stored last, else the window's own defaults.
+struct ConnectionSettings
+{
+    QString host;
+    quint16 port = 0;
+    QString userName;
+
+    // False with a message when a value is unusable or no user name is known.
+    bool resolve(const QCommandLineParser &parser, QString &error);
+};
+
+// The password, never from the command line: --password-file, --password-stdin,
+// CALVARO_PASSWORD, else asked on the terminal without echo.
+bool readPassword(const QCommandLineParser &parser, QString &password, QString &error);
+
+} // namespace Cli

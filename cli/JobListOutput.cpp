@@ -1,0 +1,58 @@
+#include "JobListOutput.h"
+
+#include <QCoreApplication>
+#include <QJsonObject>
+#include <QVector>
+
+namespace Cli {
+
+QStringList progressMessages(const VLK::JobInfo &job)
+{
+    return job.progressMsg.split(QStringLiteral("\\|"));
+}
+
+QString jobTable(const QList<VLK::JobInfo> &jobs)
+{
+    QVector<QStringList> rows;
+    rows.append({ QCoreApplication::translate("Cli::JobListOutput", "USER"),
+                  QCoreApplication::translate("Cli::JobListOutput", "SOLVER"),
+                  QCoreApplication::translate("Cli::JobListOutput", "STATUS"),
+                  QCoreApplication::translate("Cli::JobListOutput", "PATH"),
+                  QCoreApplication::translate("Cli::JobListOutput", "LAST MESSAGE") });
+    for (const VLK::JobInfo &job : jobs)
+        rows.append({ job.userId, job.solverId, job.status, job.path,
+                      progressMessages(job).constLast() });
+
+    QVector<int> widths(rows.first().size(), 0);
+    for (const QStringList &row : qAsConst(rows)) {
+        for (int column = 0; column < row.size(); ++column)
+            widths[column] = qMax(widths[column], row.at(column).size());
+    }
+    QString table;
+    for (const QStringList &row : qAsConst(rows)) {
+        QString line;
+        for (int column = 0; column < row.size() - 1; ++column)
+            line += row.at(column).leftJustified(widths.at(column)) + QLatin1String("  ");
+        table += (line + row.constLast()).trimmed() + QLatin1Char('\n');
+    }
+    return table;
+}
+
+QJsonArray jobsAsJson(const QList<VLK::JobInfo> &jobs)
+{
+    QJsonArray array;
+    for (const VLK::JobInfo &job : jobs)
+        array.append(QJsonObject {
+            { QStringLiteral("userId"), job.userId },
+            { QStringLiteral("solverId"), job.solverId },
+            { QStringLiteral("path"), job.path },
+            { QStringLiteral("status"), job.status },
+            { QStringLiteral("progressMsg"), job.progressMsg },
+            { QStringLiteral("accessible"), job.accessible },
+            { QStringLiteral("progressMessages"),
+              QJsonArray::fromStringList(progressMessages(job)) },
+        });
+    return array;
+}
+
+} // namespace Cli

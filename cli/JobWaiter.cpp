@@ -1,0 +1,133 @@
+#include "JobWaiter.h"
+
+#include "ExitCode.h"
+#include "Session.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QJsonObject>
+
+namespace Cli {
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("Cli::JobWaiter", text);
+}
+
+JobWaiter::Outcome outcomeOf(const QString &status)
+{
+    if (status.startsWith(QLatin1String("Queued")) || status.startsWith(QLatin1String("Running")))
+        return JobWaiter::Outcome::Pending;
+    if (status.startsWith(QLatin1String("Processed")))
+        return JobWaiter::Outcome::Processed;
+    if (status.startsWith(QLatin1String("Killed")))
+        return JobWaiter::Outcome::Killed;
+    return JobWaiter::Outcome::Failed;
+}
+
+QString outcomeName(JobWaiter::Outcome outcome)
+{
+    switch (outcome) {
+    case JobWaiter::Outcome::Pending:
+        return QStringLiteral("pending");
+    case JobWaiter::Outcome::Processed:
+        return QStringLiteral("processed");
+    case JobWaiter::Outcome::Failed:
+        return QStringLiteral("failed");
+    case JobWaiter::Outcome::Killed:
+        return QStringLiteral("killed");
+    case JobWaiter::Outcome::Gone:
+        return QStringLiteral("gone");
+    }
+    return QString();
+}
+
+} // namespace
+
+JobWaiter::JobWaiter(Session &session, const QStringList &paths, double timeoutSeconds,
+                     double intervalSeconds)
+    : m_session(session)
+    , m_timeoutSeconds(timeoutSeconds)
+    , m_intervalSeconds(intervalSeconds)
+{
+    for (const QString &path : paths)
+        m_jobs.append({ path, QString(), Outcome::Pending });
+}
+
+int JobWaiter::run()
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        QList<VLK::JobInfo> list;
+        if (const int code = m_session.fetchJobs(list))
+            return code;
+        for (WaitedJob &job : m_jobs) {
+            if (job.outcome != Outcome::Pending)
+                continue;
+            job.outcome = Outcome::Gone;
+            for (const VLK::JobInfo &info : qAsConst(list)) {
+                if (info.path == job.path) {
+                    job.status = info.status;
+                    job.outcome = outcomeOf(info.status);
+                    break;
+                }
+            }
+        }
+        if (allFinished())
+            return outcomeExitCode();
+        const double left = m_timeoutSeconds - clock.elapsed() / 1000.0;
+        if (m_timeoutSeconds > 0 && left <= 0)
+            return Session::reportError(
+                TimedOut,
+                tr("Still not finished after %1 seconds:\n%2").arg(m_timeoutSeconds).arg(summary()));
+        const double pause = m_timeoutSeconds > 0 ? qMin(m_intervalSeconds, left) : m_intervalSeconds;
+        if (!m_session.pause(pause))
+            return Session::reportError(Interrupted, tr("Interrupted while waiting."));
+    }
+}
+
+QString JobWaiter::summary() const
+{
+    QString text;
+    for (const WaitedJob &job : m_jobs)
+        text += job.outcome == Outcome::Gone
+            ? tr("%1: no longer in the job list (removed, or never there)\n").arg(job.path)
+            : QStringLiteral("%1: %2\n").arg(job.path, job.status);
+    return text;
+}
+
+QJsonArray JobWaiter::asJson() const
+{
+    QJsonArray array;
+    for (const WaitedJob &job : m_jobs)
+        array.append(QJsonObject { { QStringLiteral("path"), job.path },
+                                   { QStringLiteral("status"), job.status },
+                                   { QStringLiteral("outcome"), outcomeName(job.outcome) } });
+    return array;
+}
+
+bool JobWaiter::allFinished() const
+{
+    for (const WaitedJob &job : m_jobs) {
+        if (job.outcome == Outcome::Pending)
+            return false;
+    }
+    return true;
+}
+
+int JobWaiter::outcomeExitCode() const
+{
+    int code = Success;
+    for (const WaitedJob &job : m_jobs) {
+        if (job.outcome == Outcome::Killed || job.outcome == Outcome::Gone)
+            code = qMax<int>(code, JobKilledOrGone);
+        else if (job.outcome == Outcome::Failed)
+            code = qMax<int>(code, JobFailed);
+    }
+    return code;
+}
+
+} // namespace Cli

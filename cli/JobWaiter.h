@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QJsonArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace Cli {
+
+class Session;
+
+// Polls the job list until every named job has finished, whether it was
+// processed, failed, killed or is gone from the list. A status that begins
+// with "Queued" or "Running" is not finished; "Processed" is success,
+// "Killed" a killed job, and any other status a failure.
+class JobWaiter
+{
+public:
+    enum class Outcome { Pending, Processed, Failed, Killed, Gone };
+    struct WaitedJob
+    {
+        QString path;
+        QString status;
+        Outcome outcome = Outcome::Pending;
+    };
+
+    // timeoutSeconds 0: no time limit.
+    JobWaiter(Session &session, const QStringList &paths, double timeoutSeconds,
+              double intervalSeconds);
+
+    // 0 when every job was processed; else the exit code of the worst outcome
+    // (a killed or vanished job before a failed one), or of the time-out.
+    int run();
+    const QList<WaitedJob> &jobs() const { return m_jobs; }
+    QString summary() const;
+    QJsonArray asJson() const;
+
+private:
+    bool allFinished() const;
+    int outcomeExitCode() const;
+
+    Session &m_session;
+    QList<WaitedJob> m_jobs;
+    double m_timeoutSeconds;
+    double m_intervalSeconds;
+};
+
+} // namespace Cli

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "protocol/VLK_Protocol.h"
+#include "protocol/VLK_ServerConnection.h"
+
+#include <QList>
+#include <QString>
+
+class QCommandLineParser;
+class QJsonValue;
+
+namespace Cli {
+
+class InterruptWatcher;
+
+// One run of a command: the logged-in connection, and the program's two
+// outputs, results on stdout (text or JSON) and messages on stderr.
+class Session
+{
+public:
+    Session(const QCommandLineParser &parser, const InterruptWatcher &interrupts);
+    ~Session();
+
+    const QCommandLineParser &parser() const { return m_parser; }
+    const InterruptWatcher &interrupts() const { return m_interrupts; }
+    bool wantsJson() const;
+
+    // Connects and logs in; 0, or the exit code after saying what went wrong.
+    int open();
+    VLK::ServerConnection &connection() { return m_connection; }
+    // The job list as the server sends it now; 0 or an exit code.
+    int fetchJobs(QList<VLK::JobInfo> &jobs);
+
+    // Says why the last call of the connection failed, after what the user
+    // was doing (and, when the server refused it, what may be the reason),
+    // and returns the matching exit code.
+    int reportFailure(const QString &doing, const QString &refusalHint = QString());
+    // Waits up to seconds unless interrupted; false when interrupted.
+    bool pause(double seconds);
+
+    static void printText(const QString &text);
+    static void printJson(const QJsonValue &value);
+    static int reportError(int exitCode, const QString &message);
+
+private:
+    const QCommandLineParser &m_parser;
+    const InterruptWatcher &m_interrupts;
+    VLK::ServerConnection m_connection;
+};
+
+} // namespace Cli

@@ -1,0 +1,256 @@
+#include "ArchivePacker.h"
+#include "Commands.h"
+#include "DownloadTarget.h"
+#include "ExitCode.h"
+#include "InterruptWatcher.h"
+#include "JobWaiter.h"
+#include "ProgressMeter.h"
+#include "Session.h"
+
+#include "protocol/VLK_ProjectArchive.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QJsonObject>
+#include <QSet>
+
+namespace Cli {
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("Cli::Commands", text);
+}
+
+// What the submission sends: an archive, and the project file it holds.
+struct Submission
+{
+    QString archivePath;
+    QString projectFile;
+};
+
+bool isArchive(const QString &path)
+{
+    static const QStringList suffixes { QStringLiteral("zip"), QStringLiteral("pkga"),
+                                        QStringLiteral("pkgb") };
+    return suffixes.contains(QFileInfo(path).suffix().toLower());
+}
+
+int prepareSubmission(Session &session, const QString &path, Submission &submission)
+{
+    if (!QFileInfo(path).isFile())
+        return Session::reportError(LocalFileError,
+                                    tr("'%1' is not a file: name a project file or an archive.")
+                                        .arg(path));
+    if (isArchive(path)) {
+        submission.archivePath = path;
+        submission.projectFile = VLK::ProjectArchive::projectFileForArchive(path);
+        return Success;
+    }
+    const VLK::ProjectArchive archive(path);
+    ArchivePacker packer(session.interrupts());
+    QString error;
+    if (!packer.pack(archive, error))
+        return Session::reportError(packer.wasInterrupted() ? Interrupted : LocalFileError, error);
+    submission.archivePath = archive.archivePath();
+    submission.projectFile = archive.relativeProjectFile();
+    return Success;
+}
+
+QSet<QString> jobPaths(const QList<VLK::JobInfo> &jobs)
+{
+    QSet<QString> paths;
+    for (const VLK::JobInfo &job : jobs) {
+        if (job.accessible)
+            paths.insert(job.path);
+    }
+    return paths;
+}
+
+// The one job of ours that the submission added, or an explained exit code.
+int findNewJob(Session &session, const QSet<QString> &before, QString &path)
+{
+    QList<VLK::JobInfo> after;
+    if (const int code = session.fetchJobs(after))
+        return code;
+    QStringList added = (jobPaths(after) - before).values();
+    added.sort();
+    if (added.size() == 1) {
+        path = added.constFirst();
+        return Success;
+    }
+    if (added.isEmpty())
+        return Session::reportError(JobKilledOrGone,
+                                    tr("The server accepted the job, but no new job of yours is "
+                                       "in its job list; see 'calvaro jobs'."));
+    return Session::reportError(JobKilledOrGone,
+                                tr("The server accepted the job, but several new jobs of yours "
+                                   "appeared at the same time, so it cannot be told which is "
+                                   "this one:\n%1")
+                                    .arg(added.join(QLatin1Char('\n'))));
+}
+
+QString defaultResultFile(const QString &jobPath)
+{
+    const QString folder = QFileInfo(QFileInfo(jobPath).path()).fileName();
+    return (folder.isEmpty() || folder == QLatin1String(".") ? QStringLiteral("result") : folder)
+        + QStringLiteral(".7z");
+}
+
+int downloadResult(Session &session, const QString &jobPath, const QString &file, bool force)
+{
+    DownloadTarget target(file);
+    QString error;
+    if (!target.open(force, error))
+        return Session::reportError(LocalFileError, error);
+    ProgressMeter meter(tr("Downloading"));
+    QObject::connect(&session.connection(), &VLK::ServerConnection::replyProgress,
+                     [&meter](qint64 soFar, qint64 total) { meter.show(soFar, total); });
+    const bool received = session.connection().download(jobPath, target.device());
+    QObject::disconnect(&session.connection(), &VLK::ServerConnection::replyProgress, nullptr,
+                        nullptr);
+    meter.finish();
+    if (!received)
+        return session.reportFailure(tr("Cannot download the result of job '%1'").arg(jobPath),
+                                     tr("(Is it processed, and yours?)"));
+    if (!target.commit(error))
+        return Session::reportError(LocalFileError, error);
+    return Success;
+}
+
+} // namespace
+
+void addSubmitOptions(QCommandLineParser &parser)
+{
+    parser.addPositionalArgument(QStringLiteral("FILE"),
+                                 tr("A project file (its folder is packed) or an archive."),
+                                 QStringLiteral("PROJECT_FILE|ARCHIVE"));
+    parser.addOptions({
+        { QStringLiteral("solver"), tr("The solver to run the job (see 'calvaro solvers')."),
+          QStringLiteral("id") },
+        { QStringLiteral("command-line"), tr("The solver command line (default: empty)."),
+          QStringLiteral("text") },
+        { QStringLiteral("queue"), tr("fast (max. 30 min, the default) or slow."),
+          QStringLiteral("fast|slow"), QStringLiteral("fast") },
+        { QStringLiteral("wait"), tr("Wait until the job is finished (exit code 0, 4 or 5).") },
+        { QStringLiteral("download"),
+          tr("Wait, then download the result into <file> (implies --wait)."),
+          QStringLiteral("file") },
+        { QStringLiteral("force"), tr("Let --download replace an existing file.") },
+    });
+    addWaitOptions(parser);
+}
+
+int runSubmit(Session &session)
+{
+    const QCommandLineParser &parser = session.parser();
+    const QStringList arguments = parser.positionalArguments();
+    const QString queue = parser.value(QStringLiteral("queue"));
+    if (arguments.size() != 1 || !parser.isSet(QStringLiteral("solver"))
+        || (queue != QLatin1String("fast") && queue != QLatin1String("slow")))
+        return Session::reportError(UsageError,
+                                    tr("Usage: calvaro submit PROJECT_FILE|ARCHIVE --solver ID "
+                                       "[--queue fast|slow]; see 'calvaro help submit'."));
+    double timeout = 0;
+    double interval = 5;
+    if (!readWaitOptions(parser, timeout, interval))
+        return UsageError;
+    const QString resultFile = parser.value(QStringLiteral("download"));
+    const bool force = parser.isSet(QStringLiteral("force"));
+    QString error;
+    if (!resultFile.isEmpty() && !DownloadTarget(resultFile).check(force, error))
+        return Session::reportError(LocalFileError, error);
+
+    Submission submission;
+    if (const int code = prepareSubmission(session, arguments.constFirst(), submission))
+        return code;
+    if (const int code = session.open())
+        return code;
+    QList<VLK::JobInfo> before;
+    if (const int code = session.fetchJobs(before))
+        return code;
+
+    VLK::JobHeader job;
+    job.solverId = parser.value(QStringLiteral("solver"));
+    job.projectFile = submission.projectFile;
+    job.commandLine = parser.value(QStringLiteral("command-line"));
+    job.slowQueue = queue == QLatin1String("slow") ? 1 : 0;
+    {
+        ProgressMeter meter(tr("Uploading %1").arg(QFileInfo(submission.archivePath).fileName()));
+        if (!session.connection().submitJob(submission.archivePath, job, &meter))
+            return session.reportFailure(
+                tr("Cannot submit '%1'").arg(submission.archivePath),
+                tr("(Is '%1' one of the server's solvers? See 'calvaro solvers'.)")
+                    .arg(job.solverId));
+    }
+    QString path;
+    if (const int code = findNewJob(session, jobPaths(before), path))
+        return code;
+
+    QJsonObject result { { QStringLiteral("path"), path },
+                         { QStringLiteral("archive"), submission.archivePath },
+                         { QStringLiteral("projectFile"), submission.projectFile } };
+    if (!session.wantsJson())
+        Session::printText(path + QLatin1Char('\n'));
+    int code = Success;
+    if (parser.isSet(QStringLiteral("wait")) || !resultFile.isEmpty()) {
+        JobWaiter waiter(session, { path }, timeout, interval);
+        code = waiter.run();
+        result.insert(QStringLiteral("status"), waiter.jobs().constFirst().status);
+        if (code != Success && code != TimedOut && code != Interrupted && !session.wantsJson())
+            Session::reportError(code, waiter.summary().trimmed());
+    }
+    if (code == Success && !resultFile.isEmpty()) {
+        code = downloadResult(session, path, resultFile, force);
+        if (code == Success)
+            result.insert(QStringLiteral("download"), resultFile);
+    }
+    if (session.wantsJson())
+        Session::printJson(result);
+    return code;
+}
+
+void addDownloadOptions(QCommandLineParser &parser)
+{
+    parser.addPositionalArgument(QStringLiteral("JOB"),
+                                 tr("The job's path, as 'calvaro jobs' shows it."));
+    parser.addOptions({
+        { { QStringLiteral("o"), QStringLiteral("output") },
+          tr("Write the result into <file> (default: the job's folder name with .7z, here)."),
+          QStringLiteral("file") },
+        { QStringLiteral("force"), tr("Replace an existing file.") },
+    });
+}
+
+int runDownload(Session &session)
+{
+    const QStringList arguments = session.parser().positionalArguments();
+    if (arguments.size() != 1)
+        return Session::reportError(UsageError,
+                                    tr("Name exactly one job by its path (see 'calvaro jobs')."));
+    const QString jobPath = arguments.constFirst();
+    const QString file = session.parser().isSet(QStringLiteral("output"))
+        ? session.parser().value(QStringLiteral("output"))
+        : defaultResultFile(jobPath);
+    const bool force = session.parser().isSet(QStringLiteral("force"));
+    QString error;
+    if (!DownloadTarget(file).check(force, error))
+        return Session::reportError(LocalFileError, error);
+    if (const int code = session.open())
+        return code;
+    const int code = downloadResult(session, jobPath, file, force);
+    if (code != Success)
+        return code;
+    const qint64 size = QFileInfo(file).size();
+    if (session.wantsJson())
+        Session::printJson(QJsonObject { { QStringLiteral("path"), jobPath },
+                                         { QStringLiteral("file"), file },
+                                         { QStringLiteral("bytes"), double(size) } });
+    else
+        Session::printText(file + QLatin1Char('\n'));
+    return Success;
+}
+
+} // namespace Cli
