@@ -150,6 +150,7 @@ int runWait(Session &session)
             Session::printJson(waiter.asJson());
         else
             Session::printText(waiter.summary());
+        return waiter.reportUnprocessed(code);
     }
     return code;
 }

@@ -93,10 +93,22 @@ QString JobWaiter::summary() const
 {
     QString text;
     for (const WaitedJob &job : m_jobs)
-        text += job.outcome == Outcome::Gone
-            ? tr("%1: no longer in the job list (removed, or never there)\n").arg(job.path)
-            : QStringLiteral("%1: %2\n").arg(job.path, job.status);
+        text += job.outcome == Outcome::Gone ? tr("%1: gone from the job list\n").arg(job.path)
+                                             : QStringLiteral("%1: %2\n").arg(job.path, job.status);
     return text;
+}
+
+int JobWaiter::reportUnprocessed(int exitCode) const
+{
+    QString text;
+    for (const WaitedJob &job : m_jobs) {
+        if (job.outcome == Outcome::Gone)
+            text += tr("Job %1 is no longer in the job list (removed, or never there).\n")
+                        .arg(job.path);
+        else if (job.outcome != Outcome::Processed)
+            text += tr("Job %1 ended %2.\n").arg(job.path, job.status);
+    }
+    return text.isEmpty() ? exitCode : Session::reportError(exitCode, text.trimmed());
 }
 
 QJsonArray JobWaiter::asJson() const

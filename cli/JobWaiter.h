@@ -33,6 +33,8 @@ public:
     int run();
     const QList<WaitedJob> &jobs() const { return m_jobs; }
     QString summary() const;
+    // Says on stderr which jobs did not end processed; returns exitCode.
+    int reportUnprocessed(int exitCode) const;
     QJsonArray asJson() const;
 
 private:

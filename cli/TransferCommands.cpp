@@ -199,8 +199,8 @@ int runSubmit(Session &session)
         JobWaiter waiter(session, { path }, timeout, interval);
         code = waiter.run();
         result.insert(QStringLiteral("status"), waiter.jobs().constFirst().status);
-        if (code != Success && code != TimedOut && code != Interrupted && !session.wantsJson())
-            Session::reportError(code, waiter.summary().trimmed());
+        if (code == JobFailed || code == JobKilledOrGone)
+            waiter.reportUnprocessed(code);
     }
     if (code == Success && !resultFile.isEmpty()) {
         code = downloadResult(session, path, resultFile, force);

@@ -1,0 +1,362 @@
+#include "DevServerProcess.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#endif
+
+namespace {
+
+const QString User = QStringLiteral("engineer");
+const QString Password = QStringLiteral("s3cret pass");
+// Jobs on the quick server are done in about a second; on the slow one they
+// keep running for minutes.
+const QStringList QuickPace { QStringLiteral("--tick-ms"), QStringLiteral("100"),
+                              QStringLiteral("--steps"), QStringLiteral("3") };
+const QStringList SlowPace { QStringLiteral("--tick-ms"), QStringLiteral("1000"),
+                             QStringLiteral("--steps"), QStringLiteral("500") };
+constexpr int RunTimeoutMs = 60000;
+
+struct Outcome
+{
+    int exitCode = -1;
+    QByteArray out;
+    QString err;
+};
+
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The server keeps its files where it likes; they are found by name.
+QString findFile(const QString &directory, const QString &fileName)
+{
+    QDirIterator files(directory, { fileName }, QDir::Files, QDirIterator::Subdirectories);
+    return files.hasNext() ? files.next() : QString();
+}
+
+QStringList filesIn(const QString &directory)
+{
+    return QDir(directory).entryList(QDir::Files | QDir::Hidden);
+}
+
+} // namespace
+
+// The command-line client as a user's script runs it: a separate process
+// against the stand-in server, judged by exit code, output and files.
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    void submitWaitDownloadIsByteIdentical();
+    void exitCodes_data();
+    void exitCodes();
+    void jobsJsonMatchesServerList();
+    void interruptedDownloadKeepsOldFile_data();
+    void interruptedDownloadKeepsOldFile();
+
+private:
+    void startServer(DevServerProcess *&server, const QString &directory,
+                     const QStringList &options);
+    QProcessEnvironment environment(const DevServerProcess &server) const;
+    void startCli(QProcess &process, const DevServerProcess &server,
+                  const QStringList &arguments) const;
+    Outcome runCli(const DevServerProcess &server, const QStringList &arguments,
+                   const QProcessEnvironment &environment = QProcessEnvironment()) const;
+    QString submitSlowJob();
+
+    QTemporaryDir m_dir;
+    QString m_project;
+    DevServerProcess *m_quick = nullptr;
+    DevServerProcess *m_slow = nullptr;
+    QString m_processedJob;
+};
+
+void TestCli::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    const QString projectFolder = m_dir.filePath(QStringLiteral("work/beam"));
+    QVERIFY(QDir().mkpath(projectFolder + QStringLiteral("/mesh")));
+    m_project = projectFolder + QStringLiteral("/beam.prja");
+    QFile project(m_project);
+    QVERIFY(project.open(QIODevice::WriteOnly));
+    project.write("solver = thermal\n");
+    project.close();
+    QFile mesh(projectFolder + QStringLiteral("/mesh/nodes.txt"));
+    QVERIFY(mesh.open(QIODevice::WriteOnly));
+    mesh.write(QByteArray(100000, 'n'));
+    mesh.close();
+
+    startServer(m_quick, m_dir.filePath(QStringLiteral("quick")), QuickPace);
+    startServer(m_slow, m_dir.filePath(QStringLiteral("slow")), SlowPace);
+}
+
+void TestCli::cleanup()
+{
+    if (QTest::currentTestFailed())
+        qInfo().noquote() << "server log:\n" << m_quick->log().right(2000);
+}
+
+void TestCli::startServer(DevServerProcess *&server, const QString &directory,
+                          const QStringList &options)
+{
+    QVERIFY(QDir().mkpath(directory));
+    delete server;
+    server = new DevServerProcess(QStringLiteral(CALVARO_DEVSERVER), directory);
+    const QString users = server->writeUsersFile({ { User, Password } });
+    QVERIFY(!users.isEmpty());
+    QVERIFY2(server->start(QStringList { QStringLiteral("--users"), users } + options),
+             qPrintable(server->log()));
+}
+
+QProcessEnvironment TestCli::environment(const DevServerProcess &server) const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("CALVARO_SERVER"), QStringLiteral("127.0.0.1"));
+    environment.insert(QStringLiteral("CALVARO_PORT"), QString::number(server.port()));
+    environment.insert(QStringLiteral("CALVARO_USER"), User);
+    environment.insert(QStringLiteral("CALVARO_PASSWORD"), Password);
+    return environment;
+}
+
+void TestCli::startCli(QProcess &process, const DevServerProcess &server,
+                       const QStringList &arguments) const
+{
+    process.setProcessEnvironment(environment(server));
+    process.setWorkingDirectory(m_dir.path());
+    process.start(QStringLiteral(CALVARO_CLI), arguments);
+    process.waitForStarted();
+}
+
+Outcome TestCli::runCli(const DevServerProcess &server, const QStringList &arguments,
+                        const QProcessEnvironment &changes) const
+{
+    QProcess process;
+    QProcessEnvironment merged = environment(server);
+    for (const QString &name : changes.keys())
+        merged.insert(name, changes.value(name));
+    process.setProcessEnvironment(merged);
+    process.setWorkingDirectory(m_dir.path());
+    process.start(QStringLiteral(CALVARO_CLI), arguments);
+    Outcome outcome;
+    if (!process.waitForFinished(RunTimeoutMs))
+        return outcome;
+    outcome.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+    outcome.out = process.readAllStandardOutput();
+    outcome.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return outcome;
+}
+
+QString TestCli::submitSlowJob()
+{
+    const Outcome submitted = runCli(*m_slow,
+                                     { QStringLiteral("submit"), m_project,
+                                       QStringLiteral("--solver"), QStringLiteral("thermal") });
+    return submitted.exitCode == 0 ? QString::fromUtf8(submitted.out).trimmed() : QString();
+}
+
+void TestCli::submitWaitDownloadIsByteIdentical()
+{
+    const QString result = m_dir.filePath(QStringLiteral("result.zip"));
+    const Outcome outcome = runCli(*m_quick,
+                                   { QStringLiteral("submit"), m_project, QStringLiteral("--solver"),
+                                     QStringLiteral("thermal"), QStringLiteral("--wait"),
+                                     QStringLiteral("--interval"), QStringLiteral("0.1"),
+                                     QStringLiteral("--download"), result });
+    QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.err));
+    m_processedJob = QString::fromUtf8(outcome.out).trimmed();
+    QVERIFY(m_processedJob.startsWith(User + QLatin1Char('/')));
+    QVERIFY(m_processedJob.endsWith(QLatin1String("/beam.prja")));
+    // Packed beside the project folder, as the window packs it.
+    QVERIFY(QFileInfo::exists(m_dir.filePath(QStringLiteral("work/beam.zip"))));
+
+    const QString onServer = findFile(m_quick->dataDirectory(), QStringLiteral("*_results.zip"));
+    QVERIFY(!onServer.isEmpty());
+    QVERIFY(!contents(result).isEmpty());
+    QCOMPARE(contents(result), contents(onServer));
+    QCOMPARE(filesIn(m_dir.path()), QStringList { QStringLiteral("result.zip") });
+}
+
+void TestCli::exitCodes_data()
+{
+    QTest::addColumn<bool>("slowServer");
+    QTest::addColumn<QString>("setup"); // "", "slow job" or "killed job"
+    QTest::addColumn<QStringList>("arguments"); // "JOB" stands for the job set up
+    QTest::addColumn<QStringList>("environment"); // NAME=value changes
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+
+    const QString project = QStringLiteral("PROJECT");
+    QTest::newRow("failing job") << false << QString()
+                                 << QStringList { "submit",      project,  "--solver", "thermal",
+                                                  "--command-line", "--fail", "--wait",
+                                                  "--interval", "0.1" }
+                                 << QStringList() << 4 << "Failed";
+    QTest::newRow("killed job") << true << "killed job"
+                                << QStringList { "wait", "JOB", "--interval", "0.1" }
+                                << QStringList() << 5 << "Killed";
+    QTest::newRow("wrong password")
+        << false << QString() << QStringList { "jobs" }
+        << QStringList { "CALVARO_PASSWORD=wrong" } << 2
+        << "did not accept user 'engineer' with this password";
+    QTest::newRow("refused request")
+        << false << QString() << QStringList { "kill", "engineer/job-9999/none.prja" }
+        << QStringList() << 3 << "Cannot kill job 'engineer/job-9999/none.prja'";
+    QTest::newRow("wait time-out")
+        << true << "slow job" << QStringList { "wait", "JOB", "--timeout", "0.5", "--interval", "0.1" }
+        << QStringList() << 6 << "Still not finished after 0.5 seconds";
+    QTest::newRow("7z missing") << false << QString()
+                                << QStringList { "submit", project, "--solver", "thermal" }
+                                << QStringList { "PATH=EMPTY" } << 7 << "Cannot run '7z'";
+    QTest::newRow("existing target without --force")
+        << false << QString() << QStringList { "download", "JOB", "-o", "PROJECT" }
+        << QStringList() << 7 << "exists already; use --force";
+    QTest::newRow("unknown command")
+        << false << QString() << QStringList { "sumbit" } << QStringList() << 1
+        << "There is no command 'sumbit'";
+}
+
+void TestCli::exitCodes()
+{
+    QFETCH(bool, slowServer);
+    QFETCH(QString, setup);
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, environment);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+
+    DevServerProcess &server = slowServer ? *m_slow : *m_quick;
+    QString job = m_processedJob;
+    if (!setup.isEmpty()) {
+        job = submitSlowJob();
+        QVERIFY(!job.isEmpty());
+    }
+    if (setup == QLatin1String("killed job")) {
+        // Only a running job can be killed; the slow server starts it on its next tick.
+        QTRY_VERIFY_WITH_TIMEOUT(runCli(server, { QStringLiteral("jobs"), QStringLiteral("--status"),
+                                                  QStringLiteral("running") })
+                                     .out.contains(job.toUtf8()),
+                                 10000);
+        QCOMPARE(runCli(server, { QStringLiteral("kill"), job }).exitCode, 0);
+    }
+    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^JOB$")), job);
+    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^PROJECT$")), m_project);
+
+    QTemporaryDir emptyFolder;
+    QProcessEnvironment changes;
+    for (const QString &change : qAsConst(environment)) {
+        const QString value = change.section(QLatin1Char('='), 1);
+        changes.insert(change.section(QLatin1Char('='), 0, 0),
+                       value == QLatin1String("EMPTY") ? emptyFolder.path() : value);
+    }
+    const Outcome outcome = runCli(server, arguments, changes);
+    QVERIFY2(outcome.err.contains(message), qPrintable(outcome.err));
+    QCOMPARE(outcome.exitCode, exitCode);
+}
+
+void TestCli::jobsJsonMatchesServerList()
+{
+    const Outcome outcome = runCli(*m_quick, { QStringLiteral("jobs"), QStringLiteral("--json") });
+    QCOMPARE(outcome.exitCode, 0);
+    QJsonParseError error;
+    const QJsonArray listed = QJsonDocument::fromJson(outcome.out, &error).array();
+    QCOMPARE(error.error, QJsonParseError::NoError);
+
+    // Every job of the quick server has finished by now, so its own record stays put.
+    const QJsonArray stored
+        = QJsonDocument::fromJson(contents(m_quick->dataDirectory() + QStringLiteral("/index.json")))
+              .object()
+              .value(QStringLiteral("jobs"))
+              .toArray();
+    QVERIFY(stored.size() >= 2);
+    QCOMPARE(listed.size(), stored.size());
+    for (int i = 0; i < stored.size(); ++i) {
+        const QJsonObject job = stored.at(i).toObject();
+        const QJsonObject line = listed.at(i).toObject();
+        const QString path = QStringLiteral("%1/job-%2/%3")
+                                 .arg(job.value(QStringLiteral("user")).toString())
+                                 .arg(job.value(QStringLiteral("number")).toInt(), 4, 10,
+                                      QLatin1Char('0'))
+                                 .arg(job.value(QStringLiteral("projectName")).toString());
+        QCOMPARE(line.value(QStringLiteral("path")).toString(), path);
+        QCOMPARE(line.value(QStringLiteral("userId")), job.value(QStringLiteral("user")));
+        QCOMPARE(line.value(QStringLiteral("solverId")), job.value(QStringLiteral("solverId")));
+        QVERIFY(line.value(QStringLiteral("status"))
+                    .toString()
+                    .toLower()
+                    .startsWith(job.value(QStringLiteral("state")).toString()));
+        QCOMPARE(line.value(QStringLiteral("progressMessages")),
+                 job.value(QStringLiteral("messages")));
+        QCOMPARE(line.value(QStringLiteral("accessible")), QJsonValue(true));
+    }
+}
+
+void TestCli::interruptedDownloadKeepsOldFile_data()
+{
+    QTest::addColumn<QStringList>("faults");
+    QTest::addColumn<bool>("pressCtrlC");
+    QTest::addColumn<int>("exitCode");
+
+    QTest::newRow("connection dropped mid-reply")
+        << QStringList { "--drop-after", "1", "--drop-mid-reply" } << false << 2;
+#ifdef Q_OS_UNIX
+    QTest::newRow("Ctrl+C") << QStringList { "--segment-bytes", "50", "--segment-pause-ms", "100" }
+                            << true << 130;
+#endif
+}
+
+// The quick server is stopped and its jobs served again by one that fails
+// while it sends the result.
+void TestCli::interruptedDownloadKeepsOldFile()
+{
+    QFETCH(QStringList, faults);
+    QFETCH(bool, pressCtrlC);
+    QFETCH(int, exitCode);
+    QVERIFY(!m_processedJob.isEmpty());
+
+    m_quick->stop();
+    startServer(m_quick, m_dir.filePath(QStringLiteral("quick")), faults);
+    QTemporaryDir folder;
+    const QString target = folder.filePath(QStringLiteral("result.zip"));
+    const QByteArray old("the result of an earlier run");
+    QFile existing(target);
+    QVERIFY(existing.open(QIODevice::WriteOnly) && existing.write(old) == old.size());
+    existing.close();
+
+    const int logStart = m_quick->log().size();
+    QProcess process;
+    startCli(process, *m_quick,
+             { QStringLiteral("download"), m_processedJob, QStringLiteral("-o"), target,
+               QStringLiteral("--force") });
+#ifdef Q_OS_UNIX
+    if (pressCtrlC) {
+        // The reply takes seconds in its small pieces; it has begun once logged.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            m_quick->log().mid(logStart).contains(QLatin1String("MT_DownloadJobReply")), 10000);
+        QVERIFY(process.processId() > 0);
+        ::kill(pid_t(process.processId()), SIGINT);
+    }
+#endif
+    QVERIFY(process.waitForFinished(RunTimeoutMs));
+    QCOMPARE(process.exitCode(), exitCode);
+    QCOMPARE(contents(target), old);
+    QCOMPARE(filesIn(folder.path()), QStringList { QStringLiteral("result.zip") });
+}
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
