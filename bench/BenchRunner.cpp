@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QProcess>
 
+#include <algorithm>
 #include <cstdio>
 
 #include <unistd.h>
@@ -52,6 +53,9 @@ constexpr int ResponsivenessPauseMs = 2;
 constexpr double MaxArrivalGapMs = 100;
 
 constexpr int StartupRuns = 5;
+
+constexpr int CliDownloadRuns = 5;
+constexpr qint64 CliDownloadMemoryLimitKiB = 64 * KiB;
 
 constexpr int ShortTimeoutMs = 60000;
 constexpr int LongTimeoutMs = 180000;
@@ -191,9 +195,20 @@ int BenchRunner::runAll()
     measureUploads();
     measureUploadMemory();
     measureDownloads();
+    measureCliDownload();
     measureJobLists();
     measureJobListResponsiveness();
     measureStartup();
+    std::printf("load average at end: %s\n\n", qPrintable(loadAverage()));
+    printTable();
+    return m_allRan ? 0 : 1;
+}
+
+int BenchRunner::runCliDownloadOnly()
+{
+    std::printf("load average at start: %s\n", qPrintable(loadAverage()));
+    std::fflush(stdout);
+    measureCliDownload();
     std::printf("load average at end: %s\n\n", qPrintable(loadAverage()));
     printTable();
     return m_allRan ? 0 : 1;
@@ -344,6 +359,57 @@ void BenchRunner::measureDownloads()
                                                  : QStringLiteral("peak <= size + 10%"),
                         yesNo(met) });
     }
+}
+
+// calvaro download against a plain socket that streams into a file, in
+// turns; every run's ratio counts, since the machine's load varies from one
+// to the next, and the largest memory growth is the one that matters.
+void BenchRunner::measureCliDownload()
+{
+    const TransferSize &size = TransferSizes[2];
+    const QString output = m_workDir.filePath(QStringLiteral("result.7z"));
+    const QStringList arguments { QString::number(size.bytes), output };
+    QList<double> ratios;
+    QList<double> clientRates;
+    QList<double> baselineRates;
+    double growthKiB = 0;
+    bool intact = true;
+    for (int run = 0; run < CliDownloadRuns; ++run) {
+        const QJsonObject client = runChild(QStringList { QStringLiteral("download-cli") }
+                                                + arguments
+                                                + QStringList { QStringLiteral(CALVARO_CLI) },
+                                            LongTimeoutMs);
+        const QJsonObject baseline = runChild(
+            QStringList { QStringLiteral("download-streamed-baseline") } + arguments,
+            LongTimeoutMs);
+        if (failed(client) || failed(baseline)) {
+            addFailure(QStringLiteral("calvaro download"), QLatin1String(size.label),
+                       failed(client) ? client : baseline);
+            return;
+        }
+        clientRates.append(figure(client, "bytes") / figure(client, "seconds") / 1e6);
+        baselineRates.append(figure(baseline, "bytes") / figure(baseline, "seconds") / 1e6);
+        ratios.append(clientRates.constLast() / baselineRates.constLast());
+        growthKiB = qMax(growthKiB, figure(client, "peakGrowthKiB"));
+        intact = intact && client.value(QStringLiteral("intact")).toBool();
+    }
+    for (QList<double> *figures : { &ratios, &clientRates, &baselineRates })
+        std::sort(figures->begin(), figures->end());
+    const auto spread = [](const QList<double> &sorted, int decimals) {
+        return QStringLiteral("%1 / %2 / %3")
+            .arg(number(sorted.constFirst(), decimals), number(sorted.at(sorted.size() / 2), decimals),
+                 number(sorted.constLast(), decimals));
+    };
+    const double medianRatio = ratios.at(ratios.size() / 2);
+    m_rows.append({ intact ? QStringLiteral("calvaro download, %1 runs: min / median / max")
+                                 .arg(CliDownloadRuns)
+                           : QStringLiteral("calvaro download (FILE DIFFERS)"),
+                    QLatin1String(size.label), spread(clientRates, 0) + QStringLiteral(" MB/s"),
+                    spread(baselineRates, 0) + QStringLiteral(" MB/s"), spread(ratios, 2),
+                    mebibytes(growthKiB) + QStringLiteral(" (largest)"),
+                    QStringLiteral("median >= 0.9, peak growth < 64 MiB"),
+                    yesNo(intact && medianRatio >= MinThroughputRatio
+                          && growthKiB < CliDownloadMemoryLimitKiB) });
 }
 
 void BenchRunner::measureJobLists()

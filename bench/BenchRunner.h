@@ -29,6 +29,8 @@ public:
     explicit BenchRunner(const QString &program);
     // 0 when every measurement ran (whether or not it met its target).
     int runAll();
+    // Only the command-line client's download, for a quick look.
+    int runCliDownloadOnly();
 
 private:
     struct Pair
@@ -51,6 +53,7 @@ private:
     void measureUploads();
     void measureUploadMemory();
     void measureDownloads();
+    void measureCliDownload();
     void measureJobLists();
     void measureJobListResponsiveness();
     void measureStartup();

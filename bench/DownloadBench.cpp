@@ -46,22 +46,6 @@ RequestResponder::ReplyWriter patternReply(qint64 payloadSize)
     };
 }
 
-// Size and a spread of samples: enough to catch a shifted or truncated copy.
-bool fileHoldsPattern(const QString &path, qint64 payloadSize)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() != payloadSize)
-        return false;
-    constexpr int Samples = 64;
-    for (int i = 0; i <= Samples; ++i) {
-        const qint64 offset = (payloadSize - 1) * i / Samples;
-        char byte = 0;
-        if (!file.seek(offset) || !file.getChar(&byte) || byte != Pattern::byteAt(offset))
-            return false;
-    }
-    return true;
-}
-
 // When a download started, when its last byte was in, and the processor time
 // the receiving thread used until the result was stored.
 class DownloadClock
@@ -122,6 +106,21 @@ bool writeDurably(const QString &path, const char *data, qint64 size)
 }
 
 } // namespace
+
+bool fileHoldsPattern(const QString &path, qint64 payloadSize)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() != payloadSize)
+        return false;
+    constexpr int Samples = 64;
+    for (int i = 0; i <= Samples; ++i) {
+        const qint64 offset = (payloadSize - 1) * i / Samples;
+        char byte = 0;
+        if (!file.seek(offset) || !file.getChar(&byte) || byte != Pattern::byteAt(offset))
+            return false;
+    }
+    return true;
+}
 
 int runDownloadClient(const QStringList &arguments)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QStringList>
 
 namespace Bench {
@@ -10,5 +11,9 @@ namespace Bench {
 int runDownloadClient(const QStringList &arguments);
 // The same bytes received with a blocking socket into a preallocated buffer.
 int runDownloadBaseline(const QStringList &arguments);
+
+// Whether the file holds the generated payload of payloadSize bytes (size and
+// a spread of samples: enough to catch a shifted or truncated copy).
+bool fileHoldsPattern(const QString &path, qint64 payloadSize);
 
 } // namespace Bench

@@ -1,5 +1,6 @@
 #include "BenchRunner.h"
 #include "BenchSupport.h"
+#include "CliDownloadBench.h"
 #include "DownloadBench.h"
 #include "JobListBench.h"
 #include "StartupBench.h"
@@ -21,6 +22,8 @@ const QHash<QString, Mode> &modes()
         { QStringLiteral("upload-baseline"), Bench::runUploadBaseline },
         { QStringLiteral("download-client"), Bench::runDownloadClient },
         { QStringLiteral("download-baseline"), Bench::runDownloadBaseline },
+        { QStringLiteral("download-cli"), Bench::runCliDownload },
+        { QStringLiteral("download-streamed-baseline"), Bench::runStreamedDownloadBaseline },
         { QStringLiteral("joblist-client"), Bench::runJobListClient },
         { QStringLiteral("joblist-baseline"), Bench::runJobListBaseline },
         { QStringLiteral("startup-client"), Bench::runStartupClient },
@@ -32,13 +35,15 @@ const QHash<QString, Mode> &modes()
 } // namespace
 
 // Without arguments: runs every measurement, each in a child process of this
-// program, and prints the table. With a mode: one measurement, one result
-// line; the runner starts these offscreen.
+// program, and prints the table; with "cli" only the command-line client's.
+// With a mode: one measurement, one result line; the runner starts these
+// offscreen.
 int main(int argc, char *argv[])
 {
-    if (argc < 2) {
+    if (argc < 2 || qstrcmp(argv[1], "cli") == 0) {
         QCoreApplication application(argc, argv);
-        return Bench::BenchRunner(QCoreApplication::applicationFilePath()).runAll();
+        Bench::BenchRunner runner(QCoreApplication::applicationFilePath());
+        return argc < 2 ? runner.runAll() : runner.runCliDownloadOnly();
     }
     QApplication application(argc, argv);
     QStringList arguments = QApplication::arguments().mid(1);
