@@ -45,7 +45,7 @@ QString optionsSection(const QCommandLineParser &parser)
 QString generalHelp()
 {
     QString text = tr("Usage: calvaro [options] COMMAND [arguments]\n\n"
-                      "Talks to the Calvaro solver server as the window does, for scripts, "
+                      "Talks to the Calvaro solver server as the window does, for scripts,\n"
                       "pipelines and terminals.\n\nCommands:\n");
     for (const Command &command : commands())
         text += QStringLiteral("  %1 %2\n")
@@ -56,23 +56,25 @@ QString generalHelp()
     addGlobalOptions(parser);
     text += optionsSection(parser);
     text += tr(
-        "\nServer, port and user come from the options, else from CALVARO_SERVER, CALVARO_PORT "
-        "and CALVARO_USER, else from the login data the window stored last (localhost and "
-        "10000 when there is none).\n"
-        "The password is never taken from the command line: --password-file, --password-stdin, "
-        "or CALVARO_PASSWORD, else it is asked on the terminal without echo.\n"
-        "Progress of packing, upload and download is shown on stderr when it is a terminal.\n\n"
+        "\nServer, port and user come from the options, else from CALVARO_SERVER,\n"
+        "CALVARO_PORT and CALVARO_USER, else from the login data the window stored\n"
+        "last (localhost and 10000 when there is none). The password is never taken\n"
+        "from the command line: --password-file, --password-stdin or CALVARO_PASSWORD,\n"
+        "else it is asked on the terminal without echo. Progress of packing, upload\n"
+        "and download goes to stderr when it is a terminal.\n\n"
         "Exit codes:\n"
-        "  0  success (wait: every job processed)\n"
-        "  1  usage error\n"
-        "  2  connection or login failure\n"
-        "  3  the server refused the request\n"
-        "  4  a waited-for job failed\n"
-        "  5  a waited-for job was killed or disappeared, or a submitted job cannot be told "
-        "apart\n"
-        "  6  time-out\n"
-        "  7  local file error (archive missing, 7z missing or failing, target not writable)\n"
-        "  130  interrupted by Ctrl+C (the connection is closed, no partial file is left)\n");
+        "  0    success (wait: every job processed)\n"
+        "  1    usage error\n"
+        "  2    connection or login failure\n"
+        "  3    the server refused the request\n"
+        "  4    a waited-for job failed\n"
+        "  5    a waited-for job was killed or disappeared, or a submitted job cannot\n"
+        "       be told apart in the job list\n"
+        "  6    time-out\n"
+        "  7    local file error (archive missing, 7z missing or failing, target not\n"
+        "       writable)\n"
+        "  130  interrupted by Ctrl+C (the connection is closed, no partial file is\n"
+        "       left)\n");
     return text;
 }
 
@@ -97,11 +99,11 @@ QString commandHelp(const Command &command)
 {
     QCommandLineParser parser;
     buildCommandParser(command, parser);
-    QString help = parser.helpText();
-    const QString options = QStringLiteral("[options]");
-    help.replace(help.indexOf(options), options.size(),
-                 options + QLatin1Char(' ') + QLatin1String(command.name));
-    return help;
+    // The parser names the program by the path it was started with.
+    const QString help = parser.helpText();
+    return QStringLiteral("Usage: calvaro [options] %1 %2\n\n")
+               .arg(QLatin1String(command.name), QLatin1String(command.arguments))
+        + help.mid(help.indexOf(QLatin1Char('\n')) + 1);
 }
 
 int showHelp(const QString &text, int exitCode)
@@ -132,6 +134,14 @@ int usageError(const QString &message)
                                 message + tr("\nSee 'calvaro --help' or 'calvaro help COMMAND'."));
 }
 
+int parseError(const QCommandLineParser &parser)
+{
+    if (parser.unknownOptionNames().contains(QStringLiteral("password")))
+        return usageError(tr("The password is never taken from the command line: use "
+                             "CALVARO_PASSWORD, --password-file FILE or --password-stdin."));
+    return usageError(parser.errorText());
+}
+
 } // namespace
 
 int runCommandLine(const QStringList &arguments, const InterruptWatcher &interrupts)
@@ -140,7 +150,7 @@ int runCommandLine(const QStringList &arguments, const InterruptWatcher &interru
     addGlobalOptions(global);
     global.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     if (!global.parse(arguments))
-        return usageError(global.errorText());
+        return parseError(global);
     if (global.isSet(QStringLiteral("version")))
         return showHelp(QStringLiteral("calvaro %1\n").arg(QCoreApplication::applicationVersion()),
                         Success);
@@ -167,7 +177,7 @@ int runCommandLine(const QStringList &arguments, const InterruptWatcher &interru
     const QStringList commandArguments
         = arguments.mid(0, arguments.size() - rest.size()) + rest.mid(1);
     if (!parser.parse(normaliseWatch(commandArguments)))
-        return usageError(parser.errorText());
+        return parseError(parser);
     if (parser.isSet(QStringLiteral("help")))
         return showHelp(commandHelp(*command), Success);
 

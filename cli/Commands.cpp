@@ -248,7 +248,7 @@ const QVector<Command> &commands()
           addNoOptions, runSolvers },
         { "jobs", "", QT_TRANSLATE_NOOP("Cli::Commands", "Show the job list."),
           QT_TRANSLATE_NOOP("Cli::Commands",
-                            "Shows the jobs as a table of user, solver, status, path and last "
+                            "Shows the jobs as a table of user, solver, status, path and last\n"
                             "progress message. Without --all only the jobs you can act on."),
           addJobsOptions, runJobs },
         { "submit", "PROJECT_FILE|ARCHIVE",
@@ -256,28 +256,29 @@ const QVector<Command> &commands()
           QT_TRANSLATE_NOOP(
               "Cli::Commands",
               "Submits a project as a new job and prints the new job's path.\n"
-              "A project file's folder is packed first, as the window packs it: "
-              "'7z a -r -mx7 -tzip FOLDER.zip FOLDER', run beside the folder; the archive is left "
-              "there. A .zip, .pkga or .pkgb file is sent as it is (the project file is then named "
-              "after it: run1.pkga holds run1.prja).\n"
-              "The new job is found by comparing the job list before and after the submission. "
-              "When that does not single it out (another submission of yours in the same moment), "
-              "no path is printed and the exit code is 5."),
+              "A project file's folder is packed first, as the window packs it:\n"
+              "'7z a -r -mx7 -tzip FOLDER.zip FOLDER', run beside the folder; the archive\n"
+              "is left there. A .zip, .pkga or .pkgb file is sent as it is (the project\n"
+              "file is then named after it: run1.pkga holds run1.prja).\n"
+              "The new job is found by comparing the job list before and after the\n"
+              "submission. When that does not single it out (another submission of yours\n"
+              "in the same moment), no path is printed and the exit code is 5."),
           addSubmitOptions, runSubmit },
         { "wait", "JOB...", QT_TRANSLATE_NOOP("Cli::Commands", "Wait until jobs are finished."),
           QT_TRANSLATE_NOOP(
               "Cli::Commands",
-              "Polls the job list until every job named is finished, and ends on failure as on "
-              "success. A status beginning with Queued or Running is not finished; Processed is "
-              "success (exit code 0), Killed or a job gone from the list gives 5, any other "
-              "status 4. With several jobs the higher code wins."),
+              "Polls the job list until every job named is finished, and ends on failure\n"
+              "as on success. A status beginning with Queued or Running is not finished;\n"
+              "Processed is success (exit code 0), Killed or a job gone from the list\n"
+              "gives 5, any other status 4. With several jobs the higher code wins."),
           addWaitCommandOptions, runWait },
         { "download", "JOB", QT_TRANSLATE_NOOP("Cli::Commands", "Download a job's result."),
           QT_TRANSLATE_NOOP(
               "Cli::Commands",
-              "Downloads the result of a processed job. The bytes go to a temporary file beside "
-              "the target as they arrive; it takes the target's name only once complete, so an "
-              "existing file is either kept or replaced whole. Prints the file's path."),
+              "Downloads the result of a processed job. The bytes go to a temporary file\n"
+              "beside the target as they arrive; it takes the target's name only once\n"
+              "complete, so an existing file is either kept or replaced whole. Prints the\n"
+              "file's path."),
           addDownloadOptions, runDownload },
         { "kill", "JOB", QT_TRANSLATE_NOOP("Cli::Commands", "Kill a running job."),
           QT_TRANSLATE_NOOP("Cli::Commands", "Kills a running job of yours."), addJobArgument,
