@@ -26,7 +26,7 @@ fi
 
 "$root/scripts/install-deps.sh"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCALVARO_BUILD_DEVSERVER=ON >/dev/null
-cmake --build "$build" -j "$(nproc)" --target CalvaroClient calvaro-devserver
+cmake --build "$build" -j "$(nproc)" --target CalvaroClient calvaro calvaro-devserver
 
 if ! $client_only; then
     mkdir -p "$demo/data"
