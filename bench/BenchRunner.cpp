@@ -375,13 +375,13 @@ void BenchRunner::measureCliDownload()
     double growthKiB = 0;
     bool intact = true;
     for (int run = 0; run < CliDownloadRuns; ++run) {
-        const QJsonObject client = runChild(QStringList { QStringLiteral("download-cli") }
-                                                + arguments
-                                                + QStringList { QStringLiteral(CALVARO_CLI) },
-                                            LongTimeoutMs);
-        const QJsonObject baseline = runChild(
-            QStringList { QStringLiteral("download-streamed-baseline") } + arguments,
-            LongTimeoutMs);
+        const QJsonObject client
+            = runChild(QStringList { QStringLiteral("download-cli") } + arguments
+                           + QStringList { QStringLiteral(CALVARO_CLI) },
+                       LongTimeoutMs);
+        const QJsonObject baseline
+            = runChild(QStringList { QStringLiteral("download-streamed-baseline") } + arguments,
+                       LongTimeoutMs);
         if (failed(client) || failed(baseline)) {
             addFailure(QStringLiteral("calvaro download"), QLatin1String(size.label),
                        failed(client) ? client : baseline);
@@ -397,19 +397,21 @@ void BenchRunner::measureCliDownload()
         std::sort(figures->begin(), figures->end());
     const auto spread = [](const QList<double> &sorted, int decimals) {
         return QStringLiteral("%1 / %2 / %3")
-            .arg(number(sorted.constFirst(), decimals), number(sorted.at(sorted.size() / 2), decimals),
+            .arg(number(sorted.constFirst(), decimals),
+                 number(sorted.at(sorted.size() / 2), decimals),
                  number(sorted.constLast(), decimals));
     };
     const double medianRatio = ratios.at(ratios.size() / 2);
-    m_rows.append({ intact ? QStringLiteral("calvaro download, %1 runs: min / median / max")
-                                 .arg(CliDownloadRuns)
-                           : QStringLiteral("calvaro download (FILE DIFFERS)"),
-                    QLatin1String(size.label), spread(clientRates, 0) + QStringLiteral(" MB/s"),
-                    spread(baselineRates, 0) + QStringLiteral(" MB/s"), spread(ratios, 2),
-                    mebibytes(growthKiB) + QStringLiteral(" (largest)"),
-                    QStringLiteral("median >= 0.9, peak growth < 64 MiB"),
-                    yesNo(intact && medianRatio >= MinThroughputRatio
-                          && growthKiB < CliDownloadMemoryLimitKiB) });
+    m_rows.append(
+        { intact
+              ? QStringLiteral("calvaro download, %1 runs: min / median / max").arg(CliDownloadRuns)
+              : QStringLiteral("calvaro download (FILE DIFFERS)"),
+          QLatin1String(size.label), spread(clientRates, 0) + QStringLiteral(" MB/s"),
+          spread(baselineRates, 0) + QStringLiteral(" MB/s"), spread(ratios, 2),
+          mebibytes(growthKiB) + QStringLiteral(" (largest)"),
+          QStringLiteral("median >= 0.9, peak growth < 64 MiB"),
+          yesNo(intact && medianRatio >= MinThroughputRatio
+                && growthKiB < CliDownloadMemoryLimitKiB) });
 }
 
 void BenchRunner::measureJobLists()

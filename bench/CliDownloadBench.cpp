@@ -77,9 +77,19 @@ ProgramRun runCalvaroDownload(const CliSetup &setup, qint64 payloadSize)
     const QByteArray program = QFile::encodeName(setup.program);
     const QByteArray port = QByteArray::number(source.port());
     const QByteArray output = QFile::encodeName(setup.outputPath);
-    std::vector<const char *> argv { program.constData(), "--server", "127.0.0.1", "--port",
-                                     port.constData(), "--user", "bench", "download", JobPath,
-                                     "-o", output.constData(), "--force", nullptr };
+    std::vector<const char *> argv { program.constData(),
+                                     "--server",
+                                     "127.0.0.1",
+                                     "--port",
+                                     port.constData(),
+                                     "--user",
+                                     "bench",
+                                     "download",
+                                     JobPath,
+                                     "-o",
+                                     output.constData(),
+                                     "--force",
+                                     nullptr };
     ::setenv("CALVARO_PASSWORD", "bench", 1);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);

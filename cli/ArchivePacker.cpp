@@ -17,11 +17,6 @@ namespace {
 constexpr int ArchiverStartTimeoutMs = 30000;
 constexpr int ProgressIntervalMs = 200;
 
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("Cli::ArchivePacker", text);
-}
-
 } // namespace
 
 ArchivePacker::ArchivePacker(const InterruptWatcher &interrupts)

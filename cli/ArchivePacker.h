@@ -2,6 +2,7 @@
 
 #include "protocol/VLK_ProjectArchive.h"
 
+#include <QCoreApplication>
 #include <QString>
 
 namespace Cli {
@@ -14,6 +15,8 @@ class InterruptWatcher;
 // archive before it is sent.
 class ArchivePacker
 {
+    Q_DECLARE_TR_FUNCTIONS(Cli::ArchivePacker)
+
 public:
     explicit ArchivePacker(const InterruptWatcher &interrupts);
 

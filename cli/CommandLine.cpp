@@ -4,6 +4,8 @@
 #include "ExitCode.h"
 #include "Session.h"
 
+#include "Translation.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
@@ -12,11 +14,6 @@
 namespace Cli {
 
 namespace {
-
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("Cli::CommandLine", text);
-}
 
 void addGlobalOptions(QCommandLineParser &parser)
 {
@@ -49,32 +46,30 @@ QString generalHelp()
                       "pipelines and terminals.\n\nCommands:\n");
     for (const Command &command : commands())
         text += QStringLiteral("  %1 %2\n")
-                    .arg(QString::fromLatin1(command.name).leftJustified(9),
-                         QCoreApplication::translate("Cli::Commands", command.summary));
+                    .arg(QString::fromLatin1(command.name).leftJustified(9), tr(command.summary));
     text += tr("  help      Show the help of a command: calvaro help COMMAND.\n\n");
     QCommandLineParser parser;
     addGlobalOptions(parser);
     text += optionsSection(parser);
-    text += tr(
-        "\nServer, port and user come from the options, else from CALVARO_SERVER,\n"
-        "CALVARO_PORT and CALVARO_USER, else from the login data the window stored\n"
-        "last (localhost and 10000 when there is none). The password is never taken\n"
-        "from the command line: --password-file, --password-stdin or CALVARO_PASSWORD,\n"
-        "else it is asked on the terminal without echo. Progress of packing, upload\n"
-        "and download goes to stderr when it is a terminal.\n\n"
-        "Exit codes:\n"
-        "  0    success (wait: every job processed)\n"
-        "  1    usage error\n"
-        "  2    connection or login failure\n"
-        "  3    the server refused the request\n"
-        "  4    a waited-for job failed\n"
-        "  5    a waited-for job was killed or disappeared, or a submitted job cannot\n"
-        "       be told apart in the job list\n"
-        "  6    time-out\n"
-        "  7    local file error (archive missing, 7z missing or failing, target not\n"
-        "       writable)\n"
-        "  130  interrupted by Ctrl+C (the connection is closed, no partial file is\n"
-        "       left)\n");
+    text += tr("\nServer, port and user come from the options, else from CALVARO_SERVER,\n"
+               "CALVARO_PORT and CALVARO_USER, else from the login data the window stored\n"
+               "last (localhost and 10000 when there is none). The password is never taken\n"
+               "from the command line: --password-file, --password-stdin or CALVARO_PASSWORD,\n"
+               "else it is asked on the terminal without echo. Progress of packing, upload\n"
+               "and download goes to stderr when it is a terminal.\n\n"
+               "Exit codes:\n"
+               "  0    success (wait: every job processed)\n"
+               "  1    usage error\n"
+               "  2    connection or login failure\n"
+               "  3    the server refused the request\n"
+               "  4    a waited-for job failed\n"
+               "  5    a waited-for job was killed or disappeared, or a submitted job cannot\n"
+               "       be told apart in the job list\n"
+               "  6    time-out\n"
+               "  7    local file error (archive missing, 7z missing or failing, target not\n"
+               "       writable)\n"
+               "  130  interrupted by Ctrl+C (the connection is closed, no partial file is\n"
+               "       left)\n");
     return text;
 }
 
@@ -89,8 +84,7 @@ const Command *findCommand(const QString &name)
 
 void buildCommandParser(const Command &command, QCommandLineParser &parser)
 {
-    parser.setApplicationDescription(
-        QCoreApplication::translate("Cli::Commands", command.description));
+    parser.setApplicationDescription(tr(command.description));
     addGlobalOptions(parser);
     command.addOptions(parser);
 }
@@ -122,8 +116,8 @@ QStringList normaliseWatch(QStringList arguments)
         bool isNumber = false;
         if (i + 1 < arguments.size())
             arguments.at(i + 1).toDouble(&isNumber);
-        arguments[i] += QLatin1Char('=')
-            + (isNumber ? arguments.takeAt(i + 1) : QStringLiteral("2"));
+        arguments[i]
+            += QLatin1Char('=') + (isNumber ? arguments.takeAt(i + 1) : QStringLiteral("2"));
     }
     return arguments;
 }
@@ -156,9 +150,9 @@ int runCommandLine(const QStringList &arguments, const InterruptWatcher &interru
                         Success);
     const QStringList rest = global.positionalArguments();
     if (global.isSet(QStringLiteral("help")) || rest.isEmpty())
-        return showHelp(generalHelp(), rest.isEmpty() && !global.isSet(QStringLiteral("help"))
-                            ? UsageError
-                            : Success);
+        return showHelp(generalHelp(),
+                        rest.isEmpty() && !global.isSet(QStringLiteral("help")) ? UsageError
+                                                                                : Success);
 
     if (rest.constFirst() == QLatin1String("help")) {
         if (rest.size() < 2)

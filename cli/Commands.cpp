@@ -5,21 +5,15 @@
 #include "JobWaiter.h"
 #include "Session.h"
 
+#include "Translation.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonObject>
 
-#include <cstdio>
-
-#ifdef Q_OS_WIN
-#include <io.h>
-#define isatty _isatty
-#define fileno _fileno
-#else
-#include <unistd.h>
-#endif
+#include "Terminal.h"
 
 namespace Cli {
 
@@ -27,11 +21,6 @@ namespace {
 
 constexpr double DefaultWatchSeconds = 2;
 constexpr double DefaultPollSeconds = 5;
-
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("Cli::Commands", text);
-}
 
 QStringList jobArguments(const Session &session)
 {
@@ -42,7 +31,8 @@ int needOneJob(const Session &session)
 {
     if (jobArguments(session).size() == 1)
         return Success;
-    return Session::reportError(UsageError, tr("Name exactly one job by its path (see 'calvaro jobs')."));
+    return Session::reportError(UsageError,
+                                tr("Name exactly one job by its path (see 'calvaro jobs')."));
 }
 
 bool readSeconds(const QCommandLineParser &parser, const QString &option, double &seconds)
@@ -52,8 +42,9 @@ bool readSeconds(const QCommandLineParser &parser, const QString &option, double
     bool ok = false;
     const double value = parser.value(option).toDouble(&ok);
     if (!ok || value < 0) {
-        Session::reportError(UsageError, tr("--%1 takes a number of seconds, not '%2'.")
-                                             .arg(option, parser.value(option)));
+        Session::reportError(
+            UsageError,
+            tr("--%1 takes a number of seconds, not '%2'.").arg(option, parser.value(option)));
         return false;
     }
     seconds = value;
@@ -74,7 +65,8 @@ int runSolvers(Session &session)
     if (session.wantsJson())
         Session::printJson(QJsonArray::fromStringList(solvers));
     else
-        Session::printText(solvers.isEmpty() ? QString() : solvers.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+        Session::printText(solvers.isEmpty() ? QString()
+                                             : solvers.join(QLatin1Char('\n')) + QLatin1Char('\n'));
     return Success;
 }
 
@@ -110,7 +102,7 @@ int runJobs(Session &session)
         return UsageError;
     if (const int code = session.open())
         return code;
-    const bool redraw = parser.isSet(QStringLiteral("watch")) && isatty(fileno(stdout));
+    const bool redraw = parser.isSet(QStringLiteral("watch")) && isTerminal(stdout);
     do {
         QList<VLK::JobInfo> jobs;
         if (const int code = session.fetchJobs(jobs))
@@ -126,8 +118,10 @@ int runJobs(Session &session)
             heading = tr("%1  (every %2 s; Ctrl+C ends)\n\n")
                           .arg(QDateTime::currentDateTime().toString(Qt::ISODate))
                           .arg(watchSeconds);
-        Session::printText((redraw ? QStringLiteral("\033[H\033[2J") : QString()) + heading
-                           + jobTable(jobs) + (parser.isSet(QStringLiteral("watch")) && !redraw ? QStringLiteral("\n") : QString()));
+        Session::printText(
+            (redraw ? QStringLiteral("\033[H\033[2J") : QString()) + heading + jobTable(jobs)
+            + (parser.isSet(QStringLiteral("watch")) && !redraw ? QStringLiteral("\n")
+                                                                : QString()));
     } while (parser.isSet(QStringLiteral("watch")) && session.pause(watchSeconds));
     return Success;
 }
@@ -242,19 +236,19 @@ bool readWaitOptions(const QCommandLineParser &parser, double &timeout, double &
 const QVector<Command> &commands()
 {
     static const QVector<Command> table {
-        { "solvers", "", QT_TRANSLATE_NOOP("Cli::Commands", "List the server's solver IDs."),
-          QT_TRANSLATE_NOOP("Cli::Commands",
+        { "solvers", "", QT_TRANSLATE_NOOP("calvaro", "List the server's solver IDs."),
+          QT_TRANSLATE_NOOP("calvaro",
                             "Lists the IDs of the solvers the server offers, one a line."),
           addNoOptions, runSolvers },
-        { "jobs", "", QT_TRANSLATE_NOOP("Cli::Commands", "Show the job list."),
-          QT_TRANSLATE_NOOP("Cli::Commands",
+        { "jobs", "", QT_TRANSLATE_NOOP("calvaro", "Show the job list."),
+          QT_TRANSLATE_NOOP("calvaro",
                             "Shows the jobs as a table of user, solver, status, path and last\n"
                             "progress message. Without --all only the jobs you can act on."),
           addJobsOptions, runJobs },
         { "submit", "PROJECT_FILE|ARCHIVE",
-          QT_TRANSLATE_NOOP("Cli::Commands", "Pack and submit a project as a new job."),
+          QT_TRANSLATE_NOOP("calvaro", "Pack and submit a project as a new job."),
           QT_TRANSLATE_NOOP(
-              "Cli::Commands",
+              "calvaro",
               "Submits a project as a new job and prints the new job's path.\n"
               "A project file's folder is packed first, as the window packs it:\n"
               "'7z a -r -mx7 -tzip FOLDER.zip FOLDER', run beside the folder; the archive\n"
@@ -264,28 +258,26 @@ const QVector<Command> &commands()
               "submission. When that does not single it out (another submission of yours\n"
               "in the same moment), no path is printed and the exit code is 5."),
           addSubmitOptions, runSubmit },
-        { "wait", "JOB...", QT_TRANSLATE_NOOP("Cli::Commands", "Wait until jobs are finished."),
+        { "wait", "JOB...", QT_TRANSLATE_NOOP("calvaro", "Wait until jobs are finished."),
           QT_TRANSLATE_NOOP(
-              "Cli::Commands",
+              "calvaro",
               "Polls the job list until every job named is finished, and ends on failure\n"
               "as on success. A status beginning with Queued or Running is not finished;\n"
               "Processed is success (exit code 0), Killed or a job gone from the list\n"
               "gives 5, any other status 4. With several jobs the higher code wins."),
           addWaitCommandOptions, runWait },
-        { "download", "JOB", QT_TRANSLATE_NOOP("Cli::Commands", "Download a job's result."),
+        { "download", "JOB", QT_TRANSLATE_NOOP("calvaro", "Download a job's result."),
           QT_TRANSLATE_NOOP(
-              "Cli::Commands",
+              "calvaro",
               "Downloads the result of a processed job. The bytes go to a temporary file\n"
               "beside the target as they arrive; it takes the target's name only once\n"
               "complete, so an existing file is either kept or replaced whole. Prints the\n"
               "file's path."),
           addDownloadOptions, runDownload },
-        { "kill", "JOB", QT_TRANSLATE_NOOP("Cli::Commands", "Kill a running job."),
-          QT_TRANSLATE_NOOP("Cli::Commands", "Kills a running job of yours."), addJobArgument,
-          runKill },
-        { "remove", "JOB",
-          QT_TRANSLATE_NOOP("Cli::Commands", "Remove a queued or finished job."),
-          QT_TRANSLATE_NOOP("Cli::Commands",
+        { "kill", "JOB", QT_TRANSLATE_NOOP("calvaro", "Kill a running job."),
+          QT_TRANSLATE_NOOP("calvaro", "Kills a running job of yours."), addJobArgument, runKill },
+        { "remove", "JOB", QT_TRANSLATE_NOOP("calvaro", "Remove a queued or finished job."),
+          QT_TRANSLATE_NOOP("calvaro",
                             "Removes a queued or finished job of yours from the server."),
           addJobArgument, runRemove },
     };

@@ -1,5 +1,7 @@
 #include "ConnectionSettings.h"
 
+#include "Translation.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
@@ -22,11 +24,6 @@ namespace {
 const char *const Organization = "Orvand";
 const char *const Application = "CalvaroClient";
 const char *const LoginGroup = "CalvaroServerLoginData";
-
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("Cli::ConnectionSettings", text);
-}
 
 QString firstOf(const QCommandLineParser &parser, const char *option, const char *variable,
                 const QString &stored)

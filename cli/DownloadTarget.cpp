@@ -5,13 +5,6 @@
 
 namespace Cli {
 
-namespace {
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("Cli::DownloadTarget", text);
-}
-} // namespace
-
 DownloadTarget::DownloadTarget(const QString &path)
     : m_path(path)
     , m_file(path)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QSaveFile>
 #include <QString>
 
@@ -11,6 +12,8 @@ namespace Cli {
 // and an interrupted download leaves nothing behind.
 class DownloadTarget
 {
+    Q_DECLARE_TR_FUNCTIONS(Cli::DownloadTarget)
+
 public:
     explicit DownloadTarget(const QString &path);
 

@@ -1,6 +1,7 @@
 #include "JobListOutput.h"
 
-#include <QCoreApplication>
+#include "Translation.h"
+
 #include <QJsonObject>
 #include <QVector>
 
@@ -14,14 +15,10 @@ QStringList progressMessages(const VLK::JobInfo &job)
 QString jobTable(const QList<VLK::JobInfo> &jobs)
 {
     QVector<QStringList> rows;
-    rows.append({ QCoreApplication::translate("Cli::JobListOutput", "USER"),
-                  QCoreApplication::translate("Cli::JobListOutput", "SOLVER"),
-                  QCoreApplication::translate("Cli::JobListOutput", "STATUS"),
-                  QCoreApplication::translate("Cli::JobListOutput", "PATH"),
-                  QCoreApplication::translate("Cli::JobListOutput", "LAST MESSAGE") });
+    rows.append({ tr("USER"), tr("SOLVER"), tr("STATUS"), tr("PATH"), tr("LAST MESSAGE") });
     for (const VLK::JobInfo &job : jobs)
-        rows.append({ job.userId, job.solverId, job.status, job.path,
-                      progressMessages(job).constLast() });
+        rows.append(
+            { job.userId, job.solverId, job.status, job.path, progressMessages(job).constLast() });
 
     QVector<int> widths(rows.first().size(), 0);
     for (const QStringList &row : qAsConst(rows)) {

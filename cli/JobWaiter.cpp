@@ -11,11 +11,6 @@ namespace Cli {
 
 namespace {
 
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("Cli::JobWaiter", text);
-}
-
 JobWaiter::Outcome outcomeOf(const QString &status)
 {
     if (status.startsWith(QLatin1String("Queued")) || status.startsWith(QLatin1String("Running")))
@@ -80,10 +75,12 @@ int JobWaiter::run()
             return outcomeExitCode();
         const double left = m_timeoutSeconds - clock.elapsed() / 1000.0;
         if (m_timeoutSeconds > 0 && left <= 0)
-            return Session::reportError(
-                TimedOut,
-                tr("Still not finished after %1 seconds:\n%2").arg(m_timeoutSeconds).arg(summary()));
-        const double pause = m_timeoutSeconds > 0 ? qMin(m_intervalSeconds, left) : m_intervalSeconds;
+            return Session::reportError(TimedOut,
+                                        tr("Still not finished after %1 seconds:\n%2")
+                                            .arg(m_timeoutSeconds)
+                                            .arg(summary()));
+        const double pause
+            = m_timeoutSeconds > 0 ? qMin(m_intervalSeconds, left) : m_intervalSeconds;
         if (!m_session.pause(pause))
             return Session::reportError(Interrupted, tr("Interrupted while waiting."));
     }

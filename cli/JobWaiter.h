@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QList>
 #include <QString>
@@ -15,6 +16,8 @@ class Session;
 // "Killed" a killed job, and any other status a failure.
 class JobWaiter
 {
+    Q_DECLARE_TR_FUNCTIONS(Cli::JobWaiter)
+
 public:
     enum class Outcome { Pending, Processed, Failed, Killed, Gone };
     struct WaitedJob

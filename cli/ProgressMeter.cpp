@@ -1,14 +1,8 @@
 #include "ProgressMeter.h"
 
-#include <cstdio>
+#include "Terminal.h"
 
-#ifdef Q_OS_WIN
-#include <io.h>
-#define isatty _isatty
-#define fileno _fileno
-#else
-#include <unistd.h>
-#endif
+#include <cstdio>
 
 namespace Cli {
 
@@ -43,7 +37,7 @@ ProgressMeter::~ProgressMeter()
 
 bool ProgressMeter::isEnabled()
 {
-    return isatty(fileno(stderr));
+    return isTerminal(stderr);
 }
 
 void ProgressMeter::show(qint64 bytesSoFar, qint64 totalBytes)

@@ -17,13 +17,6 @@
 
 namespace Cli {
 
-namespace {
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("Cli::Session", text);
-}
-} // namespace
-
 Session::Session(const QCommandLineParser &parser, const InterruptWatcher &interrupts)
     : m_parser(parser)
     , m_interrupts(interrupts)
@@ -101,8 +94,8 @@ void Session::printText(const QString &text)
 
 void Session::printJson(const QJsonValue &value)
 {
-    const QJsonDocument document = value.isArray() ? QJsonDocument(value.toArray())
-                                                   : QJsonDocument(value.toObject());
+    const QJsonDocument document
+        = value.isArray() ? QJsonDocument(value.toArray()) : QJsonDocument(value.toObject());
     std::fputs(document.toJson(QJsonDocument::Compact).constData(), stdout);
     std::fputs("\n", stdout);
     std::fflush(stdout);

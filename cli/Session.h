@@ -3,6 +3,7 @@
 #include "protocol/VLK_Protocol.h"
 #include "protocol/VLK_ServerConnection.h"
 
+#include <QCoreApplication>
 #include <QList>
 #include <QString>
 
@@ -17,6 +18,8 @@ class InterruptWatcher;
 // outputs, results on stdout (text or JSON) and messages on stderr.
 class Session
 {
+    Q_DECLARE_TR_FUNCTIONS(Cli::Session)
+
 public:
     Session(const QCommandLineParser &parser, const InterruptWatcher &interrupts);
     ~Session();

@@ -9,6 +9,8 @@
 
 #include "protocol/VLK_ProjectArchive.h"
 
+#include "Translation.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -18,11 +20,6 @@
 namespace Cli {
 
 namespace {
-
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("Cli::Commands", text);
-}
 
 // What the submission sends: an archive, and the project file it holds.
 struct Submission
@@ -41,9 +38,8 @@ bool isArchive(const QString &path)
 int prepareSubmission(Session &session, const QString &path, Submission &submission)
 {
     if (!QFileInfo(path).isFile())
-        return Session::reportError(LocalFileError,
-                                    tr("'%1' is not a file: name a project file or an archive.")
-                                        .arg(path));
+        return Session::reportError(
+            LocalFileError, tr("'%1' is not a file: name a project file or an archive.").arg(path));
     if (isArchive(path)) {
         submission.archivePath = path;
         submission.projectFile = VLK::ProjectArchive::projectFileForArchive(path);

@@ -174,10 +174,10 @@ void TestCli::submitWaitDownloadIsByteIdentical()
 {
     const QString result = m_dir.filePath(QStringLiteral("result.zip"));
     const Outcome outcome = runCli(*m_quick,
-                                   { QStringLiteral("submit"), m_project, QStringLiteral("--solver"),
-                                     QStringLiteral("thermal"), QStringLiteral("--wait"),
-                                     QStringLiteral("--interval"), QStringLiteral("0.1"),
-                                     QStringLiteral("--download"), result });
+                                   { QStringLiteral("submit"), m_project,
+                                     QStringLiteral("--solver"), QStringLiteral("thermal"),
+                                     QStringLiteral("--wait"), QStringLiteral("--interval"),
+                                     QStringLiteral("0.1"), QStringLiteral("--download"), result });
     QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.err));
     m_processedJob = QString::fromUtf8(outcome.out).trimmed();
     QVERIFY(m_processedJob.startsWith(User + QLatin1Char('/')));
@@ -203,32 +203,31 @@ void TestCli::exitCodes_data()
 
     const QString project = QStringLiteral("PROJECT");
     QTest::newRow("failing job") << false << QString()
-                                 << QStringList { "submit",      project,  "--solver", "thermal",
-                                                  "--command-line", "--fail", "--wait",
-                                                  "--interval", "0.1" }
+                                 << QStringList { "submit",  project,          "--solver",
+                                                  "thermal", "--command-line", "--fail",
+                                                  "--wait",  "--interval",     "0.1" }
                                  << QStringList() << 4 << "Failed";
     QTest::newRow("killed job") << true << "killed job"
                                 << QStringList { "wait", "JOB", "--interval", "0.1" }
                                 << QStringList() << 5 << "Killed";
     QTest::newRow("wrong password")
-        << false << QString() << QStringList { "jobs" }
-        << QStringList { "CALVARO_PASSWORD=wrong" } << 2
-        << "did not accept user 'engineer' with this password";
+        << false << QString() << QStringList { "jobs" } << QStringList { "CALVARO_PASSWORD=wrong" }
+        << 2 << "did not accept user 'engineer' with this password";
     QTest::newRow("refused request")
         << false << QString() << QStringList { "kill", "engineer/job-9999/none.prja" }
         << QStringList() << 3 << "Cannot kill job 'engineer/job-9999/none.prja'";
     QTest::newRow("wait time-out")
-        << true << "slow job" << QStringList { "wait", "JOB", "--timeout", "0.5", "--interval", "0.1" }
-        << QStringList() << 6 << "Still not finished after 0.5 seconds";
+        << true << "slow job"
+        << QStringList { "wait", "JOB", "--timeout", "0.5", "--interval", "0.1" } << QStringList()
+        << 6 << "Still not finished after 0.5 seconds";
     QTest::newRow("7z missing") << false << QString()
                                 << QStringList { "submit", project, "--solver", "thermal" }
                                 << QStringList { "PATH=EMPTY" } << 7 << "Cannot run '7z'";
     QTest::newRow("existing target without --force")
-        << false << QString() << QStringList { "download", "JOB", "-o", "PROJECT" }
-        << QStringList() << 7 << "exists already; use --force";
-    QTest::newRow("unknown command")
-        << false << QString() << QStringList { "sumbit" } << QStringList() << 1
-        << "There is no command 'sumbit'";
+        << false << QString() << QStringList { "download", "JOB", "-o", "PROJECT" } << QStringList()
+        << 7 << "exists already; use --force";
+    QTest::newRow("unknown command") << false << QString() << QStringList { "sumbit" }
+                                     << QStringList() << 1 << "There is no command 'sumbit'";
 }
 
 void TestCli::exitCodes()
@@ -248,8 +247,9 @@ void TestCli::exitCodes()
     }
     if (setup == QLatin1String("killed job")) {
         // Only a running job can be killed; the slow server starts it on its next tick.
-        QTRY_VERIFY_WITH_TIMEOUT(runCli(server, { QStringLiteral("jobs"), QStringLiteral("--status"),
-                                                  QStringLiteral("running") })
+        QTRY_VERIFY_WITH_TIMEOUT(runCli(server,
+                                        { QStringLiteral("jobs"), QStringLiteral("--status"),
+                                          QStringLiteral("running") })
                                      .out.contains(job.toUtf8()),
                                  10000);
         QCOMPARE(runCli(server, { QStringLiteral("kill"), job }).exitCode, 0);
@@ -278,21 +278,21 @@ void TestCli::jobsJsonMatchesServerList()
     QCOMPARE(error.error, QJsonParseError::NoError);
 
     // Every job of the quick server has finished by now, so its own record stays put.
-    const QJsonArray stored
-        = QJsonDocument::fromJson(contents(m_quick->dataDirectory() + QStringLiteral("/index.json")))
-              .object()
-              .value(QStringLiteral("jobs"))
-              .toArray();
+    const QJsonArray stored = QJsonDocument::fromJson(contents(m_quick->dataDirectory()
+                                                               + QStringLiteral("/index.json")))
+                                  .object()
+                                  .value(QStringLiteral("jobs"))
+                                  .toArray();
     QVERIFY(stored.size() >= 2);
     QCOMPARE(listed.size(), stored.size());
     for (int i = 0; i < stored.size(); ++i) {
         const QJsonObject job = stored.at(i).toObject();
         const QJsonObject line = listed.at(i).toObject();
-        const QString path = QStringLiteral("%1/job-%2/%3")
-                                 .arg(job.value(QStringLiteral("user")).toString())
-                                 .arg(job.value(QStringLiteral("number")).toInt(), 4, 10,
-                                      QLatin1Char('0'))
-                                 .arg(job.value(QStringLiteral("projectName")).toString());
+        const QString path
+            = QStringLiteral("%1/job-%2/%3")
+                  .arg(job.value(QStringLiteral("user")).toString())
+                  .arg(job.value(QStringLiteral("number")).toInt(), 4, 10, QLatin1Char('0'))
+                  .arg(job.value(QStringLiteral("projectName")).toString());
         QCOMPARE(line.value(QStringLiteral("path")).toString(), path);
         QCOMPARE(line.value(QStringLiteral("userId")), job.value(QStringLiteral("user")));
         QCOMPARE(line.value(QStringLiteral("solverId")), job.value(QStringLiteral("solverId")));

@@ -59,8 +59,7 @@ bool MessageReassembler::readBlock(QIODevice &device)
     return dropSurplus(device);
 }
 
-MessageReassembler::StreamResult MessageReassembler::streamBlock(QIODevice &device,
-                                                                QIODevice &sink)
+MessageReassembler::StreamResult MessageReassembler::streamBlock(QIODevice &device, QIODevice &sink)
 {
     if (m_streamPiece.isEmpty())
         m_streamPiece.resize(StreamPieceSize);

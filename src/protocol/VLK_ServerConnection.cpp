@@ -111,14 +111,15 @@ bool ServerConnection::submitJob(const QString &archivePath, const JobHeader &jo
         return false;
     QFile archive(archivePath);
     if (!archive.open(QIODevice::ReadOnly))
-        return fail(Failure::LocalFile,
-                    tr("Cannot read the archive '%1': %2.").arg(archivePath, archive.errorString()));
+        return fail(
+            Failure::LocalFile,
+            tr("Cannot read the archive '%1': %2.").arg(archivePath, archive.errorString()));
     archive.close();
 
     UploadPump pump(notification);
-    const bool sent = CalvaroClientCommands::sendJob(m_socket, archivePath, job.slowQueue,
-                                                     job.projectFile, job.commandLine,
-                                                     job.solverId, &m_abortUpload, &pump);
+    const bool sent
+        = CalvaroClientCommands::sendJob(m_socket, archivePath, job.slowQueue, job.projectFile,
+                                         job.commandLine, job.solverId, &m_abortUpload, &pump);
     return sendAndAwait(sent, MT_SubmitJobOk);
 }
 
@@ -127,9 +128,9 @@ bool ServerConnection::download(const QString &jobPath, QIODevice &sink)
     if (!begin())
         return false;
     m_restartTimerOnData = true;
-    const bool received = sendAndAwait(
-        CalvaroClientCommands::sendStringCommand(m_socket, MT_DownloadJob, jobPath),
-        MT_DownloadJobReply, &sink);
+    const bool received
+        = sendAndAwait(CalvaroClientCommands::sendStringCommand(m_socket, MT_DownloadJob, jobPath),
+                       MT_DownloadJobReply, &sink);
     m_restartTimerOnData = false;
     return received;
 }
@@ -263,7 +264,8 @@ void ServerConnection::finishReply()
     m_waiting = false;
     const int type = m_incoming.messageType();
     if (type == MT_CommandError1 || type == MT_CommandError2) {
-        fail(Failure::Refused, tr("The server %1 refused the request; its log says why.").arg(serverName()));
+        fail(Failure::Refused,
+             tr("The server %1 refused the request; its log says why.").arg(serverName()));
         return;
     }
     if (type != m_expectedReply)
