@@ -61,6 +61,7 @@ class TestCli : public QObject
 
 private slots:
     void initTestCase();
+    void cleanupTestCase();
     void cleanup();
 
     void submitWaitDownloadIsByteIdentical();
@@ -104,6 +105,12 @@ void TestCli::initTestCase()
 
     startServer(m_quick, m_dir.filePath(QStringLiteral("quick")), QuickPace);
     startServer(m_slow, m_dir.filePath(QStringLiteral("slow")), SlowPace);
+}
+
+void TestCli::cleanupTestCase()
+{
+    delete m_quick;
+    delete m_slow;
 }
 
 void TestCli::cleanup()
