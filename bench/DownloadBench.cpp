@@ -5,11 +5,11 @@
 
 #include "gui/VLK_CalvaroClientBase.h"
 #include "protocol/VLK_CalvaroClientCommands.h"
+#include "protocol/VLK_MessageReader.h"
 #include "protocol/VLK_Protocol.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QtEndian>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -172,7 +172,9 @@ int runDownloadBaseline(const QStringList &arguments)
     char header[VLK::MessageHeaderSize];
     bool received = Socket::sendAll(fd, request.constData(), request.size())
         && Socket::receiveExactly(fd, header, sizeof header);
-    const qint64 totalSize = received ? qFromBigEndian<qint64>(header) : 0;
+    const qint64 totalSize = received
+        ? VLK::MessageReader(QByteArray::fromRawData(header, sizeof header)).readInt64()
+        : 0;
     received = received && totalSize == VLK::MessageHeaderSize + setup.payloadSize;
     std::unique_ptr<char[]> message(received ? new char[size_t(totalSize)] : nullptr);
     received = received

@@ -5,14 +5,13 @@
 
 #include "gui/VLK_CalvaroClientBase.h"
 #include "gui/VLK_JobTableItems.h"
-#include "protocol/VLK_Protocol.h"
 #include "gui/VLK_StatusWidget.h"
+#include "protocol/VLK_Protocol.h"
 
 #include <QJsonArray>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVector>
-#include <QtEndian>
 
 #include <algorithm>
 #include <vector>
@@ -51,43 +50,22 @@ VLK::JobInfo benchJob(int i, int generation = 0)
         job.status = QStringLiteral("Processed");
         break;
     }
-    job.progressMsg = QStringLiteral("Started on node%1\\|Mesh loaded, %2 cells\\|"
-                                     "Step %3 of 400, residual 1.2e-05\\|"
-                                     "Ready for download: job%4.7z")
-                          .arg(i % 16)
-                          .arg(100000 + i)
-                          .arg((i + generation) % 400)
-                          .arg(number);
+    job.progressMsg = VLK::joinProgressMessages(
+        { QStringLiteral("Started on node%1").arg(i % 16),
+          QStringLiteral("Mesh loaded, %1 cells").arg(100000 + i),
+          QStringLiteral("Step %1 of 400, residual 1.2e-05").arg((i + generation) % 400),
+          QStringLiteral("Ready for download: job%1.7z").arg(number) });
     return job;
-}
-
-QString jobLine(const VLK::JobInfo &job)
-{
-    return QStringList {
-        job.userId, job.solverId,    job.path,
-        job.status, job.progressMsg, job.accessible ? QStringLiteral("yes") : QStringLiteral("no")
-    }
-        .join(QLatin1Char('\n'));
-}
-
-void appendInt64(QByteArray &out, qint64 value)
-{
-    char bytes[8];
-    qToBigEndian<qint64>(value, bytes);
-    out.append(bytes, sizeof bytes);
 }
 
 QByteArray jobListReply(int rows, int generation)
 {
+    QStringList lines;
+    lines.reserve(rows);
+    for (int i = 0; i < rows; ++i)
+        lines.append(VLK::encodeJobLine(benchJob(i, generation)));
     QByteArray reply;
-    VLK::encodeHeader(0, VLK::MT_JobStatusReply, reply);
-    appendInt64(reply, rows);
-    for (int i = 0; i < rows; ++i) {
-        const QByteArray line = jobLine(benchJob(i, generation)).toUtf8();
-        appendInt64(reply, line.size());
-        reply.append(line);
-    }
-    qToBigEndian<qint64>(reply.size(), reply.data());
+    VLK::encodeStringList(lines, VLK::MT_JobStatusReply, reply);
     return reply;
 }
 

@@ -1,8 +1,7 @@
 #include "LoopbackPeers.h"
 
+#include "protocol/VLK_MessageReader.h"
 #include "protocol/VLK_Protocol.h"
-
-#include <QtEndian>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -188,7 +187,7 @@ void RequestResponder::serve(int fd)
         QByteArray request(int(VLK::MessageHeaderSize), Qt::Uninitialized);
         if (!Socket::receiveExactly(fd, request.data(), request.size()))
             return;
-        const qint64 totalSize = qFromBigEndian<qint64>(request.constData());
+        const qint64 totalSize = VLK::MessageReader(request).readInt64();
         if (totalSize < VLK::MessageHeaderSize || totalSize > 1024 * 1024)
             return;
         request.resize(int(totalSize));

@@ -11,7 +11,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTcpSocket>
-#include <QtEndian>
 
 namespace Bench {
 
@@ -64,7 +63,7 @@ QByteArray submitHeader(const QString &archivePath, qint64 fileSize)
 {
     QByteArray header;
     VLK::encodeJobHeader(benchJob(archivePath), header);
-    qToBigEndian<qint64>(header.size() + fileSize, header.data());
+    VLK::setTotalSize(header, header.size() + fileSize);
     return header;
 }
 

@@ -7,7 +7,6 @@
 #include "UserDirectory.h"
 
 #include <QFileInfo>
-#include <QtEndian>
 
 #include <cstdio>
 
@@ -17,34 +16,23 @@ using namespace VLK;
 
 namespace {
 
-void appendInt64(QByteArray &out, qint64 value)
-{
-    char bytes[8];
-    qToBigEndian<qint64>(value, bytes);
-    out.append(bytes, 8);
-}
-
 QByteArray textList(const QStringList &items)
 {
     QByteArray payload;
-    appendInt64(payload, items.size());
-    for (const QString &item : items) {
-        const QByteArray utf8 = item.toUtf8();
-        appendInt64(payload, utf8.size());
-        payload.append(utf8);
-    }
+    appendStringList(items, payload);
     return payload;
 }
 
 QString jobLine(const Job &job, bool accessible)
 {
-    return QStringList { job.user,
-                         job.solverId,
-                         job.path(),
-                         job.statusText(),
-                         job.messages.join(QStringLiteral("\\|")),
-                         accessible ? QStringLiteral("yes") : QStringLiteral("no") }
-        .join(QLatin1Char('\n'));
+    JobInfo line;
+    line.accessible = accessible;
+    line.userId = job.user;
+    line.solverId = job.solverId;
+    line.path = job.path();
+    line.status = job.statusText();
+    line.progressMsg = joinProgressMessages(job.messages);
+    return encodeJobLine(line);
 }
 
 } // namespace

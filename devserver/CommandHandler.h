@@ -34,7 +34,7 @@ struct Reply
 // What the server does for each request, apart from any connection: the
 // session hands in requests with the name of its logged-in user and sends
 // back the replies.
-class CommandHandler
+class CommandHandler final
 {
 public:
     CommandHandler(const UserDirectory &users, JobStore &store, JobScheduler &scheduler,

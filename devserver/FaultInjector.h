@@ -26,7 +26,7 @@ struct FaultDecision
 
 // Misbehaves on purpose, as asked on the command line, so that the client's
 // handling of a faulty server can be seen.
-class FaultInjector
+class FaultInjector final
 {
 public:
     explicit FaultInjector(const FaultSettings &settings);

@@ -21,7 +21,7 @@ struct ScheduleSettings
 // Plays the solver: on every tick it moves running jobs one step on, starts
 // queued jobs as their queue has room, and packs the results of jobs whose
 // last step is done.
-class JobScheduler : public QObject
+class JobScheduler final : public QObject
 {
     Q_OBJECT
 

@@ -18,7 +18,7 @@ class Upload;
 //   jobs/job-0007/...       the solver log and the result archive
 //   uploads/                archives still arriving
 // The index is the truth: at start-up, files it does not know are removed.
-class JobStore
+class JobStore final
 {
 public:
     // Loads the index. Jobs that were running when the server stopped are

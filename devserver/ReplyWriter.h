@@ -20,7 +20,7 @@ struct ReplyShaping
 // a file read block by block, never faster than the socket drains, so a large
 // result costs no more memory than a small one. Delays and segments replies
 // when asked to.
-class ReplyWriter : public QObject
+class ReplyWriter final : public QObject
 {
     Q_OBJECT
 

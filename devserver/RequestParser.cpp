@@ -6,11 +6,11 @@
 
 namespace DevServer {
 
+using VLK::CountSize;
 using VLK::MessageHeaderSize;
 
 namespace {
 
-constexpr qint64 CountSize = 8;
 constexpr int JobHeaderLineCount = 5;
 
 // The payload must be exactly one counted text: a count that disagrees with

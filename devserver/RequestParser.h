@@ -28,7 +28,7 @@ struct RequestLimits
 // submission comes as its job header first, then its archive in the pieces it
 // arrived in, so an archive is never held whole. Anything malformed ends the
 // stream for good: the connection cannot be trusted to be in step any more.
-class RequestParser
+class RequestParser final
 {
 public:
     enum class Event {

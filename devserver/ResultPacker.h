@@ -9,7 +9,7 @@ namespace DevServer {
 // Packs a finished job's files into its result zip with the external 7z,
 // asynchronously: the server keeps serving while the archiver runs. Deleting
 // the packer stops a running archiver.
-class ResultPacker : public QObject
+class ResultPacker final : public QObject
 {
     Q_OBJECT
 

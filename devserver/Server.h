@@ -9,7 +9,7 @@ namespace DevServer {
 struct ServerServices;
 
 // Accepts connections and gives each a session of its own.
-class Server : public QObject
+class Server final : public QObject
 {
     Q_OBJECT
 

@@ -143,7 +143,7 @@ void Session::deliver(const Request &request, const Reply &reply, const FaultDec
 {
     const ReplyWriter::Ending ending
         = fault.cutReply ? ReplyWriter::Ending::CutHalfwayAndClose : ReplyWriter::Ending::KeepOpen;
-    QStringList result { messageTypeName(reply.type) };
+    QStringList result { VLK::messageTypeName(reply.type) };
     if (!note.isEmpty())
         result << note;
     if (fault.badHeader != BadHeader::None) {
@@ -153,7 +153,7 @@ void Session::deliver(const Request &request, const Reply &reply, const FaultDec
         m_writer.send(encodeReply(reply), ending);
     } else if (!m_writer.sendFile(reply.type, reply.filePath, ending)) {
         m_writer.send(encodeReply(Reply(VLK::MT_CommandError1)), ending);
-        result = QStringList { messageTypeName(VLK::MT_CommandError1),
+        result = QStringList { VLK::messageTypeName(VLK::MT_CommandError1),
                                QStringLiteral("cannot read ") + reply.filePath };
     }
     if (fault.cutReply) {

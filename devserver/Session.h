@@ -29,7 +29,7 @@ struct ServerServices
 // One client connection: reads requests in order, answers each before it reads
 // the next, streams submitted archives to disk, and logs every request. It
 // deletes itself when the connection ends.
-class Session : public QObject
+class Session final : public QObject
 {
     Q_OBJECT
 

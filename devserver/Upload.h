@@ -9,7 +9,7 @@ namespace DevServer {
 // An archive on its way in: written to a private file in the upload directory
 // chunk by chunk as it arrives, so its size never matters for memory. The file
 // disappears with the object unless it was moved into place.
-class Upload
+class Upload final
 {
 public:
     explicit Upload(const QString &directory);

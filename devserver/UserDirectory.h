@@ -7,7 +7,7 @@ namespace DevServer {
 
 // Who may log in. Without a users file anyone may, under any well-formed name,
 // with any password.
-class UserDirectory
+class UserDirectory final
 {
 public:
     // Reads lines of the form name:md5hex; blank lines and lines starting

@@ -46,6 +46,8 @@ private slots:
     void jobListKeepsRecordsBeforeABadLine();
     void updatedJobLineKeepsUnchangedFields_data();
     void updatedJobLineKeepsUnchangedFields();
+    void serverSideJobList_data();
+    void serverSideJobList();
 
     void payloadReplacesFileOnlyWhenComplete();
     void payloadRefusesWriteProtectedTarget();
@@ -294,6 +296,45 @@ void TestProtocol::updatedJobLineKeepsUnchangedFields()
     QCOMPARE(record.status, fresh.status);
     QCOMPARE(record.progressMsg, fresh.progressMsg);
     QCOMPARE(record.path.isSharedWith(before.path), pathKept);
+}
+
+// What the stand-in server and the benchmarks send, against the test's own builder.
+void TestProtocol::serverSideJobList_data()
+{
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<bool>("accessible");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("own job, two messages")
+        << QStringList { "meshed", "step 1" } << true
+        << QString("u1\nfem\nu1/j1/m.prja\nRunning\nmeshed\\|step 1\nyes");
+    QTest::newRow("other user's job, no message")
+        << QStringList {} << false << QString("u1\nfem\nu1/j1/m.prja\nRunning\n\nno");
+    QTest::newRow("umlaut") << QStringList { QString::fromUtf8("Lösung") } << true
+                            << QString::fromUtf8("u1\nfem\nu1/j1/m.prja\nRunning\nLösung\nyes");
+}
+
+void TestProtocol::serverSideJobList()
+{
+    QFETCH(QStringList, messages);
+    QFETCH(bool, accessible);
+    QFETCH(QString, line);
+    JobInfo job;
+    job.accessible = accessible;
+    job.userId = "u1";
+    job.solverId = "fem";
+    job.path = "u1/j1/m.prja";
+    job.status = "Running";
+    job.progressMsg = joinProgressMessages(messages);
+    QByteArray message("stale");
+    encodeStringList({ encodeJobLine(job), encodeJobLine(job) }, MT_JobStatusReply, message);
+    QCOMPARE(message, FakeServer::textList(MT_JobStatusReply, { line, line }));
+    QList<JobInfo> decoded;
+    QVERIFY(decodeJobList(message, decoded));
+    QCOMPARE(decoded.size(), 2);
+    QCOMPARE(decoded.at(1).progressMsg, job.progressMsg);
+    QCOMPARE(decoded.at(1).accessible, accessible);
+    QCOMPARE(messageTypeName(MT_JobStatusReply), QStringLiteral("MT_JobStatusReply(102)"));
+    QCOMPARE(messageTypeName(99), QStringLiteral("99"));
 }
 
 void TestProtocol::payloadReplacesFileOnlyWhenComplete()

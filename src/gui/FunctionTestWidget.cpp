@@ -45,10 +45,7 @@ FunctionTestWidget::FunctionTestWidget(QWidget *parent)
     emit connectionStateChanged(false);
 }
 
-FunctionTestWidget::~FunctionTestWidget()
-{
-    delete m_ui;
-}
+FunctionTestWidget::~FunctionTestWidget() = default;
 
 void FunctionTestWidget::setOrganizationAndApplication(const QString &organization,
                                                        const QString &application)
@@ -110,7 +107,7 @@ void FunctionTestWidget::on_pushButtonSubmit_clicked()
     if (VLK::CalvaroClientCommands::sendJob(m_tcpSocket, zipFilePath, slowQueue,
                                             m_ui->lineEditProjectFile->text(),
                                             m_ui->lineEditCmdLine->text(), solverId,
-                                            &dialog.m_aborted, dialog.m_notificationHelper))
+                                            &dialog.m_aborted, dialog.m_notificationHelper.get()))
         awaitReply(false);
     else
         reportFailedUpload();

@@ -2,6 +2,8 @@
 
 #include "gui/VLK_CalvaroClientBase.h"
 
+#include <memory>
+
 namespace Ui {
 class FunctionTestWidget;
 }
@@ -12,7 +14,7 @@ class ProjectArchive;
 
 // The program's one window, and in the same object its connection to the
 // server: the login panel on top, the submission form, the job table below.
-class FunctionTestWidget : public VLK::CalvaroClientBase
+class FunctionTestWidget final : public VLK::CalvaroClientBase
 {
     Q_OBJECT
 
@@ -41,7 +43,7 @@ private:
     void showArchiveError(const QString &text);
     void reportFailedUpload();
 
-    Ui::FunctionTestWidget *m_ui;
+    const std::unique_ptr<Ui::FunctionTestWidget> m_ui;
     QString m_organization;
     QString m_application;
 };

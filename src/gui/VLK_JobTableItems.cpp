@@ -11,7 +11,7 @@ namespace VLK {
 
 namespace {
 
-const QString MessageSeparator = QStringLiteral("\\|");
+const QString MessageSeparator = QLatin1String(ProgressMessageSeparator);
 constexpr int MessageTailLength = 80;
 
 QString tail(const QString &text)
@@ -23,7 +23,7 @@ QString tail(const QString &text)
 // creates and compares hundreds of thousands of cells, and the toolkit's own
 // cell keeps every role in a list that it searches on each read and grows
 // value by value; a sort of a long list reads the text of every cell many times.
-class JobCell : public QTableWidgetItem
+class JobCell final : public QTableWidgetItem
 {
 public:
     static constexpr int Type = QTableWidgetItem::UserType + 1;
@@ -33,6 +33,8 @@ public:
         QString text;
         QVariant foreground;
         QVariant font;
+        // The one role beyond text, colour and font that the cell answers.
+        int userDataRole = Qt::UserRole;
         QVariant userData;
         Qt::ItemFlags flags;
     };
@@ -42,16 +44,21 @@ public:
         , m_text(content.text)
         , m_foreground(content.foreground)
         , m_font(content.font)
+        , m_userDataRole(content.userDataRole)
         , m_userData(content.userData)
     {
         setFlags(content.flags);
     }
+    Q_DISABLE_COPY(JobCell)
 
     // Shows content. The table hears of it only when something changed.
     void show(const Content &content)
     {
-        const bool changed = assign(m_text, content.text) | assign(m_foreground, content.foreground)
-            | assign(m_font, content.font) | assign(m_userData, content.userData);
+        bool changed = assign(m_text, content.text);
+        changed = assign(m_foreground, content.foreground) || changed;
+        changed = assign(m_font, content.font) || changed;
+        changed = assign(m_userDataRole, content.userDataRole) || changed;
+        changed = assign(m_userData, content.userData) || changed;
         if (changed || flags() != content.flags)
             setFlags(content.flags); // also tells the table, as tellTable() does
     }
@@ -103,21 +110,19 @@ private:
     template<typename Cell>
     static auto memberFor(Cell *cell, int role) -> decltype(&cell->m_foreground)
     {
-        switch (role) {
-        case Qt::ForegroundRole:
+        if (role == Qt::ForegroundRole)
             return &cell->m_foreground;
-        case Qt::FontRole:
+        if (role == Qt::FontRole)
             return &cell->m_font;
-        case Qt::UserRole:
+        if (role == cell->m_userDataRole)
             return &cell->m_userData;
-        default:
-            return nullptr;
-        }
+        return nullptr;
     }
 
     QString m_text;
     QVariant m_foreground;
     QVariant m_font;
+    int m_userDataRole;
     QVariant m_userData;
 };
 
@@ -147,12 +152,16 @@ void JobTableItems::fillRow(QTableWidget &table, int row, const JobInfo &job, in
         content.text = texts[column];
         content.foreground = foregroundFor(job, column);
         content.font = column == ProgressColumn ? m_progressFont : QVariant();
-        if (column == UserIdColumn)
+        if (column == UserIdColumn) {
+            content.userDataRole = AccessibleRole;
             content.userData = job.accessible;
-        else if (column == ProgressColumn)
+        } else if (column == ProgressColumn) {
+            content.userDataRole = ReplyIndexRole;
             content.userData = replyIndex;
-        else
+        } else {
+            content.userDataRole = AccessibleRole;
             content.userData = QVariant();
+        }
 
         QTableWidgetItem *cell = reuseCells ? table.item(row, column) : nullptr;
         if (cell && cell->type() == JobCell::Type)

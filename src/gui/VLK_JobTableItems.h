@@ -12,7 +12,7 @@ struct JobInfo;
 // Puts one decoded job record into the five cells of its job table row, and
 // holds the rules that read a row back: which actions its job allows and how
 // its progress messages are shown.
-class JobTableItems
+class JobTableItems final
 {
 public:
     enum Column {
@@ -28,7 +28,7 @@ public:
     static constexpr int AccessibleRole = Qt::UserRole;
     // The record's position in the reply, on the progress cell: the row
     // keeps it however the user sorts the table.
-    static constexpr int ReplyIndexRole = Qt::UserRole;
+    static constexpr int ReplyIndexRole = Qt::UserRole + 1;
 
     struct Actions
     {

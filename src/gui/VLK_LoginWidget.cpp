@@ -55,10 +55,7 @@ LoginWidget::LoginWidget(QWidget *parent)
     m_ui->comboBoxServerIP->setModel(m_ipAddressesModel);
 }
 
-LoginWidget::~LoginWidget()
-{
-    delete m_ui;
-}
+LoginWidget::~LoginWidget() = default;
 
 void LoginWidget::setClientBase(CalvaroClientBase *clientBase)
 {

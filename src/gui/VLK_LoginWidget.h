@@ -3,6 +3,8 @@
 #include <QString>
 #include <QWidget>
 
+#include <memory>
+
 class QStringListModel;
 
 namespace Ui {
@@ -16,7 +18,7 @@ class CalvaroClientBase;
 // Login strip at the top of the main window: server address history, port,
 // user name and password, Login and Logout, and the running status log. It
 // owns no connection; it drives the one it is handed and follows its signals.
-class LoginWidget : public QWidget
+class LoginWidget final : public QWidget
 {
     Q_OBJECT
 
@@ -43,7 +45,7 @@ private:
     void rememberAddress(const QString &host);
     bool isSocketConnected() const;
 
-    Ui::LoginWidget *m_ui;
+    const std::unique_ptr<Ui::LoginWidget> m_ui;
     CalvaroClientBase *m_clientBase = nullptr;
     QString m_organization;
     QString m_application;

@@ -9,7 +9,7 @@ namespace VLK {
 // coarser units, so the bar still runs from empty to full. The counts arrive
 // as ints that wrap beyond 2 GiB; they are unwrapped here, relying on a
 // message only ever growing, and by far less than 4 GiB between two counts.
-class ProgressScale
+class ProgressScale final
 {
 public:
     // Starts a message of totalSize bytes.

@@ -43,7 +43,6 @@ StatusWidget::~StatusWidget()
     // An editor still open commits its text when the window goes, after the
     // members are gone.
     disconnect(m_ui->tableWidgetStatus->itemDelegate(), nullptr, this, nullptr);
-    delete m_ui;
 }
 
 void StatusWidget::setClientBase(CalvaroClientBase *clientBase)

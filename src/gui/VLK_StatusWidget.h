@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <memory>
+
 class QTimer;
 
 namespace Ui {
@@ -72,7 +74,7 @@ private:
     void requestJobAction(int msgType, int row, bool noTimeout);
     void storeDownloadedResult();
 
-    Ui::StatusWidget *m_ui;
+    const std::unique_ptr<Ui::StatusWidget> m_ui;
     CalvaroClientBase *m_clientBase = nullptr;
     QString m_organization;
     QString m_application;

@@ -38,19 +38,14 @@ void ProgressDlgNotificationHelper::notify(qint64 bytesSent, qint64 totalBytes)
 
 SubmitProgressDialog::SubmitProgressDialog(QWidget *parent)
     : QProgressDialog(parent)
-    , m_aborted(false)
-    , m_notificationHelper(nullptr)
+    , m_notificationHelper(std::make_unique<ProgressDlgNotificationHelper>(this))
 {
     setLabelText(tr("Sending job..."));
     setWindowModality(Qt::ApplicationModal);
-    m_notificationHelper = new ProgressDlgNotificationHelper(this);
     connect(this, &QProgressDialog::canceled, this, &SubmitProgressDialog::onSubmitMessageAborted);
 }
 
-SubmitProgressDialog::~SubmitProgressDialog()
-{
-    delete m_notificationHelper;
-}
+SubmitProgressDialog::~SubmitProgressDialog() = default;
 
 void SubmitProgressDialog::onSubmitMessageAborted()
 {

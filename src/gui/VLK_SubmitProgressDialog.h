@@ -4,14 +4,17 @@
 
 #include <QProgressDialog>
 
+#include <memory>
+
 namespace VLK {
 
 // Shows the upload's byte counts on a progress dialog and keeps the window
 // alive between blocks, which is also when a click on Cancel gets through.
-class ProgressDlgNotificationHelper : public CalvaroClientCommands::ProgressNotification
+class ProgressDlgNotificationHelper final : public CalvaroClientCommands::ProgressNotification
 {
 public:
     explicit ProgressDlgNotificationHelper(QProgressDialog *dialog);
+    Q_DISABLE_COPY(ProgressDlgNotificationHelper)
 
     void notify(qint64 bytesSent, qint64 totalBytes) override;
 
@@ -21,7 +24,7 @@ private:
 
 // The modal dialog in front of a job upload; Cancel raises m_aborted, which
 // the upload reads after every block.
-class SubmitProgressDialog : public QProgressDialog
+class SubmitProgressDialog final : public QProgressDialog
 {
     Q_OBJECT
 
@@ -29,8 +32,8 @@ public:
     explicit SubmitProgressDialog(QWidget *parent);
     ~SubmitProgressDialog() override;
 
-    bool m_aborted;
-    ProgressDlgNotificationHelper *m_notificationHelper;
+    bool m_aborted = false;
+    const std::unique_ptr<ProgressDlgNotificationHelper> m_notificationHelper;
 
 public slots:
     void onSubmitMessageAborted();

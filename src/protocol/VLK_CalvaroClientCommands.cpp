@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTcpSocket>
-#include <QtEndian>
 
 namespace VLK {
 namespace CalvaroClientCommands {
@@ -113,7 +112,7 @@ bool sendJob(QTcpSocket *socket, const QString &zipFilePath, int slowQueue,
     job.slowQueue = slowQueue;
     QByteArray header;
     encodeJobHeader(job, header);
-    qToBigEndian<qint64>(header.size() + fileSize, header.data());
+    setTotalSize(header, header.size() + fileSize);
 
     QFile archive(zipFilePath);
     if (!archive.open(QIODevice::ReadOnly))

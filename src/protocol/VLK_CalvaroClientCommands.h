@@ -16,7 +16,9 @@ extern QString lastErrorMessage;
 class ProgressNotification
 {
 public:
+    ProgressNotification() = default;
     virtual ~ProgressNotification() = default;
+    Q_DISABLE_COPY(ProgressNotification)
     virtual void notify(qint64 bytesSent, qint64 totalBytes) = 0;
 };
 

@@ -12,7 +12,7 @@ namespace VLK {
 
 // Reads big-endian integers and counted texts from a message without ever
 // reading past its end: whatever a count claims, a read stops at the last byte.
-class MessageReader
+class MessageReader final
 {
 public:
     explicit MessageReader(const QByteArray &message, qint64 offset = 0)
@@ -28,22 +28,13 @@ public:
     // A missing or truncated integer reads as 0.
     qint64 readInt64()
     {
-        if (remaining() < 8) {
+        if (remaining() < CountSize) {
             m_pos = m_size;
             return 0;
         }
         const qint64 value = qFromBigEndian<qint64>(m_data + m_pos);
-        m_pos += 8;
+        m_pos += CountSize;
         return value;
-    }
-
-    // At most byteCount bytes, fewer when the message ends first.
-    QByteArray readBytes(qint64 byteCount)
-    {
-        const qint64 n = qBound<qint64>(0, byteCount, remaining());
-        QByteArray bytes(m_data + m_pos, int(n));
-        m_pos += n;
-        return bytes;
     }
 
     // Where the bytes of a counted text lie: a count, then that many bytes, of

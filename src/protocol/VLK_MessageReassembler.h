@@ -14,7 +14,7 @@ namespace VLK {
 // it, so a header that announces a huge message costs nothing until the bytes
 // are really there, and a genuine large message is still read straight into
 // place with few reallocations.
-class MessageReassembler
+class MessageReassembler final
 {
 public:
     enum class HeaderResult {

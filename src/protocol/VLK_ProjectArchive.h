@@ -14,7 +14,6 @@ public:
     explicit ProjectArchive(const QString &projectFilePath);
 
     QString projectDirectory() const { return m_projectDirectory; }
-    QString folderName() const { return m_folderName; }
     QString archiveName() const { return m_folderName + QLatin1String(".zip"); }
     QString parentDirectory() const { return m_parentDirectory; }
     QString archivePath() const;

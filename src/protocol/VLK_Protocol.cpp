@@ -12,18 +12,6 @@ namespace VLK {
 
 namespace {
 
-void appendInt64(QByteArray &out, qint64 value)
-{
-    char bytes[8];
-    qToBigEndian<qint64>(value, bytes);
-    out.append(bytes, 8);
-}
-
-void overwriteTotalSize(QByteArray &out, qint64 totalSize)
-{
-    qToBigEndian<qint64>(totalSize, out.data());
-}
-
 void appendCountedText(QByteArray &out, const QString &text)
 {
     const QByteArray utf8 = text.toUtf8();
@@ -44,7 +32,7 @@ bool openTextList(const QByteArray &message, MessageReader &reader, qint64 &coun
 {
     const quint64 totalSize = quint64(reader.readInt64());
     reader.readInt64(); // messageType: the caller knows what it asked for
-    if (totalSize < quint64(MessageHeaderSize + 8))
+    if (totalSize < quint64(MessageHeaderSize + CountSize))
         return false;
     reader = MessageReader(claimedPart(message, totalSize), reader.position());
     count = reader.readInt64();
@@ -66,8 +54,8 @@ QString jobHeaderText(const JobHeader &job)
 struct JobLineParts
 {
     static constexpr int Max = 6;
-    const char *bytes[Max];
-    int sizes[Max];
+    const char *bytes[Max] = {};
+    int sizes[Max] = {};
     int count = 0;
 
     bool equal(const JobLineParts &other, int part) const
@@ -119,17 +107,94 @@ void assignJobFields(const JobLineParts &parts, const JobLineParts *shownParts, 
         if (!shownParts || !parts.equal(*shownParts, part))
             record.*TextFields[field] = parts.text(part);
     }
-    record.accessible
-        = !hasUserId || QLatin1String(parts.bytes[5], parts.sizes[5]) == QLatin1String("yes");
+    record.accessible = !hasUserId
+        || QLatin1String(parts.bytes[5], parts.sizes[5]) == QLatin1String(AccessibleFlag);
 }
 
 } // namespace
+
+QString messageTypeName(qint64 type)
+{
+    const char *name = nullptr;
+    switch (type) {
+    case MT_Login:
+        name = "MT_Login";
+        break;
+    case MT_Logout:
+        name = "MT_Logout";
+        break;
+    case MT_SubmitJob:
+        name = "MT_SubmitJob";
+        break;
+    case MT_JobStatus:
+        name = "MT_JobStatus";
+        break;
+    case MT_DownloadJob:
+        name = "MT_DownloadJob";
+        break;
+    case MT_KillJob:
+        name = "MT_KillJob";
+        break;
+    case MT_RemoveJob:
+        name = "MT_RemoveJob";
+        break;
+    case MT_SolverList:
+        name = "MT_SolverList";
+        break;
+    case MT_LoginOk:
+        name = "MT_LoginOk";
+        break;
+    case MT_LogoutOk:
+        name = "MT_LogoutOk";
+        break;
+    case MT_JobStatusReply:
+        name = "MT_JobStatusReply";
+        break;
+    case MT_SubmitJobOk:
+        name = "MT_SubmitJobOk";
+        break;
+    case MT_DownloadJobReply:
+        name = "MT_DownloadJobReply";
+        break;
+    case MT_KillJobOk:
+        name = "MT_KillJobOk";
+        break;
+    case MT_RemoveJobOk:
+        name = "MT_RemoveJobOk";
+        break;
+    case MT_SolverListReply:
+        name = "MT_SolverListReply";
+        break;
+    case MT_CommandError1:
+        name = "MT_CommandError1";
+        break;
+    case MT_CommandError2:
+        name = "MT_CommandError2";
+        break;
+    }
+    return name ? QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(type)
+                : QString::number(type);
+}
 
 void encodeHeader(qint64 totalSize, qint64 messageType, QByteArray &out)
 {
     out.clear();
     appendInt64(out, totalSize);
     appendInt64(out, messageType);
+}
+
+void appendInt64(QByteArray &out, qint64 value)
+{
+    char bytes[CountSize];
+    qToBigEndian<qint64>(value, bytes);
+    out.append(bytes, int(sizeof bytes));
+}
+
+void setTotalSize(QByteArray &message, qint64 totalSize)
+{
+    Q_ASSERT_X(message.size() >= MessageHeaderSize, "src/protocol/VLK_Protocol",
+               "message.size() >= MessageHeaderSize");
+    qToBigEndian<qint64>(totalSize, message.data());
 }
 
 void encodeCommand(int messageType, QByteArray &out)
@@ -143,20 +208,49 @@ void encodeLogin(const QString &userName, const QString &passwordDigest, QByteAr
     out.append(userName.toUtf8());
     out.append('\n');
     out.append(passwordDigest.toUtf8());
-    overwriteTotalSize(out, out.size());
+    setTotalSize(out, out.size());
 }
 
 void encodeStringCommand(const QString &text, int messageType, QByteArray &out)
 {
     encodeHeader(0, messageType, out);
     appendCountedText(out, text);
-    overwriteTotalSize(out, out.size());
+    setTotalSize(out, out.size());
 }
 
 void encodeJobHeader(const JobHeader &job, QByteArray &out)
 {
     encodeHeader(0, MT_SubmitJob, out);
     appendCountedText(out, jobHeaderText(job));
+}
+
+void appendStringList(const QStringList &items, QByteArray &out)
+{
+    appendInt64(out, items.size());
+    for (const QString &item : items)
+        appendCountedText(out, item);
+}
+
+void encodeStringList(const QStringList &items, int messageType, QByteArray &out)
+{
+    encodeHeader(0, messageType, out);
+    appendStringList(items, out);
+    setTotalSize(out, out.size());
+}
+
+QString encodeJobLine(const JobInfo &job)
+{
+    return QStringList {
+        job.userId,      job.solverId,
+        job.path,        job.status,
+        job.progressMsg, QLatin1String(job.accessible ? AccessibleFlag : InaccessibleFlag)
+    }
+        .join(QLatin1Char('\n'));
+}
+
+QString joinProgressMessages(const QStringList &messages)
+{
+    return messages.join(QLatin1String(ProgressMessageSeparator));
 }
 
 bool decodeStringList(const QByteArray &message, QStringList &out)
@@ -196,7 +290,7 @@ bool findJobLines(const QByteArray &message, QVector<TextSpan> &out)
         return false;
     out.clear();
     // Each item takes at least its 8-byte count, whatever the count claims.
-    out.reserve(int(qBound<qint64>(0, count, reader.remaining() / 8)));
+    out.reserve(int(qBound<qint64>(0, count, reader.remaining() / CountSize)));
     for (qint64 i = 0; i < count && !reader.atEnd(); ++i)
         out.append(reader.readCountedSpan());
     return true;

@@ -33,10 +33,24 @@ enum MessageType {
     MT_CommandError2 = 205
 };
 
-// Every message starts with totalSize and messageType, two big-endian 64-bit integers.
-constexpr qint64 MessageHeaderSize = 16;
+// The name of a message type for logs, "MT_Login(1)"; an unknown type is
+// shown as its number alone.
+QString messageTypeName(qint64 type);
+
+// Every integer on the wire (a size, a type, a count) is big-endian and this long.
+constexpr qint64 CountSize = 8;
+// Every message starts with totalSize and messageType.
+constexpr qint64 MessageHeaderSize = 2 * CountSize;
 // The largest message a receiver accepts (1 GByte), header included.
 constexpr qint64 MaxMessageSize = 1073741824;
+
+// A job list line holds six fields, each on a line of its own: user ID,
+// solver ID, path, status, progress messages, and whether the job may be acted
+// on. Its progress messages are joined by this separator.
+constexpr char ProgressMessageSeparator[] = "\\|";
+// The last field of a job line for a job its user may act on ("no" otherwise).
+constexpr char AccessibleFlag[] = "yes";
+constexpr char InaccessibleFlag[] = "no";
 
 struct JobInfo
 {
@@ -58,11 +72,24 @@ struct JobHeader
 };
 
 void encodeHeader(qint64 totalSize, qint64 messageType, QByteArray &out);
+// Appends value as a big-endian integer of CountSize bytes.
+void appendInt64(QByteArray &out, qint64 value);
+// Writes totalSize into the header of message, which starts with one.
+void setTotalSize(QByteArray &message, qint64 totalSize);
 void encodeCommand(int messageType, QByteArray &out);
 void encodeLogin(const QString &userName, const QString &passwordDigest, QByteArray &out);
 void encodeStringCommand(const QString &text, int messageType, QByteArray &out);
 // Leaves totalSize at 0: the sender adds the archive size once it knows it.
 void encodeJobHeader(const JobHeader &job, QByteArray &out);
+
+// What the server sends. A text list (solvers, job lines) is a count followed
+// by each item as a count and its UTF-8 bytes; appendStringList writes the
+// payload alone, encodeStringList the whole message.
+void appendStringList(const QStringList &items, QByteArray &out);
+void encodeStringList(const QStringList &items, int messageType, QByteArray &out);
+// The line of a job in a job list reply.
+QString encodeJobLine(const JobInfo &job);
+QString joinProgressMessages(const QStringList &messages);
 
 // Where the text of one list item lies in its message: the bytes before the
 // item's first zero byte.
@@ -90,3 +117,6 @@ bool updateJobLine(const QByteArray &message, TextSpan line, const QByteArray &s
 bool writePayloadToFile(const QByteArray &message, const QString &filePath);
 
 } // namespace VLK
+
+// A job list holds one per line: a long list is moved as plain memory.
+Q_DECLARE_TYPEINFO(VLK::TextSpan, Q_PRIMITIVE_TYPE);

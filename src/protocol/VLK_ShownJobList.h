@@ -12,7 +12,7 @@ namespace VLK {
 // itself, and comparing bytes costs far less than decoding them, so a
 // refresh decodes only the lines that changed, and of those only the fields
 // that changed; the records share their texts with the table's cells.
-class ShownJobList
+class ShownJobList final
 {
 public:
     // Takes reply as the shown list and puts the positions of the records to
