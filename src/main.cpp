@@ -1,4 +1,5 @@
 #include "gui/FunctionTestWidget.h"
+#include "gui/VLK_Settings.h"
 
 #include <QApplication>
 
@@ -8,7 +9,8 @@ int main(int argc, char *argv[])
     {
         QApplication application(argc, argv);
         FunctionTestWidget window(nullptr);
-        window.setOrganizationAndApplication(QStringLiteral("Orvand"), QStringLiteral("CalvaroClient"));
+        window.setOrganizationAndApplication(QLatin1String(VLK::Settings::Organization),
+                                             QLatin1String(VLK::Settings::Application));
         window.readSettings();
         window.show();
         result = application.exec();

@@ -1,9 +1,11 @@
 #include "gui/FunctionTestWidget.h"
 
+#include "gui/VLK_Settings.h"
+#include "gui/VLK_SubmitProgressDialog.h"
+#include "gui/VLK_Version.h"
 #include "protocol/VLK_CalvaroClientCommands.h"
 #include "protocol/VLK_ProjectArchive.h"
 #include "protocol/VLK_Protocol.h"
-#include "gui/VLK_SubmitProgressDialog.h"
 #include "ui_FunctionTestWidget.h"
 
 #include <QCoreApplication>
@@ -16,14 +18,7 @@
 #include <QTcpSocket>
 
 namespace {
-const char *const VersionText = "1.3.1";
 const char *const WindowTitleFormat = "Calvaro Client - %1";
-
-const char *const ClientConfigGroup = "ClientConfig";
-const char *const CommandLineKey = "CommandLine";
-const char *const RecentDirectoriesGroup = "RecentDirectories";
-const char *const LastZipDirectoryKey = "LastZipDirectory";
-const char *const LastProjectDirectoryKey = "LastProjectDirectory";
 
 // How long the archiver may take to start, and then to finish.
 constexpr int ArchiverTimeoutMs = 30000;
@@ -36,7 +31,7 @@ FunctionTestWidget::FunctionTestWidget(QWidget *parent)
     // The icons live in the client library; a static library needs this to keep them.
     Q_INIT_RESOURCE(CalvaroClient);
     m_ui->setupUi(this);
-    setWindowTitle(QString::fromLatin1(WindowTitleFormat).arg(QLatin1String(VersionText)));
+    setWindowTitle(QString::fromLatin1(WindowTitleFormat).arg(QLatin1String(VLK::Version)));
     m_ui->loginWidget->setClientBase(this);
     m_ui->statusWidget->setClientBase(this);
     connect(this, &FunctionTestWidget::connectionStateChanged, this,
@@ -60,9 +55,9 @@ void FunctionTestWidget::readSettings()
     m_ui->statusWidget->readSettings(m_organization, m_application);
 
     QSettings settings(m_organization, m_application);
-    settings.beginGroup(QLatin1String(ClientConfigGroup));
+    settings.beginGroup(QLatin1String(VLK::Settings::ClientConfigGroup));
     m_ui->lineEditCmdLine->setText(
-        settings.value(QLatin1String(CommandLineKey), QString()).toString());
+        settings.value(QLatin1String(VLK::Settings::CommandLineKey), QString()).toString());
     settings.endGroup();
 }
 
@@ -71,8 +66,8 @@ void FunctionTestWidget::writeSettings()
     m_ui->loginWidget->writeSettings();
 
     QSettings settings(m_organization, m_application);
-    settings.beginGroup(QLatin1String(ClientConfigGroup));
-    settings.setValue(QLatin1String(CommandLineKey), m_ui->lineEditCmdLine->text());
+    settings.beginGroup(QLatin1String(VLK::Settings::ClientConfigGroup));
+    settings.setValue(QLatin1String(VLK::Settings::CommandLineKey), m_ui->lineEditCmdLine->text());
     settings.endGroup();
 }
 
@@ -85,10 +80,8 @@ void FunctionTestWidget::onMsgReceived(int msgType)
 void FunctionTestWidget::on_pushButtonSubmit_clicked()
 {
     const QString zipFilePath = m_ui->lineEditZipFile->text();
-    if (m_tcpSocket->state() != QAbstractSocket::ConnectedState) {
-        QMessageBox::critical(this, tr("Not connected"), tr("Login and connection required."));
+    if (!requireConnection(this, staticMetaObject.className()))
         return;
-    }
     if (zipFilePath.isEmpty()) {
         QMessageBox::critical(this, tr("Missing input"), tr("Select zip file to upload."));
         return;
@@ -116,25 +109,28 @@ void FunctionTestWidget::on_pushButtonSubmit_clicked()
 void FunctionTestWidget::on_pushButtonSelect_clicked()
 {
     const QString archivePath
-        = chooseRecentFile(QLatin1String(LastProjectDirectoryKey), tr("Select project zip file"),
+        = chooseRecentFile(VLK::Settings::LastProjectDirectoryKey, tr("Select project zip file"),
                            tr("Project archives (*.zip *.pkga *.pkgb);;All files (*.*)"));
     if (archivePath.isEmpty())
         return;
     m_ui->lineEditZipFile->setText(archivePath);
     m_ui->lineEditProjectFile->setText(VLK::ProjectArchive::projectFileForArchive(archivePath));
-    storeRecentDirectory(QLatin1String(LastProjectDirectoryKey),
-                         QFileInfo(archivePath).absolutePath());
+    VLK::Settings::storeRecentDirectory(m_organization, m_application,
+                                        VLK::Settings::LastProjectDirectoryKey,
+                                        QFileInfo(archivePath).absolutePath());
 }
 
 void FunctionTestWidget::on_pushButtonCreateZip_clicked()
 {
     const QString projectFilePath = chooseRecentFile(
-        QLatin1String(LastZipDirectoryKey), tr("Select project file (*.prja *.prjb *.prjc *.prjd"),
+        VLK::Settings::LastZipDirectoryKey, tr("Select project file (*.prja *.prjb *.prjc *.prjd"),
         tr("All files (*.*)"));
     if (projectFilePath.isEmpty())
         return;
     const VLK::ProjectArchive archive(projectFilePath);
-    storeRecentDirectory(QLatin1String(LastZipDirectoryKey), archive.projectDirectory());
+    VLK::Settings::storeRecentDirectory(m_organization, m_application,
+                                        VLK::Settings::LastZipDirectoryKey,
+                                        archive.projectDirectory());
     m_ui->lineEditProjectFile->setText(archive.relativeProjectFile());
     if (removeOldArchive(archive.archivePath()))
         runArchiver(archive);
@@ -167,22 +163,12 @@ void FunctionTestWidget::fillSolverBox()
     m_ui->statusWidget->on_pushButtonStatus_clicked();
 }
 
-QString FunctionTestWidget::chooseRecentFile(const QString &directoryKey, const QString &caption,
+QString FunctionTestWidget::chooseRecentFile(const char *directoryKey, const QString &caption,
                                              const QString &filter)
 {
-    QSettings settings(m_organization, m_application);
-    settings.beginGroup(QLatin1String(RecentDirectoriesGroup));
-    const QString startDirectory = settings.value(directoryKey, QString()).toString();
-    settings.endGroup();
+    const QString startDirectory
+        = VLK::Settings::recentDirectory(m_organization, m_application, directoryKey);
     return QFileDialog::getOpenFileName(this, caption, startDirectory, filter);
-}
-
-void FunctionTestWidget::storeRecentDirectory(const QString &directoryKey, const QString &directory)
-{
-    QSettings settings(m_organization, m_application);
-    settings.beginGroup(QLatin1String(RecentDirectoriesGroup));
-    settings.setValue(directoryKey, directory);
-    settings.endGroup();
 }
 
 bool FunctionTestWidget::removeOldArchive(const QString &archivePath)
@@ -234,7 +220,7 @@ void FunctionTestWidget::showArchiveError(const QString &text)
 void FunctionTestWidget::reportFailedUpload()
 {
     emit addStatusMessage(tr("Job not sent: %1").arg(VLK::CalvaroClientCommands::lastErrorMessage));
-    if (m_tcpSocket->state() == QAbstractSocket::ConnectedState)
+    if (isConnected())
         return;
     emit addStatusMessage(tr("Not connected"));
     emit connectionStateChanged(false);

@@ -35,9 +35,8 @@ private slots:
 
 private:
     void fillSolverBox();
-    QString chooseRecentFile(const QString &directoryKey, const QString &caption,
+    QString chooseRecentFile(const char *directoryKey, const QString &caption,
                              const QString &filter);
-    void storeRecentDirectory(const QString &directoryKey, const QString &directory);
     bool removeOldArchive(const QString &archivePath);
     void runArchiver(const VLK::ProjectArchive &archive);
     void showArchiveError(const QString &text);

@@ -46,6 +46,21 @@ CalvaroClientBase::CalvaroClientBase(QWidget *parent)
 
 CalvaroClientBase::~CalvaroClientBase() = default;
 
+bool CalvaroClientBase::isConnected() const
+{
+    return m_tcpSocket->state() == QAbstractSocket::ConnectedState;
+}
+
+bool CalvaroClientBase::requireConnection(QWidget *boxParent, const char *translationContext) const
+{
+    if (isConnected())
+        return true;
+    QMessageBox::critical(
+        boxParent, QCoreApplication::translate(translationContext, "Not connected"),
+        QCoreApplication::translate(translationContext, "Login and connection required."));
+    return false;
+}
+
 void CalvaroClientBase::connectToServer(const QString &host, quint16 port)
 {
     m_socketTimer->start(ConnectionTimeoutMs);

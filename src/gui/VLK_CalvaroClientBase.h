@@ -30,6 +30,12 @@ public:
     // unless noTimeout.
     void awaitReply(bool noTimeout = false);
 
+    bool isConnected() const;
+    // True when connected. Otherwise shows the "Not connected" box on
+    // boxParent, translated in translationContext (the calling class's, as
+    // its own tr() would), and returns false.
+    bool requireConnection(QWidget *boxParent, const char *translationContext) const;
+
     QTcpSocket *m_tcpSocket;
     QStringList m_solvers;
 

@@ -1,6 +1,7 @@
 #include "gui/VLK_LoginWidget.h"
 
 #include "gui/VLK_CalvaroClientBase.h"
+#include "gui/VLK_Settings.h"
 #include "protocol/VLK_CalvaroClientCommands.h"
 #include "protocol/VLK_Protocol.h"
 #include "ui_VLK_LoginWidget.h"
@@ -18,10 +19,6 @@ namespace VLK {
 namespace {
 
 const char *const SourceUnit = "src/VLK_LoginWidget";
-const char *const SettingsGroup = "CalvaroServerLoginData";
-const char *const AddressesKey = "IPAddresses";
-const char *const PortKey = "Port";
-const char *const UserNameKey = "UserName";
 const char *const DefaultAddress = "localhost";
 const char *const DefaultPort = "10000";
 
@@ -74,14 +71,15 @@ void LoginWidget::readSettings(const QString &organization, const QString &appli
     m_application = application;
 
     QSettings settings(m_organization, m_application);
-    settings.beginGroup(QLatin1String(SettingsGroup));
-    m_ipAddressesModel->setStringList(
-        settings.value(QLatin1String(AddressesKey), QStringList { QLatin1String(DefaultAddress) })
-            .toStringList());
+    settings.beginGroup(QLatin1String(Settings::LoginGroup));
+    m_ipAddressesModel->setStringList(settings
+                                          .value(QLatin1String(Settings::AddressesKey),
+                                                 QStringList { QLatin1String(DefaultAddress) })
+                                          .toStringList());
     m_ui->comboBoxServerIP->setCurrentIndex(0);
     m_ui->lineEditServerPort->setText(
-        settings.value(QLatin1String(PortKey), QLatin1String(DefaultPort)).toString());
-    m_ui->lineEditUser->setText(settings.value(QLatin1String(UserNameKey)).toString());
+        settings.value(QLatin1String(Settings::PortKey), QLatin1String(DefaultPort)).toString());
+    m_ui->lineEditUser->setText(settings.value(QLatin1String(Settings::UserNameKey)).toString());
     settings.endGroup();
 }
 
@@ -90,13 +88,13 @@ void LoginWidget::writeSettings()
     Q_ASSERT_X(!m_organization.isEmpty(), SourceUnit, "!m_organization.isEmpty()");
 
     QSettings settings(m_organization, m_application);
-    settings.beginGroup(QLatin1String(SettingsGroup));
-    settings.setValue(QLatin1String(AddressesKey), m_ipAddressesModel->stringList());
+    settings.beginGroup(QLatin1String(Settings::LoginGroup));
+    settings.setValue(QLatin1String(Settings::AddressesKey), m_ipAddressesModel->stringList());
     bool portIsNumber = false;
     const quint16 port = portFromText(m_ui->lineEditServerPort->text(), &portIsNumber);
     if (portIsNumber)
-        settings.setValue(QLatin1String(PortKey), int(port));
-    settings.setValue(QLatin1String(UserNameKey), m_ui->lineEditUser->text());
+        settings.setValue(QLatin1String(Settings::PortKey), int(port));
+    settings.setValue(QLatin1String(Settings::UserNameKey), m_ui->lineEditUser->text());
     settings.endGroup();
 }
 
@@ -149,7 +147,7 @@ void LoginWidget::on_pushButtonLogin_clicked()
     Q_ASSERT_X(m_clientBase != nullptr, SourceUnit, "m_clientBase != NULL");
 
     rememberAddress(m_ui->comboBoxServerIP->currentText().trimmed());
-    if (isSocketConnected()) {
+    if (m_clientBase->isConnected()) {
         QMessageBox::critical(this, tr("Already connected"),
                               tr("Already connected, logout first."));
         return;
@@ -168,10 +166,8 @@ void LoginWidget::on_pushButtonLogout_clicked()
 {
     Q_ASSERT_X(m_clientBase != nullptr, SourceUnit, "m_clientBase != NULL");
 
-    if (!isSocketConnected()) {
-        QMessageBox::critical(this, tr("Not connected"), tr("Login and connection required."));
+    if (!m_clientBase->requireConnection(this, staticMetaObject.className()))
         return;
-    }
     if (CalvaroClientCommands::sendCommand(m_clientBase->m_tcpSocket, MT_Logout))
         m_clientBase->awaitReply();
 }
@@ -195,11 +191,6 @@ void LoginWidget::rememberAddress(const QString &host)
         return;
     m_ipAddressesModel->insertRow(0);
     m_ipAddressesModel->setData(m_ipAddressesModel->index(0), host);
-}
-
-bool LoginWidget::isSocketConnected() const
-{
-    return m_clientBase->m_tcpSocket->state() == QAbstractSocket::ConnectedState;
 }
 
 } // namespace VLK

@@ -43,7 +43,6 @@ private slots:
 private:
     void loginData(QString &user, QString &passwordDigest) const;
     void rememberAddress(const QString &host);
-    bool isSocketConnected() const;
 
     const std::unique_ptr<Ui::LoginWidget> m_ui;
     CalvaroClientBase *m_clientBase = nullptr;

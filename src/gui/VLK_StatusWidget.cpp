@@ -1,6 +1,7 @@
 #include "gui/VLK_StatusWidget.h"
 
 #include "gui/VLK_CalvaroClientBase.h"
+#include "gui/VLK_Settings.h"
 #include "protocol/VLK_CalvaroClientCommands.h"
 #include "protocol/VLK_Protocol.h"
 #include "ui_VLK_StatusWidget.h"
@@ -62,8 +63,9 @@ void StatusWidget::readSettings(const QString &organization, const QString &appl
     m_application = application;
 
     QSettings settings(organization, application);
-    settings.beginGroup(QStringLiteral("ClientConfig"));
-    const uint interval = settings.value(QStringLiteral("AutoRefreshInterval"), 0).toUInt();
+    settings.beginGroup(QLatin1String(Settings::ClientConfigGroup));
+    const uint interval
+        = settings.value(QLatin1String(Settings::AutoRefreshIntervalKey), 0).toUInt();
     if (interval != 0) {
         // A stored interval beyond the spin box's range runs at the range's
         // end, so that what the user sees is what the timer does.
@@ -79,23 +81,16 @@ void StatusWidget::assertClientBase() const
     Q_ASSERT_X(m_clientBase != nullptr, "src/VLK_StatusWidget", "m_clientBase != NULL");
 }
 
-bool StatusWidget::isConnected() const
+bool StatusWidget::requireConnection()
 {
-    return m_clientBase->m_tcpSocket->state() == QAbstractSocket::ConnectedState;
-}
-
-void StatusWidget::showNotConnected()
-{
-    QMessageBox::critical(this, tr("Not connected"), tr("Login and connection required."));
+    return m_clientBase->requireConnection(this, staticMetaObject.className());
 }
 
 void StatusWidget::on_pushButtonStatus_clicked()
 {
     assertClientBase();
-    if (!isConnected()) {
-        showNotConnected();
+    if (!requireConnection())
         return;
-    }
     if (CalvaroClientCommands::sendCommand(m_clientBase->m_tcpSocket, MT_JobStatus))
         m_clientBase->awaitReply(false);
 }
@@ -334,10 +329,8 @@ void StatusWidget::onConnectionStateChanged(bool connected)
 int StatusWidget::rowForJobAction()
 {
     assertClientBase();
-    if (!isConnected()) {
-        showNotConnected();
+    if (!requireConnection())
         return -1;
-    }
     return firstSelectedRow();
 }
 
@@ -385,16 +378,15 @@ void StatusWidget::on_pushButtonDownload_clicked()
 QString StatusWidget::saveResultsFileName(int, const QString &suggestedFileName, const QString &)
 {
     Q_ASSERT_X(!m_organization.isEmpty(), "src/VLK_StatusWidget", "!m_organization.isEmpty()");
-    QSettings settings(m_organization, m_application);
-    settings.beginGroup(QStringLiteral("RecentDirectories"));
-    const QString lastDirectory = settings.value(QStringLiteral("LastSaveAsDirectory")).toString();
+    const QString lastDirectory = Settings::recentDirectory(m_organization, m_application,
+                                                            Settings::LastSaveAsDirectoryKey);
     const QString fileName = QFileDialog::getSaveFileName(
         this, tr("Save results"), lastDirectory + QLatin1Char('/') + suggestedFileName,
         tr("All files (*.*)"));
     if (!fileName.isEmpty())
-        settings.setValue(QStringLiteral("LastSaveAsDirectory"),
-                          QFileInfo(fileName).absolutePath());
-    settings.endGroup();
+        Settings::storeRecentDirectory(m_organization, m_application,
+                                       Settings::LastSaveAsDirectoryKey,
+                                       QFileInfo(fileName).absolutePath());
     return fileName;
 }
 

@@ -59,8 +59,7 @@ private slots:
 
 private:
     void assertClientBase() const;
-    bool isConnected() const;
-    void showNotConnected();
+    bool requireConnection();
     void startAutoRefresh(int seconds);
     void showKillConfirmation();
     void clearJobTable();

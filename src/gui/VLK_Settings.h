@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+
+// Where the program keeps what it remembers between runs: every group and key
+// of its settings store, in one place, so that a renamed key cannot leave
+// the reader and the writer at odds.
+namespace VLK {
+namespace Settings {
+
+constexpr char Organization[] = "Orvand";
+constexpr char Application[] = "CalvaroClient";
+
+constexpr char LoginGroup[] = "CalvaroServerLoginData";
+constexpr char AddressesKey[] = "IPAddresses";
+constexpr char PortKey[] = "Port";
+constexpr char UserNameKey[] = "UserName";
+
+constexpr char ClientConfigGroup[] = "ClientConfig";
+constexpr char CommandLineKey[] = "CommandLine";
+constexpr char AutoRefreshIntervalKey[] = "AutoRefreshInterval";
+
+// The directory each file dialog last took its file from.
+constexpr char RecentDirectoriesGroup[] = "RecentDirectories";
+constexpr char LastZipDirectoryKey[] = "LastZipDirectory";
+constexpr char LastProjectDirectoryKey[] = "LastProjectDirectory";
+constexpr char LastSaveAsDirectoryKey[] = "LastSaveAsDirectory";
+
+QString recentDirectory(const QString &organization, const QString &application,
+                        const char *directoryKey);
+void storeRecentDirectory(const QString &organization, const QString &application,
+                          const char *directoryKey, const QString &directory);
+
+} // namespace Settings
+} // namespace VLK
