@@ -84,7 +84,7 @@ Reply CommandHandler::login(const Request &request, QString &user) const
 Reply CommandHandler::jobList(const QString &user) const
 {
     QStringList lines;
-    for (const Job &job : m_store.jobs()) {
+    for (const Job &job : qAsConst(m_store.jobs())) {
         const bool own = job.user == user;
         if (own || m_showOthers)
             lines.append(jobLine(job, own));

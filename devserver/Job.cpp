@@ -100,7 +100,7 @@ bool Job::fromJson(const QJsonObject &object, Job &job)
     job.totalSteps = object.value(QStringLiteral("totalSteps")).toInt();
     job.messages.clear();
     const QJsonArray messages = object.value(QStringLiteral("messages")).toArray();
-    for (const QJsonValue &message : messages)
+    for (const auto &message : messages)
         job.messages.append(message.toString());
     job.resultName = object.value(QStringLiteral("resultName")).toString();
     job.waitOneTick = false;

@@ -25,14 +25,16 @@ const char logFileName[] = "solver.log";
 // The last part of a path as a client on any platform may write it.
 QString lastPathPart(const QString &path)
 {
-    return path.section(QRegularExpression(QStringLiteral("[/\\\\]")), -1);
+    static const QRegularExpression separator(QStringLiteral("[/\\\\]"));
+    return path.section(separator, -1);
 }
 
 // File names from the network become files on disk: only harmless characters survive.
 QString safeFileName(const QString &name, const QString &fallback)
 {
     QString safe = lastPathPart(name);
-    safe.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
+    static const QRegularExpression unsafe(QStringLiteral("[^A-Za-z0-9._-]"));
+    safe.replace(unsafe, QStringLiteral("_"));
     if (safe.isEmpty() || safe.startsWith(QLatin1Char('.')))
         return fallback;
     return safe;
@@ -43,7 +45,8 @@ QString safeFileName(const QString &name, const QString &fallback)
 QString projectNameFor(const VLK::JobHeader &header)
 {
     QString name = lastPathPart(header.projectFile).trimmed();
-    name.remove(QRegularExpression(QStringLiteral("[\\x00-\\x1f]")));
+    static const QRegularExpression controlCharacters(QStringLiteral("[\\x00-\\x1f]"));
+    name.remove(controlCharacters);
     return name.isEmpty() ? QStringLiteral("project") : name;
 }
 
@@ -83,7 +86,7 @@ bool JobStore::load(QString &error)
     const QJsonObject root = document.object();
     m_nextNumber = qMax(1, root.value(QStringLiteral("nextJobNumber")).toInt());
     const QJsonArray entries = root.value(QStringLiteral("jobs")).toArray();
-    for (const QJsonValue &entry : entries) {
+    for (const auto &entry : entries) {
         Job job;
         if (!Job::fromJson(entry.toObject(), job)) {
             std::fprintf(stderr, "calvaro-devserver: skipping a damaged entry of %s\n",
@@ -167,11 +170,11 @@ const Job *JobStore::add(const QString &user, const VLK::JobHeader &header, Uplo
 
 void JobStore::remove(int number)
 {
-    const auto it = m_jobs.find(number);
-    if (it == m_jobs.end())
+    const auto it = m_jobs.constFind(number);
+    if (it == m_jobs.constEnd())
         return;
     const QString directory = jobDirectory(it.value());
-    m_jobs.erase(it);
+    m_jobs.remove(number);
     save();
     QDir(directory).removeRecursively();
 }

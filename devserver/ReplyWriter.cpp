@@ -9,9 +9,9 @@
 namespace DevServer {
 
 namespace {
-constexpr qint64 BlockSize = 64 * 1024;
+constexpr qint64 BlockSize = qint64(64) * 1024;
 // Refill the socket only while less than this waits in its queue.
-constexpr qint64 HighWaterMark = 256 * 1024;
+constexpr qint64 HighWaterMark = qint64(256) * 1024;
 } // namespace
 
 ReplyWriter::ReplyWriter(QTcpSocket *socket, const ReplyShaping &shaping, QObject *parent)

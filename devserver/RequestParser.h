@@ -20,7 +20,7 @@ struct RequestLimits
 {
     qint64 maxRequestSize = 1 << 20; // every request but a submission, header included
     qint64 maxArchiveSize = qint64(1) << 30;
-    qint64 maxJobHeaderText = 64 * 1024;
+    qint64 maxJobHeaderText = qint64(64) * 1024;
 };
 
 // Cuts the bytes a client sends into requests, without any socket: feed it

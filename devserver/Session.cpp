@@ -12,7 +12,7 @@ namespace DevServer {
 namespace {
 // Read in pieces of this size, and let the socket buffer no more while a
 // reply is going out: a client that keeps sending meets TCP's own flow control.
-constexpr qint64 ReadChunkSize = 256 * 1024;
+constexpr qint64 ReadChunkSize = qint64(256) * 1024;
 
 QByteArray encodeReply(const Reply &reply)
 {

@@ -18,8 +18,11 @@ using namespace DevServer;
 
 namespace {
 
-const QStringList defaultSolvers { QStringLiteral("fem_static"), QStringLiteral("cfd_transient_3"),
-                                   QStringLiteral("thermal") };
+QStringList defaultSolvers()
+{
+    return { QStringLiteral("fem_static"), QStringLiteral("cfd_transient_3"),
+             QStringLiteral("thermal") };
+}
 
 struct Options
 {
@@ -132,7 +135,7 @@ void addOptions(QCommandLineParser &parser)
           QStringLiteral("file") },
         { QStringLiteral("solvers"),
           QStringLiteral("The solver IDs to offer, comma-separated (default %1).")
-              .arg(defaultSolvers.join(QLatin1Char(','))),
+              .arg(defaultSolvers().join(QLatin1Char(','))),
           QStringLiteral("list") },
         { QStringLiteral("max-upload"),
           QStringLiteral("Close the connection of a submission whose archive is larger than "
@@ -214,7 +217,7 @@ bool readOptions(const QCommandLineParser &parser, Options &options, QString &er
     if (options.faults.dropMidReply && options.faults.dropAfter == 0)
         reader.setError(QStringLiteral("--drop-mid-reply needs --drop-after"));
 
-    options.solvers = defaultSolvers;
+    options.solvers = defaultSolvers();
     if (parser.isSet(QStringLiteral("solvers"))) {
         options.solvers = parser.value(QStringLiteral("solvers")).split(QLatin1Char(','));
         for (QString &solver : options.solvers)
@@ -253,7 +256,7 @@ int main(int argc, char *argv[])
     parser.process(app);
     if (!parser.positionalArguments().isEmpty()) {
         say(QStringLiteral("unexpected argument %1; see --help")
-                .arg(parser.positionalArguments().first()));
+                .arg(parser.positionalArguments().constFirst()));
         return 2;
     }
     Options options;

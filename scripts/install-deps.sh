@@ -11,6 +11,7 @@ packages=(
     xvfb xauth imagemagick xdotool
     clang libclang-rt-14-dev
     dpkg-dev lintian man-db appstream desktop-file-utils
+    clang-format clang-tidy clazy
 )
 
 missing=()

@@ -18,7 +18,7 @@ constexpr int ServerReplyTimeoutMs = 10000;
 // the bytes are copied into the message buffer; unbounded, that is several
 // megabytes more during a large download. One megabyte keeps the extra memory
 // small and costs no speed.
-constexpr qint64 SocketReadBufferBytes = 1024 * 1024;
+constexpr qint64 SocketReadBufferBytes = qint64(1024) * 1024;
 } // namespace
 
 CalvaroClientBase::CalvaroClientBase(QWidget *parent)

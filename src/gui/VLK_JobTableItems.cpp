@@ -11,7 +11,10 @@ namespace VLK {
 
 namespace {
 
-const QString MessageSeparator = QLatin1String(ProgressMessageSeparator);
+QLatin1String messageSeparator()
+{
+    return QLatin1String(ProgressMessageSeparator);
+}
 constexpr int MessageTailLength = 80;
 
 QString tail(const QString &text)
@@ -205,17 +208,18 @@ JobTableItems::Actions JobTableItems::actionsFor(bool accessible, const QString 
 
 QString JobTableItems::lastMessageTail(const QString &progressMsg)
 {
-    const int lastSeparator = progressMsg.lastIndexOf(MessageSeparator);
+    const QLatin1String separator = messageSeparator();
+    const int lastSeparator = progressMsg.lastIndexOf(separator);
     if (lastSeparator == -1)
         return tail(progressMsg);
     // One copy at most: long job lists call this for every row.
-    const int lastStart = lastSeparator + MessageSeparator.size();
+    const int lastStart = lastSeparator + separator.size();
     return progressMsg.mid(qMax(lastStart, progressMsg.size() - MessageTailLength));
 }
 
 QString JobTableItems::messageLines(const QString &progressMsg)
 {
-    QStringList messages = progressMsg.split(MessageSeparator);
+    QStringList messages = progressMsg.split(messageSeparator());
     for (QString &message : messages)
         message = tail(message);
     return messages.join(QLatin1Char('\n'));

@@ -98,7 +98,7 @@ void LoginWidget::writeSettings()
     settings.endGroup();
 }
 
-void LoginWidget::onAddStatusMessage(QString msg)
+void LoginWidget::onAddStatusMessage(const QString &msg)
 {
     QStringList lines = m_ui->plainTextEditStatus->toPlainText().split(QLatin1Char('\n'));
     lines.append(msg);

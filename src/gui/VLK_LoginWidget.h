@@ -31,7 +31,7 @@ public:
     void writeSettings();
 
 public slots:
-    void onAddStatusMessage(QString msg);
+    void onAddStatusMessage(const QString &msg);
     void onConnectionStateChanged(bool connected);
     void onConnectionEstablished();
 

@@ -239,9 +239,8 @@ void StatusWidget::updateProgressMsgs(const QVector<int> &changedIndexes, bool k
     const int jobCount = m_shownJobList.jobCount();
     if (!keepUnchanged)
         m_currentProgressMsgs.clear();
-    m_currentProgressMsgs.erase(m_currentProgressMsgs.begin()
-                                    + qMin(jobCount, m_currentProgressMsgs.size()),
-                                m_currentProgressMsgs.end());
+    while (m_currentProgressMsgs.size() > jobCount)
+        m_currentProgressMsgs.removeLast();
     m_currentProgressMsgs.reserve(jobCount);
     for (const int index : changedIndexes) {
         const QString &progressMsg = m_shownJobList.job(index).progressMsg;
@@ -380,7 +379,7 @@ QString StatusWidget::saveResultsFileName(int, const QString &suggestedFileName,
     Q_ASSERT_X(!m_organization.isEmpty(), "src/VLK_StatusWidget", "!m_organization.isEmpty()");
     const QString lastDirectory = Settings::recentDirectory(m_organization, m_application,
                                                             Settings::LastSaveAsDirectoryKey);
-    const QString fileName = QFileDialog::getSaveFileName(
+    QString fileName = QFileDialog::getSaveFileName(
         this, tr("Save results"), lastDirectory + QLatin1Char('/') + suggestedFileName,
         tr("All files (*.*)"));
     if (!fileName.isEmpty())

@@ -138,7 +138,8 @@ bool sendJob(QTcpSocket *socket, const QString &zipFilePath, int slowQueue,
             notification->notify(fileSize - remaining, fileSize);
         if (abortFlag && *abortFlag)
             return abandonUpload(socket, "User aborted sending.");
-        if (socket->bytesToWrite() > MaxQueuedUploadBytes && !waitForQueueToDrain(socket, abortFlag)) {
+        if (socket->bytesToWrite() > MaxQueuedUploadBytes
+            && !waitForQueueToDrain(socket, abortFlag)) {
             if (abortFlag && *abortFlag)
                 return abandonUpload(socket, "User aborted sending.");
             return abandonUpload(socket, "Error writing data to socket.");
