@@ -226,7 +226,7 @@ int runDownload(Session &session)
     if (arguments.size() != 1)
         return Session::reportError(UsageError,
                                     tr("Name exactly one job by its path (see 'calvaro jobs')."));
-    const QString jobPath = arguments.constFirst();
+    const QString &jobPath = arguments.constFirst();
     const QString file = session.parser().isSet(QStringLiteral("output"))
         ? session.parser().value(QStringLiteral("output"))
         : defaultResultFile(jobPath);

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Format and analyser checks of the program's and the stand-in server's own
+# Format and analyser checks of the programs' and the stand-in server's own
 # sources: clang-format (against .clang-format), clang-tidy (against
 # .clang-tidy) and clazy's Qt checks. Fails on any difference or finding.
 #   scripts/lint.sh              all three
@@ -12,7 +12,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${CALVARO_LINT_BUILD_DIR:-$root/build-lint}"
 mode="${1:-all}"
 jobs="$(nproc)"
-checked_dirs=(src devserver)
+checked_dirs=(src cli devserver)
 
 # Level 0 and 1 of clazy, less connect-by-name: the designer's on_<object>_<signal>
 # slots are how the forms are wired, on purpose.
@@ -37,7 +37,7 @@ echo "== Generated headers for the analysers"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
     -DCALVARO_BUILD_TESTS=OFF -DCALVARO_BUILD_DEVSERVER=ON >/dev/null
 autogen_targets=(calvaro_protocol_autogen calvaro_client_autogen calvaro_devserver_core_autogen
-                 CalvaroClient_autogen calvaro-devserver_autogen)
+                 CalvaroClient_autogen calvaro-devserver_autogen calvaro_autogen)
 cmake --build "$build" -j "$jobs" --target "${autogen_targets[@]}" >/dev/null
 
 status=0
@@ -52,7 +52,7 @@ echo "== clazy ($clazy_checks)"
 clazy_log="$build/clazy.log"
 printf '%s\n' "${units[@]}" \
     | xargs -P "$jobs" -n 4 clazy-standalone -p "$build" --checks="$clazy_checks" \
-        --header-filter="$root/(src|devserver)/" >"$clazy_log" 2>&1 || true
+        --header-filter="$root/(src|cli|devserver)/" >"$clazy_log" 2>&1 || true
 if grep -qE 'warning:|error:' "$clazy_log"; then
     grep -E 'warning:|error:' "$clazy_log" | sort -u
     echo "lint: clazy findings above (whole log: $clazy_log)" >&2

@@ -14,6 +14,7 @@ public:
     explicit ProjectArchive(const QString &projectFilePath);
 
     QString projectDirectory() const { return m_projectDirectory; }
+    QString folderName() const { return m_folderName; }
     QString archiveName() const { return m_folderName + QLatin1String(".zip"); }
     QString parentDirectory() const { return m_parentDirectory; }
     QString archivePath() const;

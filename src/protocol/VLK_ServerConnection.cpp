@@ -13,7 +13,7 @@ namespace {
 
 // The socket's own buffer is capped so that a large download passes through
 // in bounded memory on its way to the sink.
-constexpr qint64 SocketReadBufferBytes = 1024 * 1024;
+constexpr qint64 SocketReadBufferBytes = qint64(1024) * 1024;
 constexpr int DisconnectWaitMs = 1000;
 
 // Keeps events flowing during an upload, so that an interrupt (and the
