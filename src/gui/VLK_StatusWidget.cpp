@@ -176,34 +176,58 @@ bool StatusWidget::fillJobTable()
 
     QVector<int> changedIndexes;
     if (!m_shownJobList.update(m_clientBase->m_messageBuffer, rowsInReplyOrder, changedIndexes)) {
-        m_currentProgressMsgs.clear();
-        QMessageBox::critical(this, tr("Invalid server reply"),
-                              tr("Invalid server reply (mismatching versions of server and "
-                                 "client?)."));
-        table->setRowCount(0);
-        table->setColumnCount(0);
-        table->clear();
+        showInvalidJobList();
         return false;
     }
     const int jobCount = m_shownJobList.jobCount();
     emit m_clientBase->addStatusMessage(tr("%1 jobs for this user").arg(jobCount));
 
-    if (!firstSetup) {
-        const int selectedRow = firstSelectedRow();
-        if (selectedRow != -1)
-            m_lastSelectedRow = selectedRow;
-        table->setRowCount(jobCount);
-    } else {
-        table->verticalHeader()->setDefaultSectionSize(RowHeight);
-        // Turned on while the table is empty, where it has nothing to sort.
-        table->setSortingEnabled(true);
-        table->setRowCount(jobCount);
-        table->setColumnCount(JobTableItems::ColumnCount);
-        table->setSelectionMode(QAbstractItemView::SingleSelection);
-        table->setSelectionBehavior(QAbstractItemView::SelectRows);
-        table->setHorizontalHeaderLabels(
-            { tr("User ID"), tr("Solver ID"), tr("Status"), tr("Path"), tr("Progress Msg") });
-    }
+    if (firstSetup)
+        setUpJobTable();
+    else
+        rememberSelectedRow();
+    table->setRowCount(jobCount);
+    fillChangedRows(changedIndexes, rowsInReplyOrder);
+    if (firstSetup)
+        fitColumnsToContents();
+    restoreSelection();
+    return true;
+}
+
+void StatusWidget::showInvalidJobList()
+{
+    m_currentProgressMsgs.clear();
+    QMessageBox::critical(this, tr("Invalid server reply"),
+                          tr("Invalid server reply (mismatching versions of server and client?)."));
+    QTableWidget *table = m_ui->tableWidgetStatus;
+    table->setRowCount(0);
+    table->setColumnCount(0);
+    table->clear();
+}
+
+void StatusWidget::setUpJobTable()
+{
+    QTableWidget *table = m_ui->tableWidgetStatus;
+    table->verticalHeader()->setDefaultSectionSize(RowHeight);
+    // Turned on while the table is empty, where it has nothing to sort.
+    table->setSortingEnabled(true);
+    table->setColumnCount(JobTableItems::ColumnCount);
+    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setHorizontalHeaderLabels(
+        { tr("User ID"), tr("Solver ID"), tr("Status"), tr("Path"), tr("Progress Msg") });
+}
+
+void StatusWidget::rememberSelectedRow()
+{
+    const int selectedRow = firstSelectedRow();
+    if (selectedRow != -1)
+        m_lastSelectedRow = selectedRow;
+}
+
+void StatusWidget::fillChangedRows(const QVector<int> &changedIndexes, bool rowsInReplyOrder)
+{
+    QTableWidget *table = m_ui->tableWidgetStatus;
     // A table sorted by a column would move every cell to its place as it is
     // set. Turning sorting on again sorts all rows, which costs a pass over
     // every cell even without a sort column, so a table that sorts by none
@@ -216,20 +240,25 @@ bool StatusWidget::fillJobTable()
     updateProgressMsgs(changedIndexes, rowsInReplyOrder);
     // Long lists would otherwise repaint after every cell.
     table->setUpdatesEnabled(false);
-    for (const int index : qAsConst(changedIndexes))
+    for (const int index : changedIndexes)
         m_jobTableItems.fillRow(*table, index, m_shownJobList.job(index), index, !sortedByColumn);
     table->setUpdatesEnabled(true);
     if (!table->isSortingEnabled())
         table->setSortingEnabled(true);
+}
 
-    if (firstSetup) {
-        for (int column : { JobTableItems::UserIdColumn, JobTableItems::SolverIdColumn,
-                            JobTableItems::StatusColumn })
-            table->resizeColumnToContents(column);
-    }
+void StatusWidget::fitColumnsToContents()
+{
+    for (int column : { JobTableItems::UserIdColumn, JobTableItems::SolverIdColumn,
+                        JobTableItems::StatusColumn })
+        m_ui->tableWidgetStatus->resizeColumnToContents(column);
+}
+
+void StatusWidget::restoreSelection()
+{
+    QTableWidget *table = m_ui->tableWidgetStatus;
     if (m_lastSelectedRow != -1 && table->rowCount() > 0)
         table->selectRow(qMin(m_lastSelectedRow, table->rowCount() - 1));
-    return true;
 }
 
 // Keeps the messages of unchanged jobs with keepUnchanged, replaces or appends

@@ -64,6 +64,12 @@ private:
     void showKillConfirmation();
     void clearJobTable();
     bool fillJobTable();
+    void showInvalidJobList();
+    void setUpJobTable();
+    void rememberSelectedRow();
+    void fillChangedRows(const QVector<int> &changedIndexes, bool rowsInReplyOrder);
+    void fitColumnsToContents();
+    void restoreSelection();
     void updateProgressMsgs(const QVector<int> &changedIndexes, bool keepUnchanged);
     bool isSortedByColumn() const;
     int firstSelectedRow() const;
