@@ -146,7 +146,7 @@ void TestClientBase::loginOkAfterTheConnectionIsGone()
     QVERIFY(m_dialogs->waitForBoxes(1));
     QTRY_VERIFY(log.entries.contains("status Not connected"));
     QVERIFY(log.entries.contains("msg 100"));
-    QCOMPARE(log.entries.last(), QStringLiteral("state 0"));
+    QCOMPARE(log.matching("state ").last(), QStringLiteral("state 0"));
     QCOMPARE(m_dialogs->boxes.at(0).text, QStringLiteral("Remote host closed the connection."));
 }
 
@@ -303,14 +303,34 @@ void TestClientBase::unknownReplyTypeIsIgnored()
 void TestClientBase::commandErrorsShowTheBox_data()
 {
     QTest::addColumn<int>("type");
-    QTest::newRow("204") << int(MT_CommandError1);
-    QTest::newRow("205") << int(MT_CommandError2);
+    QTest::addColumn<bool>("answersLogin");
+    QTest::addColumn<QAbstractSocket::SocketState>("socketState");
+    QTest::addColumn<QStringList>("lastEntries");
+    const QStringList refused { "state 1", "status Login refused", "state 0" };
+    QTest::newRow("204") << int(MT_CommandError1) << false << QAbstractSocket::ConnectedState
+                         << QStringList { "state 1" };
+    QTest::newRow("205") << int(MT_CommandError2) << false << QAbstractSocket::ConnectedState
+                         << QStringList { "state 1" };
+    // A refused login closes the connection, so that the next Login starts afresh.
+    QTest::newRow("204 to the login")
+        << int(MT_CommandError1) << true << QAbstractSocket::UnconnectedState << refused;
+    QTest::newRow("205 to the login")
+        << int(MT_CommandError2) << true << QAbstractSocket::UnconnectedState << refused;
 }
 
 void TestClientBase::commandErrorsShowTheBox()
 {
     QFETCH(int, type);
+    QFETCH(bool, answersLogin);
+    QFETCH(QAbstractSocket::SocketState, socketState);
+    QFETCH(QStringList, lastEntries);
     QVERIFY(connectClient(*m_client, *m_server));
+    if (!answersLogin) {
+        QSignalSpy received(m_client.get(), &CalvaroClientBase::msgReceived);
+        m_client->awaitReply();
+        m_server->send(FakeServer::reply(MT_SubmitJobOk));
+        QVERIFY(received.wait(5000));
+    }
     m_client->awaitReply();
     SignalLog log(*m_client);
     m_server->send(FakeServer::reply(type));
@@ -320,7 +340,8 @@ void TestClientBase::commandErrorsShowTheBox()
     QCOMPARE(m_dialogs->boxes.at(0).text,
              QStringLiteral("Error processing command, see server log."));
     QVERIFY(log.matching("msg ").isEmpty());
-    QCOMPARE(m_client->m_tcpSocket->state(), QAbstractSocket::ConnectedState);
+    QCOMPARE(m_client->m_tcpSocket->state(), socketState);
+    QCOMPARE(log.entries.mid(log.entries.size() - lastEntries.size()), lastEntries);
 }
 
 void TestClientBase::logoutReportsDisconnected()
@@ -332,7 +353,10 @@ void TestClientBase::logoutReportsDisconnected()
     QTRY_VERIFY(log.entries.contains("msg 101"));
     QCOMPARE(log.entries.mid(3),
              (QStringList { "state 1", "status Logged out", "msg 101", "state 0" }));
-    QCOMPARE(m_client->m_tcpSocket->state(), QAbstractSocket::ConnectedState);
+    // Closed by the client, so that the next Login starts afresh; no error report.
+    QCOMPARE(m_client->m_tcpSocket->state(), QAbstractSocket::UnconnectedState);
+    QTRY_VERIFY(!m_server->hasClient());
+    QVERIFY(m_dialogs->boxes.isEmpty());
 }
 
 void TestClientBase::socketErrors()
@@ -348,7 +372,8 @@ void TestClientBase::socketErrors()
     QCOMPARE(
         m_dialogs->boxes.at(0).text,
         QStringLiteral("The connection was refused by the peer. Make sure the server is running."));
-    QTRY_COMPARE(log.entries, (QStringList { "state 0", "status Not connected", "state 0" }));
+    // Not connected already while the box is open.
+    QTRY_COMPARE(log.entries, (QStringList { "state 0", "state 0", "status Not connected" }));
 
     // Closed by the server while connected.
     QVERIFY(m_server->listen());

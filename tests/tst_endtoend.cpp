@@ -78,6 +78,7 @@ private slots:
     void runningJobIsKilled();
     void removedJobLeavesTheServer();
     void logout();
+    void loginAgainAfterLogoutAndRefusal();
 
 private:
     template<class T = QAbstractButton> T *child(const char *name) const
@@ -90,6 +91,7 @@ private:
     QString cell(const QString &jobPath, int column) const;
     bool selectJob(const QString &jobPath);
     bool clickWhenEnabled(const char *button);
+    void typePassword(const QString &password);
     QString submitJob(const char *queueButton);
     void recordStatuses(int msgType);
     QStringList enabledActions() const;
@@ -390,6 +392,40 @@ void TestEndToEnd::logout()
     QVERIFY(!child("pushButtonStatus")->isEnabled());
     QVERIFY(!child("pushButtonLogout")->isEnabled());
     QCOMPARE(m_dialogs->boxes.size(), 1);
+}
+
+void TestEndToEnd::typePassword(const QString &password)
+{
+    child<QLineEdit>("lineEditPassword")->clear();
+    QTest::keyClicks(child<QLineEdit>("lineEditPassword"), password);
+}
+
+// Neither a logout nor a wrong password leaves the user without a way to log
+// in; each Login reaches a logged-in window with its job list.
+void TestEndToEnd::loginAgainAfterLogoutAndRefusal()
+{
+    typePassword(QStringLiteral("wrong"));
+    QVERIFY(clickWhenEnabled("pushButtonLogin"));
+    QVERIFY(m_dialogs->waitForBoxes(2, 10000));
+    QCOMPARE(m_dialogs->boxTexts().last(),
+             QStringLiteral("Command failed: Error processing command, see server log."));
+    QVERIFY(m_statusLines.contains(QStringLiteral("Login refused")));
+    QVERIFY(child("pushButtonLogin")->isEnabled());
+    for (const char *idle : { "pushButtonLogout", "pushButtonStatus", "pushButtonSubmit" })
+        QVERIFY2(!child(idle)->isEnabled(), idle);
+
+    typePassword(Password);
+    for (const bool logOutFirst : { false, true }) {
+        if (logOutFirst) {
+            QVERIFY(clickWhenEnabled("pushButtonLogout"));
+            QTRY_COMPARE(table()->columnCount(), 0);
+        }
+        QVERIFY(clickWhenEnabled("pushButtonLogin"));
+        QTRY_COMPARE_WITH_TIMEOUT(table()->rowCount(), 1, 10000);
+        QTRY_VERIFY(child("pushButtonLogout")->isEnabled());
+        QVERIFY(!child("pushButtonLogin")->isEnabled());
+    }
+    QCOMPARE(m_dialogs->boxes.size(), 2);
 }
 
 QTEST_MAIN(TestEndToEnd)

@@ -161,6 +161,8 @@ void CalvaroClientBase::processMessage()
     emit progress(0, false);
     emit connectionStateChanged(true);
     m_serverReplyTimer->stop();
+    const bool answersLogin = m_loginPending;
+    m_loginPending = false;
 
     const int messageType = m_incoming.messageType();
     switch (messageType) {
@@ -177,6 +179,10 @@ void CalvaroClientBase::processMessage()
         emit addStatusMessage(tr("Logged out"));
         emit msgReceived(MT_LogoutOk);
         emit connectionStateChanged(false);
+        // A server may not take a second login on the connection it logged
+        // out, while a new connection is how every session begins; so the
+        // next Login starts afresh. Nothing is left to send or receive here.
+        m_tcpSocket->disconnectFromHost();
         break;
     case MT_JobStatusReply:
     case MT_SubmitJobOk:
@@ -188,6 +194,8 @@ void CalvaroClientBase::processMessage()
         break;
     case MT_CommandError1:
     case MT_CommandError2:
+        if (answersLogin)
+            refuseLogin();
         QMessageBox::critical(this, tr("Command failed"),
                               tr("Error processing command, see server log."));
         break;
@@ -196,10 +204,21 @@ void CalvaroClientBase::processMessage()
     }
 }
 
+// The connection the server would not log in on is closed before the box
+// opens, so that the window offers Login again and nothing can be sent on it
+// meanwhile: the user corrects the password and logs in on a new one.
+void CalvaroClientBase::refuseLogin()
+{
+    m_tcpSocket->disconnectFromHost();
+    emit addStatusMessage(tr("Login refused"));
+    emit connectionStateChanged(false);
+}
+
 void CalvaroClientBase::onSocketConnected()
 {
     m_socketTimer->stop();
     m_serverReplyTimer->stop();
+    m_loginPending = true;
     emit connectionEstablished();
 }
 
@@ -223,10 +242,13 @@ void CalvaroClientBase::onSocketError(QAbstractSocket::SocketError socketError)
         text = tr("The following error occurred: %1.").arg(m_tcpSocket->errorString());
         break;
     }
+    // Reported before the box: its event loop delivers timer ticks, and a
+    // refresh sent meanwhile on the failed connection would arm the reply
+    // timer for a reply that can never come.
+    emit connectionStateChanged(false);
     QMessageBox::information(this, tr("Client"), text);
 
     emit addStatusMessage(tr("Not connected"));
-    emit connectionStateChanged(false);
 }
 
 void CalvaroClientBase::onSocketTimeout()

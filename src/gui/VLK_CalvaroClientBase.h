@@ -49,6 +49,9 @@ public:
 
 private:
     QTimer *m_socketTimer;
+    // The login request is the first one on a new connection, so the first
+    // reply there answers it.
+    bool m_loginPending = false;
 
 signals:
     void connectionStateChanged(bool connected);
@@ -70,6 +73,7 @@ private:
     void refuseMessage(const QString &text);
     void reportBrokenStream(const QString &text);
     void processMessage();
+    void refuseLogin();
     bool readBlock();
 };
 
