@@ -313,6 +313,7 @@ void TestLoginWidget::portAndUserSurviveARestart_data()
     QTest::newRow("empty port keeps the stored one") << QVariant(4711) << "" << "bob" << "4711" << "bob";
     QTest::newRow("port 0 is stored") << QVariant(4711) << "0" << "bob" << "0" << "bob";
     QTest::newRow("stored text that is no port stays") << QVariant("70000") << QString() << "" << "70000" << "";
+    QTest::newRow("typed beyond 65535 is stored") << QVariant(4711) << "70000" << "bob" << "70000" << "bob";
     // clang-format on
 }
 

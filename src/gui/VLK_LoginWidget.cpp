@@ -34,9 +34,9 @@ QString digestOfPassword(const QString &password)
 // The validator lets intermediate text such as "" or "0" stay in the field, and
 // text read from the settings store never passed it; anything that is not a
 // port number becomes 0 rather than wrapping round to some other port.
-quint16 portFromText(const QString &text, bool *ok = nullptr)
+quint16 portFromText(const QString &text)
 {
-    return text.toUShort(ok, 10);
+    return text.toUShort(nullptr, 10);
 }
 
 } // namespace
@@ -90,10 +90,12 @@ void LoginWidget::writeSettings()
     QSettings settings(m_organization, m_application);
     settings.beginGroup(QLatin1String(Settings::LoginGroup));
     settings.setValue(QLatin1String(Settings::AddressesKey), m_ipAddressesModel->stringList());
+    // Stored as typed even beyond 65535 (the validator lets such text stand),
+    // so that the next start shows what the user left in the field.
     bool portIsNumber = false;
-    const quint16 port = portFromText(m_ui->lineEditServerPort->text(), &portIsNumber);
+    const qulonglong port = m_ui->lineEditServerPort->text().toULongLong(&portIsNumber, 10);
     if (portIsNumber)
-        settings.setValue(QLatin1String(Settings::PortKey), int(port));
+        settings.setValue(QLatin1String(Settings::PortKey), port);
     settings.setValue(QLatin1String(Settings::UserNameKey), m_ui->lineEditUser->text());
     settings.endGroup();
 }
