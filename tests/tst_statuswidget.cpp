@@ -3,7 +3,10 @@
 #include "gui/VLK_StatusWidget.h"
 #include "protocol/VLK_Protocol.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -68,6 +71,12 @@ class TestStatusWidget : public WindowFixture
     QString shownMessages() const { return child<QPlainTextEdit>("plainTextEdit")->toPlainText(); }
     void click(const QString &button) { QTest::mouseClick(child(button), Qt::LeftButton); }
 
+    bool connectClient()
+    {
+        QSignalSpy established(m_client.get(), &CalvaroClientBase::connectionEstablished);
+        m_client->connectToServer("127.0.0.1", m_server->port());
+        return established.wait(5000) && m_server->waitForClient();
+    }
     bool showJobs(const QStringList &lines)
     {
         m_server->setReply(MT_JobStatus, FakeServer::textList(MT_JobStatusReply, lines));
@@ -93,6 +102,13 @@ class TestStatusWidget : public WindowFixture
             texts << table()->item(row, column)->text();
         return texts;
     }
+    QList<int> selectedRows() const
+    {
+        QList<int> rows;
+        for (const QModelIndex &index : table()->selectionModel()->selectedRows())
+            rows << index.row();
+        return rows;
+    }
     QStringList enabledActions() const
     {
         QStringList enabled;
@@ -114,12 +130,16 @@ class TestStatusWidget : public WindowFixture
 private slots:
     void jobListFillsTheTable();
     void refreshShowsTheNewListWhateverItChanges();
-    void editedCellIsRestoredByTheNextRefresh();
+    void cellsAreCopiedButNeverEdited();
     void actionsFollowTheSelectedJob_data();
     void actionsFollowTheSelectedJob();
     void progressMessages_data();
     void progressMessages();
-    void refillRestoresTheSelection();
+    void refillKeepsTheSelectedJob();
+    void removeClickedTwiceRemovesOneJob();
+    void doubleClickActsOnce_data();
+    void doubleClickActsOnce();
+    void columnsFitTheFirstListWithJobs();
     void actionsFollowTheRefilledRow();
     void progressViewFollowsTheJobOnASortedTable();
     void repliesThatEmptyTheTable_data();
@@ -153,9 +173,7 @@ void TestStatusWidget::setUpWindow()
     emit m_client->connectionStateChanged(false);
     m_panel->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_panel.get()));
-    QSignalSpy established(m_client.get(), &CalvaroClientBase::connectionEstablished);
-    m_client->connectToServer("127.0.0.1", m_server->port());
-    QVERIFY(established.wait(5000) && m_server->waitForClient());
+    QVERIFY(connectClient());
 }
 
 void TestStatusWidget::tearDownWindow()
@@ -226,24 +244,28 @@ void TestStatusWidget::refreshShowsTheNewListWhateverItChanges()
     QCOMPARE(column(4), (QStringList { "a1", Ready, "c1", "e1", "f2" }));
 }
 
-void TestStatusWidget::editedCellIsRestoredByTheNextRefresh()
+// The path names the job in every action, so it is never edited; it can
+// still be copied.
+void TestStatusWidget::cellsAreCopiedButNeverEdited()
 {
-    const QStringList lines = { job("Queued", "m", "a"), job("Queued", "m", "b") };
-    QVERIFY(showJobs(lines));
+    QVERIFY(showJobs({ job("Queued", "m", "a"), job("Queued", "m", "b") }));
     QTableWidgetItem *path = table()->item(1, 3);
+    QTest::mouseDClick(table()->viewport(), Qt::LeftButton, {},
+                       table()->visualItemRect(path).center());
     table()->editItem(path);
-    QWidget *editor = table()->viewport()->focusWidget();
-    QVERIFY(editor && editor != table()->viewport());
-    QTest::keyClick(editor, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClicks(editor, "edited");
-    QTest::keyClick(editor, Qt::Key_Return);
-    QTRY_COMPARE(table()->item(1, 3)->text(), QStringLiteral("edited"));
-    QVERIFY(showJobs(lines));
+    table()->setCurrentItem(path);
+    QTest::keyClicks(table(), "edited");
+    QVERIFY(table()->viewport()->findChildren<QLineEdit *>().isEmpty());
     QCOMPARE(column(3), (QStringList { "a", "b" }));
+    QTest::keyClick(table(), Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("b"));
 
-    // An editor left open commits as the panel is destroyed in cleanup().
-    table()->editItem(table()->item(0, 3));
-    QVERIFY(table()->viewport()->focusWidget() != table()->viewport());
+    m_server->clearReceived();
+    m_server->setReply(MT_RemoveJob, FakeServer::reply(MT_RemoveJobOk));
+    click("pushButtonRemove");
+    QVERIFY(m_server->waitForRequests(1));
+    QCOMPARE(m_server->requests().at(0).bytes,
+             FakeServer::header(25, MT_RemoveJob) + FakeServer::counted("b"));
 }
 
 void TestStatusWidget::actionsFollowTheSelectedJob_data()
@@ -306,19 +328,27 @@ void TestStatusWidget::progressMessages()
     QTEST(shownMessages(), "view");
 }
 
-void TestStatusWidget::refillRestoresTheSelection()
+void TestStatusWidget::refillKeepsTheSelectedJob()
 {
     QStringList ten;
     for (int i = 0; i < 10; ++i)
-        ten << job("Queued", QString::number(i));
+        ten << job("Queued", QString::number(i), "p" + QString::number(i));
     QVERIFY(showJobs(ten));
     selectRow(7);
-    QVERIFY(showJobs(ten));
-    // Nothing selected now: the shorter list selects from the remembered row alone.
+    QStringList reversed = ten;
+    std::reverse(reversed.begin(), reversed.end());
+    QVERIFY(showJobs(reversed));
+    QCOMPARE(selectedRows(), QList<int> { 2 });
+    QCOMPARE(shownMessages(), QStringLiteral("7"));
+    // Nothing selected now: the remembered job is selected again.
     table()->setCurrentItem(nullptr);
+    QVERIFY(showJobs(ten.mid(5)));
+    QCOMPARE(selectedRows(), QList<int> { 2 });
+    // Gone: no row at all rather than the job that took its place.
     QVERIFY(showJobs(ten.mid(0, 3)));
-    QCOMPARE(table()->selectionModel()->selectedRows().value(0).row(), 2);
-    QCOMPARE(shownMessages(), QStringLiteral("2"));
+    QCOMPARE(selectedRows(), QList<int> {});
+    QCOMPARE(enabledActions(), QStringList {});
+    QCOMPARE(shownMessages(), QString());
 
     QVERIFY(showJobs({}));
     QCOMPARE(m_statusLines.last(), QStringLiteral("0 jobs for this user"));
@@ -326,6 +356,69 @@ void TestStatusWidget::refillRestoresTheSelection()
     QCOMPARE(table()->rowCount(), 0);
     QCOMPARE(enabledActions(), QStringList {});
     QCOMPARE(shownMessages(), QString());
+}
+
+// The second of two clicks on Remove comes after the refreshed list; the job
+// that moved into the removed one's row is not selected for it.
+void TestStatusWidget::removeClickedTwiceRemovesOneJob()
+{
+    QVERIFY(
+        showJobs({ job("Queued", "m", "a"), job("Queued", "m", "b"), job("Queued", "m", "c") }));
+    selectRow(1);
+    m_server->clearReceived();
+    m_server->setReply(MT_RemoveJob, FakeServer::reply(MT_RemoveJobOk));
+    m_server->setReply(MT_JobStatus,
+                       FakeServer::textList(MT_JobStatusReply,
+                                            { job("Queued", "m", "a"), job("Queued", "m", "c") }));
+    QSignalSpy received(m_client.get(), &CalvaroClientBase::msgReceived);
+    click("pushButtonRemove");
+    QTRY_VERIFY(received.contains({ int(MT_JobStatusReply) }));
+    click("pushButtonRemove");
+    QCOMPARE(m_server->requestTypes(), (QList<qint64> { MT_RemoveJob, MT_JobStatus }));
+    QCOMPARE(selectedRows(), QList<int> {});
+    QCOMPARE(enabledActions(), QStringList {});
+}
+
+// The second press of a double-click comes once the reply to the first click
+// is in and the button is enabled again.
+void TestStatusWidget::doubleClickActsOnce_data()
+{
+    actionRequestsAndReplies_data();
+}
+
+void TestStatusWidget::doubleClickActsOnce()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, status);
+    QFETCH(int, request);
+    QFETCH(QByteArray, reply);
+    QTemporaryDir dir;
+    m_panel->chooseFile = [&] { return dir.filePath("r.7z"); };
+    QVERIFY(showJobs({ job(status, Ready) }));
+    selectRow(0);
+    m_server->clearReceived();
+    m_server->setReply(request, reply);
+    QSignalSpy received(m_client.get(), &CalvaroClientBase::msgReceived);
+    click(button);
+    QTRY_VERIFY(!received.isEmpty() && child(button)->isEnabled()
+                && child("pushButtonStatus")->isEnabled());
+    QTest::mouseDClick(child(button), Qt::LeftButton);
+    QTest::mouseRelease(child(button), Qt::LeftButton);
+    // A request sent would wait for its reply with Refresh disabled.
+    QVERIFY(child("pushButtonStatus")->isEnabled());
+    QCOMPARE(m_server->requestTypes().count(request), 1);
+}
+
+// Fitted to an empty first list, the columns would stay too narrow.
+void TestStatusWidget::columnsFitTheFirstListWithJobs()
+{
+    const QString status = QStringLiteral("Running (step 12/48)");
+    QVERIFY(showJobs({}));
+    QVERIFY(showJobs({ job(status) }));
+    QVERIFY(table()->columnWidth(2) > table()->fontMetrics().horizontalAdvance(status));
+    table()->setColumnWidth(2, 30);
+    QVERIFY(showJobs({ job(status), job(status) }));
+    QCOMPARE(table()->columnWidth(2), 30);
 }
 
 void TestStatusWidget::actionsFollowTheRefilledRow()
@@ -386,7 +479,9 @@ void TestStatusWidget::repliesThatEmptyTheTable()
     QCOMPARE(m_dialogs->boxes.size(), invalid ? 1 : 0);
     QCOMPARE(table()->columnCount(), 0);
     QCOMPARE(table()->rowCount(), 0);
-    // The next list sets the table up anew.
+    // The next list sets the table up anew (after a logout, on a new connection).
+    if (m_client->m_tcpSocket->state() != QAbstractSocket::ConnectedState)
+        QVERIFY(connectClient());
     QVERIFY(showJobs({ job("Queued") }));
     QCOMPARE(table()->horizontalHeaderItem(0)->text(), QStringLiteral("User ID"));
 }

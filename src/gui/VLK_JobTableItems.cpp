@@ -75,7 +75,7 @@ public:
         return QTableWidgetItem::data(role);
     }
 
-    // Edits in the table and any other caller outside the fill.
+    // Any caller outside the fill.
     void setData(int role, const QVariant &value) override
     {
         if (role == Qt::DisplayRole || role == Qt::EditRole) {
@@ -132,7 +132,9 @@ private:
 } // namespace
 
 JobTableItems::JobTableItems()
-    : m_defaultFlags(QTableWidgetItem().flags())
+    // Read-only: the path of a job names it in every action, so it must stay
+    // what the server listed. Copying a cell works all the same.
+    : m_accessibleFlags(QTableWidgetItem().flags() & ~Qt::ItemIsEditable)
     , m_runningBrush(QBrush(QColor(200, 0, 0)))
     , m_queuedBrush(QBrush(QColor(0, 200, 0)))
     , m_inaccessibleBrush(QBrush(Qt::gray))
@@ -150,7 +152,7 @@ void JobTableItems::fillRow(QTableWidget &table, int row, const JobInfo &job, in
     const QString texts[ColumnCount]
         = { job.userId, job.solverId, job.status, job.path, lastMessageTail(job.progressMsg) };
     JobCell::Content content;
-    content.flags = job.accessible ? m_defaultFlags : Qt::ItemIsEnabled;
+    content.flags = job.accessible ? m_accessibleFlags : Qt::ItemIsEnabled;
     for (int column = 0; column < ColumnCount; ++column) {
         content.text = texts[column];
         content.foreground = foregroundFor(job, column);

@@ -57,7 +57,7 @@ public:
 private:
     QVariant foregroundFor(const JobInfo &job, int column) const;
 
-    Qt::ItemFlags m_defaultFlags;
+    Qt::ItemFlags m_accessibleFlags;
     QVariant m_progressFont;
     QVariant m_runningBrush;
     QVariant m_queuedBrush;

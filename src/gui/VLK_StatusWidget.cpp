@@ -1,6 +1,7 @@
 #include "gui/VLK_StatusWidget.h"
 
 #include "gui/VLK_CalvaroClientBase.h"
+#include "gui/VLK_DoubleClickGuard.h"
 #include "gui/VLK_Settings.h"
 #include "protocol/VLK_CalvaroClientCommands.h"
 #include "protocol/VLK_Protocol.h"
@@ -31,20 +32,15 @@ StatusWidget::StatusWidget(QWidget *parent)
     m_ui->progressBar->setEnabled(false);
     m_ui->tableWidgetStatus->setTextElideMode(Qt::ElideMiddle);
     m_ui->tableWidgetStatus->verticalHeader()->hide();
-    // A cell that the user edited no longer shows the last reply as it came.
-    connect(m_ui->tableWidgetStatus->itemDelegate(), &QAbstractItemDelegate::commitData, this,
-            [this] { m_shownJobList.forget(); });
+    for (QAbstractButton *action :
+         { m_ui->pushButtonKill, m_ui->pushButtonRemove, m_ui->pushButtonDownload })
+        DoubleClickGuard::install(action);
     on_tableWidgetStatus_itemSelectionChanged();
     m_ui->plainTextEdit->setFont(QFont(QStringLiteral("Courier New"), 8));
     connect(m_autoRefreshTimer, &QTimer::timeout, this, &StatusWidget::onAutoRefreshTimeout);
 }
 
-StatusWidget::~StatusWidget()
-{
-    // An editor still open commits its text when the window goes, after the
-    // members are gone.
-    disconnect(m_ui->tableWidgetStatus->itemDelegate(), nullptr, this, nullptr);
-}
+StatusWidget::~StatusWidget() = default;
 
 void StatusWidget::setClientBase(CalvaroClientBase *clientBase)
 {
@@ -163,6 +159,7 @@ void StatusWidget::clearJobTable()
     m_ui->tableWidgetStatus->setColumnCount(0);
     m_currentProgressMsgs.clear();
     m_shownJobList.forget();
+    m_columnsFitted = false;
 }
 
 bool StatusWidget::fillJobTable()
@@ -185,11 +182,10 @@ bool StatusWidget::fillJobTable()
     if (firstSetup)
         setUpJobTable();
     else
-        rememberSelectedRow();
+        rememberSelectedJob();
     table->setRowCount(jobCount);
     fillChangedRows(changedIndexes, rowsInReplyOrder);
-    if (firstSetup)
-        fitColumnsToContents();
+    fitColumnsToContentsOnce();
     restoreSelection();
     return true;
 }
@@ -203,6 +199,7 @@ void StatusWidget::showInvalidJobList()
     table->setRowCount(0);
     table->setColumnCount(0);
     table->clear();
+    m_columnsFitted = false;
 }
 
 void StatusWidget::setUpJobTable()
@@ -218,11 +215,17 @@ void StatusWidget::setUpJobTable()
         { tr("User ID"), tr("Solver ID"), tr("Status"), tr("Path"), tr("Progress Msg") });
 }
 
-void StatusWidget::rememberSelectedRow()
+void StatusWidget::rememberSelectedJob()
 {
     const int selectedRow = firstSelectedRow();
     if (selectedRow != -1)
-        m_lastSelectedRow = selectedRow;
+        rememberJob(selectedRow);
+}
+
+void StatusWidget::rememberJob(int row)
+{
+    m_lastSelectedRow = row;
+    m_lastSelectedJobPath = cellText(row, JobTableItems::PathColumn);
 }
 
 void StatusWidget::fillChangedRows(const QVector<int> &changedIndexes, bool rowsInReplyOrder)
@@ -247,18 +250,46 @@ void StatusWidget::fillChangedRows(const QVector<int> &changedIndexes, bool rows
         table->setSortingEnabled(true);
 }
 
-void StatusWidget::fitColumnsToContents()
+// Fitted to the first list that has jobs: fitted to an empty one, the
+// columns would stay too narrow for what comes. Later lists keep the widths
+// the user may have chosen.
+void StatusWidget::fitColumnsToContentsOnce()
 {
+    if (m_columnsFitted || m_ui->tableWidgetStatus->rowCount() == 0)
+        return;
     for (int column : { JobTableItems::UserIdColumn, JobTableItems::SolverIdColumn,
                         JobTableItems::StatusColumn })
         m_ui->tableWidgetStatus->resizeColumnToContents(column);
+    m_columnsFitted = true;
 }
 
+// The job selected before stays selected wherever the list put it. Once it is
+// gone, nothing is: an action must never reach a job that merely took its row.
 void StatusWidget::restoreSelection()
 {
     QTableWidget *table = m_ui->tableWidgetStatus;
-    if (m_lastSelectedRow != -1 && table->rowCount() > 0)
-        table->selectRow(qMin(m_lastSelectedRow, table->rowCount() - 1));
+    const int row = rowOfJob(m_lastSelectedJobPath, m_lastSelectedRow);
+    if (row == -1)
+        table->selectionModel()->clear();
+    else
+        table->selectRow(row);
+}
+
+// Where jobPath is listed, looked for at likelyRow first: a refreshed list
+// mostly keeps its order. -1 if it is not listed.
+int StatusWidget::rowOfJob(const QString &jobPath, int likelyRow) const
+{
+    if (jobPath.isEmpty())
+        return -1;
+    const int rowCount = m_ui->tableWidgetStatus->rowCount();
+    if (likelyRow >= 0 && likelyRow < rowCount
+        && cellText(likelyRow, JobTableItems::PathColumn) == jobPath)
+        return likelyRow;
+    for (int row = 0; row < rowCount; ++row) {
+        if (cellText(row, JobTableItems::PathColumn) == jobPath)
+            return row;
+    }
+    return -1;
 }
 
 // Keeps the messages of unchanged jobs with keepUnchanged, replaces or appends
@@ -369,7 +400,12 @@ void StatusWidget::requestJobAction(int msgType, int row, bool noTimeout)
     const QString jobPath = cellText(row, JobTableItems::PathColumn);
     if (!CalvaroClientCommands::sendStringCommand(m_clientBase->m_tcpSocket, msgType, jobPath))
         return;
-    m_lastSelectedRow = row;
+    rememberJob(row);
+    // The button may stay disabled once its job has changed; the table is
+    // where the user goes on from, rather than wherever the focus would fall.
+    if (m_ui->pushButtonKill->hasFocus() || m_ui->pushButtonRemove->hasFocus()
+        || m_ui->pushButtonDownload->hasFocus())
+        m_ui->tableWidgetStatus->setFocus(Qt::OtherFocusReason);
     m_clientBase->awaitReply(noTimeout);
 }
 

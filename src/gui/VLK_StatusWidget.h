@@ -66,10 +66,12 @@ private:
     bool fillJobTable();
     void showInvalidJobList();
     void setUpJobTable();
-    void rememberSelectedRow();
+    void rememberSelectedJob();
+    void rememberJob(int row);
     void fillChangedRows(const QVector<int> &changedIndexes, bool rowsInReplyOrder);
-    void fitColumnsToContents();
+    void fitColumnsToContentsOnce();
     void restoreSelection();
+    int rowOfJob(const QString &jobPath, int likelyRow) const;
     void updateProgressMsgs(const QVector<int> &changedIndexes, bool keepUnchanged);
     bool isSortedByColumn() const;
     int firstSelectedRow() const;
@@ -86,6 +88,8 @@ private:
     QString m_downloadFilePath;
     QTimer *m_autoRefreshTimer;
     int m_lastSelectedRow = -1;
+    // The job to select again after a refill, by the path that names it.
+    QString m_lastSelectedJobPath;
     QStringList m_currentProgressMsgs;
 
     JobTableItems m_jobTableItems;
@@ -95,6 +99,7 @@ private:
     // download target, the kill confirmation): a job list request sent by a
     // tick meanwhile would have its reply wait reset by that request.
     bool m_holdAutoRefresh = false;
+    bool m_columnsFitted = false;
 };
 
 } // namespace VLK
