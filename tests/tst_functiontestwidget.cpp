@@ -3,6 +3,7 @@
 #include "gui/VLK_SubmitProgressDialog.h"
 #include "protocol/VLK_Protocol.h"
 
+#include <QApplication>
 #include <QChildEvent>
 #include <QComboBox>
 #include <QLineEdit>
@@ -12,9 +13,12 @@
 #include <QRadioButton>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QSpinBox>
+#include <QTableWidget>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QtEndian>
 
 #include <functional>
@@ -91,12 +95,16 @@ private slots:
     void submitSendsTheJob();
     void cancelEndsTheConnectionQuietly();
     void progressOfHugeArchivesIsScaled();
+    void doubleClickSubmitsOnce();
+    void focusStaysAcrossRefreshesAndActions();
+    void noTimeOutBoxAfterTheConnectionIsLost();
 
 private:
     void setUpWindow() override;
     void tearDownWindow() override;
     template<class T> T *child(const char *name) { return m_window->findChild<T *>(name); }
     bool connectWithSolvers(const QStringList &solvers);
+    QTimer *startFastAutoRefresh();
     void submit() { QMetaObject::invokeMethod(m_window, "on_pushButtonSubmit_clicked"); }
 
     FunctionTestWidget *m_window = nullptr;
@@ -430,6 +438,99 @@ void TestFunctionTestWidget::progressOfHugeArchivesIsScaled()
     dialog.m_notificationHelper->notify(5, 10);
     QCOMPARE(dialog.value(), 5);
     QCOMPARE(dialog.maximum(), 10);
+}
+
+// Auto-refresh on, ticking much faster than the spin box allows.
+QTimer *TestFunctionTestWidget::startFastAutoRefresh()
+{
+    child<QSpinBox>("spinBoxAutoRefresh")->setValue(1);
+    auto *timer = child<QWidget>("statusWidget")->findChild<QTimer *>();
+    timer->setInterval(20);
+    return timer;
+}
+
+// The second press of a double-click comes once the submission has been
+// answered and the button is enabled again.
+void TestFunctionTestWidget::doubleClickSubmitsOnce()
+{
+    const QString archive = m_dir->filePath(QStringLiteral("job.zip"));
+    QVERIFY(writeFile(archive, "zip"));
+    QVERIFY(connectWithSolvers({ QStringLiteral("Thermal") }));
+    m_server->setReply(MT_SubmitJob, FakeServer::reply(MT_SubmitJobOk));
+    child<QLineEdit>("lineEditZipFile")->setText(archive);
+    auto *submitButton = child<QPushButton>("pushButtonSubmit");
+    m_server->clearReceived();
+
+    QTest::mouseClick(submitButton, Qt::LeftButton);
+    QVERIFY(m_server->waitForRequests(2));
+    QTRY_VERIFY(submitButton->isEnabled());
+    QTest::mouseDClick(submitButton, Qt::LeftButton);
+    QTest::mouseRelease(submitButton, Qt::LeftButton);
+    QVERIFY(submitButton->isEnabled());
+    QCOMPARE(m_server->requestTypes(), (QList<qint64> { MT_SubmitJob, MT_JobStatus }));
+}
+
+// The panels are disabled while each reply is awaited, which moves the
+// focus on; it comes back to the job table every time.
+void TestFunctionTestWidget::focusStaysAcrossRefreshesAndActions()
+{
+    m_server->setReply(
+        MT_JobStatus,
+        FakeServer::textList(MT_JobStatusReply,
+                             { "u1\ns1\na\nQueued\nm\nyes", "u1\ns1\nb\nQueued\nm\nyes" }));
+    m_server->setReply(MT_RemoveJob, FakeServer::reply(MT_RemoveJobOk));
+    m_window->show();
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
+    QVERIFY(connectWithSolvers({}));
+    auto *table = child<QTableWidget>("tableWidgetStatus");
+    QTRY_COMPARE(table->rowCount(), 2);
+    QTRY_VERIFY(table->isEnabled());
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
+                      table->visualItemRect(table->item(0, 1)).center());
+    QCOMPARE(QApplication::focusWidget(), table);
+
+    QList<bool> focusedAfterReply;
+    connect(m_window, &CalvaroClientBase::msgReceived, this, [&](int type) {
+        if (type == MT_JobStatusReply)
+            focusedAfterReply << (QApplication::focusWidget() == table);
+    });
+    m_server->clearReceived();
+    startFastAutoRefresh();
+    QTRY_VERIFY(focusedAfterReply.size() >= 10);
+    child<QSpinBox>("spinBoxAutoRefresh")->setValue(0);
+    QVERIFY(!focusedAfterReply.contains(false));
+    QTRY_VERIFY(table->isEnabled());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    QCOMPARE(table->currentRow(), 1);
+
+    focusedAfterReply.clear();
+    m_server->clearReceived();
+    QTest::mouseClick(child<QPushButton>("pushButtonRemove"), Qt::LeftButton);
+    QTRY_COMPARE(focusedAfterReply.size(), 1);
+    QCOMPARE(focusedAfterReply, QList<bool> { true });
+    QCOMPARE(m_server->requestTypes(), (QList<qint64> { MT_RemoveJob, MT_JobStatus }));
+}
+
+// Auto-refresh ticks while the box about the lost connection is open send
+// nothing, so no reply is awaited on the connection that is gone.
+void TestFunctionTestWidget::noTimeOutBoxAfterTheConnectionIsLost()
+{
+    QVERIFY(connectWithSolvers({}));
+    QTRY_VERIFY(child<QPushButton>("pushButtonStatus")->isEnabled());
+    // The box runs the event loop from here on until it is closed.
+    int ticksWhileOpen = 0;
+    connect(startFastAutoRefresh(), &QTimer::timeout, this, [&] {
+        if (!m_dialogs->boxes.isEmpty() && ++ticksWhileOpen == 5)
+            m_dialogs->holdBoxes(false);
+    });
+    m_dialogs->holdBoxes(true);
+    m_server->dropClient();
+    QVERIFY(m_dialogs->waitForBoxes(1));
+    QTRY_COMPARE(ticksWhileOpen, 5);
+    QVERIFY(!m_dialogs->waitForBoxes(2, 11000));
+    QCOMPARE(m_dialogs->boxTexts(),
+             QStringList { QStringLiteral("Client: Remote host closed the connection.") });
 }
 
 QTEST_MAIN(TestFunctionTestWidget)

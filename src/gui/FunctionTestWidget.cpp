@@ -1,5 +1,7 @@
 #include "gui/FunctionTestWidget.h"
 
+#include "gui/VLK_DoubleClickGuard.h"
+#include "gui/VLK_FocusKeeper.h"
 #include "gui/VLK_Settings.h"
 #include "gui/VLK_SubmitProgressDialog.h"
 #include "gui/VLK_Version.h"
@@ -32,6 +34,8 @@ FunctionTestWidget::FunctionTestWidget(QWidget *parent)
     Q_INIT_RESOURCE(CalvaroClient);
     m_ui->setupUi(this);
     setWindowTitle(QString::fromLatin1(WindowTitleFormat).arg(QLatin1String(VLK::Version)));
+    new VLK::FocusKeeper(this);
+    VLK::DoubleClickGuard::install(m_ui->pushButtonSubmit);
     m_ui->loginWidget->setClientBase(this);
     m_ui->statusWidget->setClientBase(this);
     connect(this, &FunctionTestWidget::connectionStateChanged, this,
