@@ -1,6 +1,7 @@
 #include "protocol/VLK_CalvaroClientCommands.h"
 
 #include "protocol/VLK_Protocol.h"
+#include "protocol/VLK_UploadChannel.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -64,6 +65,54 @@ bool waitForQueueToDrain(QTcpSocket *socket, const bool *abortFlag)
     return isConnected(socket);
 }
 
+// The MT_SubmitJob message up to the archive, its size counting the archive.
+QByteArray submitHeader(const QFileInfo &archiveInfo, int slowQueue, const QString &projectFile,
+                        const QString &commandLine, const QString &solverId)
+{
+    JobHeader job;
+    job.solverId = solverId;
+    job.projectFile = projectFile;
+    job.zipFileName = archiveInfo.fileName();
+    job.commandLine = commandLine;
+    job.slowQueue = slowQueue;
+    QByteArray header;
+    encodeJobHeader(job, header);
+    setTotalSize(header, header.size() + archiveInfo.size());
+    return header;
+}
+
+// Sends the archive after its header, block by block, with a notification
+// before the first block and after each one, and the cancel flag read after
+// each notification.
+bool streamArchive(QTcpSocket *socket, QFile &archive, qint64 fileSize, const bool *abortFlag,
+                   ProgressNotification *notification)
+{
+    if (notification)
+        notification->notify(0, fileSize);
+
+    UploadChannel channel(*socket);
+    QByteArray buffer(int(UploadBlockSize), Qt::Uninitialized);
+    qint64 remaining = fileSize;
+    while (remaining > 0) {
+        const qint64 block = qMin(remaining, UploadBlockSize);
+        remaining -= block;
+        if (archive.read(buffer.data(), block) != block)
+            return abandonUpload(socket, "Error reading file while sending content.");
+        if (!channel.write(buffer.constData(), block))
+            return abandonUpload(socket, "Error writing data to socket.");
+        if (notification)
+            notification->notify(fileSize - remaining, fileSize);
+        if (abortFlag && *abortFlag)
+            return abandonUpload(socket, "User aborted sending.");
+        if (socket->bytesToWrite() > MaxQueuedUploadBytes && !waitForQueueToDrain(socket, abortFlag)) {
+            if (abortFlag && *abortFlag)
+                return abandonUpload(socket, "User aborted sending.");
+            return abandonUpload(socket, "Error writing data to socket.");
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 bool sendCommand(QTcpSocket *socket, int msgType)
@@ -103,17 +152,8 @@ bool sendJob(QTcpSocket *socket, const QString &zipFilePath, int slowQueue,
     if (!archiveInfo.exists())
         return fail("File '%1' not found or cannot be accessed.", zipFilePath);
 
-    const qint64 fileSize = archiveInfo.size();
-    JobHeader job;
-    job.solverId = solverId;
-    job.projectFile = projectFile;
-    job.zipFileName = archiveInfo.fileName();
-    job.commandLine = commandLine;
-    job.slowQueue = slowQueue;
-    QByteArray header;
-    encodeJobHeader(job, header);
-    setTotalSize(header, header.size() + fileSize);
-
+    const QByteArray header
+        = submitHeader(archiveInfo, slowQueue, projectFile, commandLine, solverId);
     QFile archive(zipFilePath);
     if (!archive.open(QIODevice::ReadOnly))
         return fail("Cannot open/access file '%1'.", zipFilePath);
@@ -122,30 +162,7 @@ bool sendJob(QTcpSocket *socket, const QString &zipFilePath, int slowQueue,
 
     if (abortFlag)
         *abortFlag = false;
-    if (notification)
-        notification->notify(0, fileSize);
-
-    QByteArray buffer(int(UploadBlockSize), Qt::Uninitialized);
-    qint64 remaining = fileSize;
-    while (remaining > 0) {
-        const qint64 block = qMin(remaining, UploadBlockSize);
-        remaining -= block;
-        if (archive.read(buffer.data(), block) != block)
-            return abandonUpload(socket, "Error reading file while sending content.");
-        if (socket->write(buffer.constData(), block) != block)
-            return abandonUpload(socket, "Error writing data to socket.");
-        if (notification)
-            notification->notify(fileSize - remaining, fileSize);
-        if (abortFlag && *abortFlag)
-            return abandonUpload(socket, "User aborted sending.");
-        if (socket->bytesToWrite() > MaxQueuedUploadBytes
-            && !waitForQueueToDrain(socket, abortFlag)) {
-            if (abortFlag && *abortFlag)
-                return abandonUpload(socket, "User aborted sending.");
-            return abandonUpload(socket, "Error writing data to socket.");
-        }
-    }
-    return true;
+    return streamArchive(socket, archive, archiveInfo.size(), abortFlag, notification);
 }
 
 } // namespace CalvaroClientCommands

@@ -1,6 +1,7 @@
 #include "protocol/VLK_MessageReassembler.h"
 
 #include "protocol/VLK_Protocol.h"
+#include "protocol/VLK_SystemMemory.h"
 
 #include <QIODevice>
 #include <QtEndian>
@@ -99,8 +100,20 @@ void MessageReassembler::reserveFor(qint64 bytesNeeded)
     const qint64 current = m_messageBuffer.size();
     if (bytesNeeded <= current)
         return;
+    if (bytesNeeded > InitialBufferSize && m_messageBuffer.capacity() < m_messageSize)
+        reserveWholeMessage();
     const qint64 grown = qMax(bytesNeeded, qMax(current * 2, InitialBufferSize));
     m_messageBuffer.resize(int(qMin(grown, m_messageSize)));
+}
+
+// More than the first allocation has really arrived, so the message is under
+// way: from here on it fills one block in place instead of moving with every
+// doubling, and in large pages, whose faults cost a fraction of small ones.
+// The block is only address space until the bytes arrive.
+void MessageReassembler::reserveWholeMessage()
+{
+    m_messageBuffer.reserve(int(m_messageSize));
+    SystemMemory::adviseLargePages(m_messageBuffer.data(), m_messageBuffer.capacity());
 }
 
 } // namespace VLK

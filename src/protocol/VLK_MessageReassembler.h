@@ -10,10 +10,10 @@ namespace VLK {
 // in whatever pieces the device delivers. It owns the receive state and the
 // buffer of the message being received (or last received, header included).
 //
-// The buffer grows with what actually arrives, in steps that at least double
-// it, so a header that announces a huge message costs nothing until the bytes
-// are really there, and a genuine large message is still read straight into
-// place with few reallocations.
+// The buffer grows with what actually arrives: a header that announces a huge
+// message costs at most the first megabyte until more bytes are really there.
+// Once they are, the whole message is reserved at once and read straight into
+// place.
 class MessageReassembler final
 {
 public:
@@ -60,6 +60,7 @@ public:
 private:
     void reserveFor(qint64 bytesNeeded);
     bool dropSurplus(QIODevice &device);
+    void reserveWholeMessage();
 
     qint64 m_messageSize = 0;
     int m_messageType = 0;
