@@ -129,6 +129,7 @@ class TestStatusWidget : public WindowFixture
 
 private slots:
     void jobListFillsTheTable();
+    void columnsFitTheWidestTextOfEveryRow();
     void refreshShowsTheNewListWhateverItChanges();
     void cellsAreCopiedButNeverEdited();
     void actionsFollowTheSelectedJob_data();
@@ -154,6 +155,7 @@ private slots:
     void saveDialog_data();
     void saveDialog();
     void largeDownloadWithProgressBar();
+    void writeProtectedTargetIsKept_data();
     void writeProtectedTargetIsKept();
     void failedDownloadRequestLeavesThePanelUsable();
     void userWaitsHoldBackAutoRefresh_data();
@@ -212,6 +214,27 @@ void TestStatusWidget::jobListFillsTheTable()
 
 // A refresh mostly repeats the list before it: whatever it changes, adds or
 // drops, the table ends up showing the new list as if filled afresh.
+void TestStatusWidget::columnsFitTheWidestTextOfEveryRow()
+{
+    // The widest texts of columns 0 to 2 come last, far past any sample of
+    // the first rows.
+    QStringList lines;
+    for (int i = 0; i < 9999; ++i)
+        lines << job(i % 2 ? "Running" : "Processed");
+    lines << QStringList { "a-rather-long-user-name", "solver-with-a-long-id", "runs/u9/m.dat",
+                           "Queued (fast queue)", "m", "yes" }
+                 .join('\n');
+    QVERIFY(showJobs(lines));
+    QList<int> fitted;
+    for (int column = 0; column < 3; ++column)
+        fitted << table()->columnWidth(column);
+    table()->horizontalHeader()->setResizeContentsPrecision(-1); // every row
+    for (int column = 0; column < 3; ++column) {
+        table()->resizeColumnToContents(column);
+        QCOMPARE(fitted.at(column), table()->columnWidth(column));
+    }
+}
+
 void TestStatusWidget::refreshShowsTheNewListWhateverItChanges()
 {
     QVERIFY(showJobs({ job("Running", "a1", "a"), job("Queued", "b1", "b"),
@@ -692,8 +715,16 @@ void TestStatusWidget::largeDownloadWithProgressBar()
     QVERIFY(m_dialogs->boxes.isEmpty());
 }
 
+void TestStatusWidget::writeProtectedTargetIsKept_data()
+{
+    QTest::addColumn<int>("resultSize");
+    QTest::newRow("small result") << 10;
+    QTest::newRow("result stored in the background") << 3000000;
+}
+
 void TestStatusWidget::writeProtectedTargetIsKept()
 {
+    QFETCH(int, resultSize);
     QTemporaryDir dir;
     QFile old(dir.filePath("r.7z"));
     QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
@@ -703,7 +734,8 @@ void TestStatusWidget::writeProtectedTargetIsKept()
     m_panel->chooseFile = [&] { return old.fileName(); };
     QVERIFY(showJobs({ job("Processed", Ready) }));
     selectRow(0);
-    m_server->setReply(MT_DownloadJob, FakeServer::reply(MT_DownloadJobReply, "new result"));
+    m_server->setReply(MT_DownloadJob,
+                       FakeServer::reply(MT_DownloadJobReply, QByteArray(resultSize, 'n')));
     QSignalSpy completed(m_panel.get(), &StatusWidget::downloadComplete);
     click("pushButtonDownload");
     expectBox(QMessageBox::Critical, "Download failed", "Job download failed.");

@@ -1,10 +1,12 @@
 #include "gui/VLK_StatusWidget.h"
 
 #include "gui/VLK_CalvaroClientBase.h"
+#include "gui/VLK_ColumnFit.h"
 #include "gui/VLK_DoubleClickGuard.h"
 #include "gui/VLK_Settings.h"
 #include "protocol/VLK_CalvaroClientCommands.h"
 #include "protocol/VLK_Protocol.h"
+#include "protocol/VLK_SystemMemory.h"
 #include "ui_VLK_StatusWidget.h"
 
 #include <QFileDialog>
@@ -38,6 +40,7 @@ StatusWidget::StatusWidget(QWidget *parent)
     on_tableWidgetStatus_itemSelectionChanged();
     m_ui->plainTextEdit->setFont(QFont(QStringLiteral("Courier New"), 8));
     connect(m_autoRefreshTimer, &QTimer::timeout, this, &StatusWidget::onAutoRefreshTimeout);
+    connect(&m_resultWriter, &ResultWriter::finished, this, &StatusWidget::onResultStored);
 }
 
 StatusWidget::~StatusWidget() = default;
@@ -124,6 +127,9 @@ void StatusWidget::onMsgReceived(int msgType)
     case MT_JobStatusReply:
         if (!fillJobTable())
             return;
+        // The reply and the records it replaced are freed by now; the
+        // allocator would otherwise keep their pages for the next refresh.
+        SystemMemory::returnFreeHeapPages();
         // The actions were set from the previous list when the reply came in,
         // and a selection kept on the same row reports no change. This also
         // refreshes the message view, which a long list should fill only once.
@@ -259,7 +265,7 @@ void StatusWidget::fitColumnsToContentsOnce()
         return;
     for (int column : { JobTableItems::UserIdColumn, JobTableItems::SolverIdColumn,
                         JobTableItems::StatusColumn })
-        m_ui->tableWidgetStatus->resizeColumnToContents(column);
+        fitColumnToDistinctTexts(*m_ui->tableWidgetStatus, column);
     m_columnsFitted = true;
 }
 
@@ -454,12 +460,17 @@ QString StatusWidget::saveResultsFileName(int, const QString &suggestedFileName,
     return fileName;
 }
 
+// The file is replaced only once the whole result is written, so a failed
+// download never costs the user an earlier copy.
 void StatusWidget::storeDownloadedResult()
 {
-    // The file is replaced only once the whole result is written, so a
-    // failed download never costs the user an earlier copy.
-    if (writePayloadToFile(m_clientBase->m_messageBuffer, m_downloadFilePath))
-        emit downloadComplete(m_downloadFilePath);
+    m_resultWriter.write(m_clientBase->m_messageBuffer, m_downloadFilePath);
+}
+
+void StatusWidget::onResultStored(const QString &filePath, bool written)
+{
+    if (written)
+        emit downloadComplete(filePath);
     else
         QMessageBox::critical(this, tr("Download failed"), tr("Job download failed."));
 }

@@ -2,6 +2,7 @@
 
 #include "gui/VLK_JobTableItems.h"
 #include "gui/VLK_ProgressScale.h"
+#include "gui/VLK_ResultWriter.h"
 #include "protocol/VLK_ShownJobList.h"
 
 #include <QStringList>
@@ -56,6 +57,7 @@ private slots:
     void on_pushButtonKill_clicked();
     void on_pushButtonRemove_clicked();
     void on_spinBoxAutoRefresh_valueChanged(int arg1);
+    void onResultStored(const QString &filePath, bool written);
 
 private:
     void assertClientBase() const;
@@ -95,6 +97,7 @@ private:
     JobTableItems m_jobTableItems;
     ShownJobList m_shownJobList;
     ProgressScale m_progressScale;
+    ResultWriter m_resultWriter;
     // Set while the panel waits on the user before a request of its own (the
     // download target, the kill confirmation): a job list request sent by a
     // tick meanwhile would have its reply wait reset by that request.
