@@ -32,7 +32,7 @@ public:
     // Only the command-line client's download, for a quick look.
     int runCliDownloadOnly();
 
-private:
+    // One run of the client and one of its baseline, one after the other.
     struct Pair
     {
         QJsonObject client;
@@ -41,12 +41,18 @@ private:
         QJsonObject failure() const;
     };
 
-    // The child's result line; an "error" member when it failed.
-    QJsonObject runChild(const QStringList &arguments, int timeoutMs);
+private:
+
+    // The child's result line; an "error" member when it failed. With
+    // startTimeArgument, the child gets the steady clock's time of its start
+    // as its last argument.
+    QJsonObject runChild(QStringList arguments, int timeoutMs, bool startTimeArgument = false);
     // Client and baseline in turns, so both see the same moments of a shared
-    // machine; keeps the best (smallest) figure of each.
-    Pair bestOfAlternating(int runs, const QStringList &clientArguments,
-                           const QStringList &baselineArguments, const QString &figureName);
+    // machine: every pair, or only the pair that failed.
+    QList<Pair> alternate(int runs, const QStringList &clientArguments,
+                          const QStringList &baselineArguments, bool startTimeArgument = false);
+    // The best (smallest) figure of each side.
+    static Pair best(const QList<Pair> &pairs, const QString &figureName);
 
     bool createArchives();
     QString archivePath(qint64 bytes) const;
@@ -54,6 +60,9 @@ private:
     void measureUploadMemory();
     void measureDownloads();
     void measureCliDownload();
+    void addDownloadCpuAndGap(const QList<Pair> &pairs);
+    void addCpuPerGiB(const QString &benchmark, const QList<Pair> &pairs, const char *cpuName,
+                      double maxRatio);
     void measureJobLists();
     void measureJobListResponsiveness();
     void measureStartup();

@@ -8,9 +8,11 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -37,6 +39,14 @@ qint64 statusFieldKiB(const char *field)
 // to look at the clock again.
 constexpr int WatchdogIntervalMs = 50;
 constexpr int ConnectTimeoutMs = 5000;
+constexpr int TickIntervalMs = 10;
+
+double secondsOf(clockid_t clock)
+{
+    timespec now {};
+    clock_gettime(clock, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
 
 } // namespace
 
@@ -47,14 +57,38 @@ double secondsBetween(Clock::time_point from, Clock::time_point to)
 
 double threadCpuSeconds()
 {
-    timespec now {};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+    return secondsOf(CLOCK_THREAD_CPUTIME_ID);
+}
+
+double processCpuSeconds()
+{
+    return secondsOf(CLOCK_PROCESS_CPUTIME_ID);
 }
 
 double millisecondsBetween(Clock::time_point from, Clock::time_point to)
 {
     return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+TickRecorder::TickRecorder()
+{
+    QObject::connect(&m_timer, &QTimer::timeout, [this] { m_ticks.push_back(Clock::now()); });
+    m_timer.start(TickIntervalMs);
+}
+
+double TickRecorder::longestGapMs(Clock::time_point from, Clock::time_point to) const
+{
+    double longest = 0;
+    Clock::time_point previous = from;
+    for (const Clock::time_point tick : m_ticks) {
+        if (tick <= from)
+            continue;
+        longest = std::max(longest, millisecondsBetween(previous, std::min(tick, to)));
+        if (tick >= to)
+            return longest;
+        previous = tick;
+    }
+    return std::max(longest, millisecondsBetween(previous, to));
 }
 
 void MemoryProbe::markIdle()
@@ -140,7 +174,8 @@ void failOnModalDialogs()
     auto *watch = new QTimer(QCoreApplication::instance());
     QObject::connect(watch, &QTimer::timeout, [] {
         QWidget *dialog = QApplication::activeModalWidget();
-        if (!dialog)
+        // The upload's progress dialog is modal on purpose and needs no click.
+        if (!dialog || qobject_cast<QProgressDialog *>(dialog))
             return;
         const auto *box = qobject_cast<QMessageBox *>(dialog);
         fail(QStringLiteral("dialog \"%1\": %2")

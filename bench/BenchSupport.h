@@ -2,9 +2,11 @@
 
 #include <QJsonObject>
 #include <QObject>
+#include <QTimer>
 
 #include <chrono>
 #include <functional>
+#include <vector>
 
 class QWidget;
 
@@ -21,6 +23,21 @@ double secondsBetween(Clock::time_point from, Clock::time_point to);
 // wall, it hardly depends on what else the machine is doing.
 double threadCpuSeconds();
 double millisecondsBetween(Clock::time_point from, Clock::time_point to);
+// Processor time of the whole process, every thread included.
+double processCpuSeconds();
+
+// The longest pause between ticks of a 10 ms timer within a span of time:
+// how long the window could not have answered a key or a click.
+class TickRecorder
+{
+public:
+    TickRecorder();
+    double longestGapMs(Clock::time_point from, Clock::time_point to) const;
+
+private:
+    QTimer m_timer;
+    std::vector<Clock::time_point> m_ticks;
+};
 
 // Resident memory of this process as the kernel accounts it. The peak is
 // restarted at markIdle, so it only covers the work measured after it.

@@ -4,6 +4,7 @@
 #include "LoopbackPeers.h"
 
 #include "gui/VLK_CalvaroClientBase.h"
+#include "gui/VLK_ResultWriter.h"
 #include "protocol/VLK_CalvaroClientCommands.h"
 #include "protocol/VLK_MessageReader.h"
 #include "protocol/VLK_Protocol.h"
@@ -46,23 +47,32 @@ RequestResponder::ReplyWriter patternReply(qint64 payloadSize)
     };
 }
 
-// When a download started, when its last byte was in, and the processor time
-// the receiving thread used until the result was stored.
+// When a download started and when its last byte was in; the processor time
+// the receiving thread used until then, and the process (every thread, the
+// source's included) until the result was stored.
 class DownloadClock
 {
 public:
     void start()
     {
-        m_cpuStarted = threadCpuSeconds();
+        m_threadCpuStarted = threadCpuSeconds();
+        m_processCpuStarted = processCpuSeconds();
         m_started = Clock::now();
     }
-    void markReceived() { m_received = Clock::now(); }
+    void markReceived()
+    {
+        m_received = Clock::now();
+        m_receiveCpuSeconds = threadCpuSeconds() - m_threadCpuStarted;
+    }
     Clock::time_point started() const { return m_started; }
     Clock::time_point received() const { return m_received; }
-    double cpuSecondsSoFar() const { return threadCpuSeconds() - m_cpuStarted; }
+    double receiveCpuSeconds() const { return m_receiveCpuSeconds; }
+    double processCpuSecondsSoFar() const { return processCpuSeconds() - m_processCpuStarted; }
 
 private:
-    double m_cpuStarted = 0;
+    double m_threadCpuStarted = 0;
+    double m_processCpuStarted = 0;
+    double m_receiveCpuSeconds = 0;
     Clock::time_point m_started;
     Clock::time_point m_received;
 };
@@ -71,12 +81,13 @@ QJsonObject transferResult(const DownloadSetup &setup, const DownloadClock &cloc
                            const MemoryProbe &memory)
 {
     const Clock::time_point stored = Clock::now();
-    const double cpuSeconds = clock.cpuSecondsSoFar();
+    const double cpuSeconds = clock.processCpuSecondsSoFar();
     const bool intact = fileHoldsPattern(setup.outputPath, setup.payloadSize);
     QFile::remove(setup.outputPath);
     return { { QStringLiteral("seconds"), secondsBetween(clock.started(), stored) },
              { QStringLiteral("receiveSeconds"),
                secondsBetween(clock.started(), clock.received()) },
+             { QStringLiteral("receiveCpuSeconds"), clock.receiveCpuSeconds() },
              { QStringLiteral("cpuSeconds"), cpuSeconds },
              { QStringLiteral("bytes"), double(setup.payloadSize) },
              { QStringLiteral("idleKiB"), double(memory.idleKiB()) },
@@ -131,25 +142,37 @@ int runDownloadClient(const QStringList &arguments)
     VLK::CalvaroClientBase client;
     if (!source.isListening() || !connectClient(client, source.port()))
         return fail(QStringLiteral("download: no connection"));
-    bool complete = false;
-    QObject::connect(&client, &VLK::CalvaroClientBase::msgReceived,
-                     [&complete](int type) { complete = type == VLK::MT_DownloadJobReply; });
+    // The result is stored as the job panel stores it, when the reply is in.
+    VLK::ResultWriter writer;
+    DownloadClock clock;
+    QObject::connect(&client, &VLK::CalvaroClientBase::msgReceived, [&](int type) {
+        clock.markReceived();
+        if (type == VLK::MT_DownloadJobReply)
+            writer.write(client.m_messageBuffer, setup.outputPath);
+    });
+    bool finished = false;
+    bool stored = false;
+    QObject::connect(&writer, &VLK::ResultWriter::finished, [&](const QString &, bool written) {
+        finished = true;
+        stored = written;
+    });
 
     MemoryProbe memory;
     memory.markIdle();
-    DownloadClock clock;
+    const TickRecorder ticks;
     clock.start();
     if (!VLK::CalvaroClientCommands::sendStringCommand(client.m_tcpSocket, VLK::MT_DownloadJob,
                                                        QLatin1String(JobPath)))
         return fail(QStringLiteral("download: request not sent"));
     client.awaitReply(true);
-    if (!runEventsUntil([&complete] { return complete; }, TransferTimeoutMs))
-        return fail(QStringLiteral("download: reply incomplete"));
-    clock.markReceived();
-    if (!VLK::writePayloadToFile(client.m_messageBuffer, setup.outputPath))
+    if (!runEventsUntil([&finished] { return finished; }, TransferTimeoutMs))
+        return fail(QStringLiteral("download: reply incomplete or not stored"));
+    if (!stored)
         return fail(QStringLiteral("download: result not stored"));
 
-    printResult(transferResult(setup, clock, memory));
+    QJsonObject result = transferResult(setup, clock, memory);
+    result.insert(QStringLiteral("gapMs"), ticks.longestGapMs(clock.started(), Clock::now()));
+    printResult(result);
     return 0;
 }
 

@@ -21,7 +21,6 @@ namespace Bench {
 namespace {
 
 constexpr int RefreshTimeoutMs = 60000;
-constexpr int TickIntervalMs = 10;
 constexpr int WindowWidth = 1148;
 constexpr int WindowHeight = 561;
 // The row selected after the first list, so later refreshes select again.
@@ -68,37 +67,6 @@ QByteArray jobListReply(int rows, int generation)
     VLK::encodeStringList(lines, VLK::MT_JobStatusReply, reply);
     return reply;
 }
-
-// The longest pause between ticks of a fast timer within a span of time:
-// how long the window could not have answered a key or a click.
-class TickRecorder
-{
-public:
-    TickRecorder()
-    {
-        QObject::connect(&m_timer, &QTimer::timeout, [this] { m_ticks.push_back(Clock::now()); });
-        m_timer.start(TickIntervalMs);
-    }
-
-    double longestGapMs(Clock::time_point from, Clock::time_point to) const
-    {
-        double longest = 0;
-        Clock::time_point previous = from;
-        for (const Clock::time_point tick : m_ticks) {
-            if (tick <= from)
-                continue;
-            longest = std::max(longest, millisecondsBetween(previous, std::min(tick, to)));
-            if (tick >= to)
-                return longest;
-            previous = tick;
-        }
-        return std::max(longest, millisecondsBetween(previous, to));
-    }
-
-private:
-    QTimer m_timer;
-    std::vector<Clock::time_point> m_ticks;
-};
 
 // Follows one job list reply through the client: its first and last byte,
 // and the moment the panel has handled it.

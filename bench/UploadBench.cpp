@@ -4,10 +4,10 @@
 #include "LoopbackPeers.h"
 
 #include "gui/VLK_CalvaroClientBase.h"
+#include "gui/VLK_SubmitProgressDialog.h"
 #include "protocol/VLK_CalvaroClientCommands.h"
 #include "protocol/VLK_Protocol.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QTcpSocket>
@@ -18,25 +18,30 @@ namespace {
 
 constexpr int TransferTimeoutMs = 120000;
 
-// Counts the calls, checks that each reports one more block than the one
-// before, and keeps the window alive once per call, as the upload dialog's
-// helper does.
+// Counts the calls and checks that each reports one more block than the one
+// before; each call then goes to the upload dialog's own helper, which sets
+// the dialog's bar and keeps the window alive.
 class CountingNotification : public VLK::CalvaroClientCommands::ProgressNotification
 {
 public:
+    explicit CountingNotification(VLK::SubmitProgressDialog &dialog)
+        : m_dialog(dialog)
+    { }
+
     void notify(qint64 bytesSent, qint64 totalBytes) override
     {
         const qint64 expected
             = qMin(m_calls * VLK::CalvaroClientCommands::UploadBlockSize, totalBytes);
         m_inOrder = m_inOrder && bytesSent == expected;
         ++m_calls;
-        QCoreApplication::processEvents();
+        m_dialog.m_notificationHelper->notify(bytesSent, totalBytes);
     }
 
     qint64 calls() const { return m_calls; }
     bool inOrder() const { return m_inOrder; }
 
 private:
+    VLK::SubmitProgressDialog &m_dialog;
     qint64 m_calls = 0;
     bool m_inOrder = true;
 };
@@ -109,16 +114,18 @@ int runUploadClient(const QStringList &arguments)
     if (!sink.isListening() || !connectClient(client, sink.port()))
         return fail(QStringLiteral("upload: no connection"));
 
+    // Shown, as the window shows it in front of an upload.
+    VLK::SubmitProgressDialog dialog(nullptr);
+    dialog.show();
     MemoryProbe memory;
     memory.markIdle();
-    CountingNotification notification;
-    bool aborted = false;
+    CountingNotification notification(dialog);
     const VLK::JobHeader job = benchJob(setup.archivePath);
     const double cpuStarted = threadCpuSeconds();
     const Clock::time_point started = Clock::now();
     const bool sent = VLK::CalvaroClientCommands::sendJob(
         client.m_tcpSocket, setup.archivePath, job.slowQueue, job.projectFile, job.commandLine,
-        job.solverId, &aborted, &notification);
+        job.solverId, &dialog.m_aborted, &notification);
     // What sendJob leaves queued goes out while the event loop runs.
     runEventsUntil([&client] { return client.m_tcpSocket->bytesToWrite() == 0; },
                    TransferTimeoutMs);
