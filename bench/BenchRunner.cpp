@@ -164,8 +164,9 @@ QString medianThroughput(const QList<BenchRunner::Pair> &pairs, bool client,
                          const char *secondsName, const char *cpuName = nullptr)
 {
     const double bytes = figure(client ? pairs.first().client : pairs.first().baseline, "bytes");
-    const QString throughput = number(
-        bytes / Spread(figures(pairs, client, secondsName)).median / 1e6, 0) + QStringLiteral(" MB/s");
+    const QString throughput
+        = number(bytes / Spread(figures(pairs, client, secondsName)).median / 1e6, 0)
+        + QStringLiteral(" MB/s");
     if (!cpuName)
         return throughput;
     return QStringLiteral("%1 (CPU %2 ms)")
@@ -293,8 +294,8 @@ QJsonObject BenchRunner::runChild(QStringList arguments, int timeoutMs, bool sta
 }
 
 QList<BenchRunner::Pair> BenchRunner::alternate(int runs, const QStringList &clientArguments,
-                                               const QStringList &baselineArguments,
-                                               bool startTimeArgument)
+                                                const QStringList &baselineArguments,
+                                                bool startTimeArgument)
 {
     QList<Pair> pairs;
     for (int run = 0; run < runs; ++run) {
@@ -351,7 +352,8 @@ void BenchRunner::measureUploads()
             = alternate(size.runs, QStringList { QStringLiteral("upload-client") } + arguments,
                         QStringList { QStringLiteral("upload-baseline") } + arguments);
         if (pairs.first().failed()) {
-            addFailure(QStringLiteral("upload"), QLatin1String(size.label), pairs.first().failure());
+            addFailure(QStringLiteral("upload"), QLatin1String(size.label),
+                       pairs.first().failure());
             continue;
         }
         const Spread ratios = throughputRatios(pairs, "seconds");
@@ -363,17 +365,16 @@ void BenchRunner::measureUploads()
         const bool met = notifiedPerBlock
             && (!size.hasThroughputTarget || ratios.median >= MinThroughputRatio);
         const Pair peak = best(pairs, QStringLiteral("peakGrowthKiB"));
-        m_rows.append({ QStringLiteral("upload (notify calls %1 of %2 expected)")
-                            .arg(figure(pairs.first().client, "notifyCalls"))
-                            .arg(figure(pairs.first().client, "notifyExpected")),
-                        QLatin1String(size.label),
-                        medianThroughput(pairs, true, "seconds", "cpuSeconds"),
-                        medianThroughput(pairs, false, "seconds", "cpuSeconds"),
-                        ratioWithRuns(ratios, pairs.size()), peakGrowth(peak.client, peak.baseline),
-                        size.hasThroughputTarget
-                            ? QStringLiteral("median >= 0.9, notify once per block")
-                            : QStringLiteral("notify once per block"),
-                        yesNo(met) });
+        m_rows.append(
+            { QStringLiteral("upload (notify calls %1 of %2 expected)")
+                  .arg(figure(pairs.first().client, "notifyCalls"))
+                  .arg(figure(pairs.first().client, "notifyExpected")),
+              QLatin1String(size.label), medianThroughput(pairs, true, "seconds", "cpuSeconds"),
+              medianThroughput(pairs, false, "seconds", "cpuSeconds"),
+              ratioWithRuns(ratios, pairs.size()), peakGrowth(peak.client, peak.baseline),
+              size.hasThroughputTarget ? QStringLiteral("median >= 0.9, notify once per block")
+                                       : QStringLiteral("notify once per block"),
+              yesNo(met) });
         if (&size == &LargestTransfer)
             addCpuPerGiB(QStringLiteral("upload, CPU per GiB of the sending thread"), pairs,
                          "cpuSeconds", 0);
@@ -426,15 +427,15 @@ void BenchRunner::measureDownloads()
                 && pair.baseline.value(QStringLiteral("intact")).toBool();
         const bool met = intact && memoryMet
             && (!size.hasThroughputTarget || ratios.median >= MinThroughputRatio);
-        m_rows.append({ intact ? QStringLiteral("download, received and stored (CPU: the process)")
-                               : QStringLiteral("download, received and stored (FILE DIFFERS)"),
-                        QLatin1String(size.label),
-                        medianThroughput(pairs, true, "seconds", "cpuSeconds"),
-                        medianThroughput(pairs, false, "seconds", "cpuSeconds"),
-                        ratioWithRuns(ratios, pairs.size()), peakGrowth(peak.client, peak.baseline),
-                        size.hasThroughputTarget ? QStringLiteral("median >= 0.9, peak <= size + 10%")
-                                                 : QStringLiteral("peak <= size + 10%"),
-                        yesNo(met) });
+        m_rows.append(
+            { intact ? QStringLiteral("download, received and stored (CPU: the process)")
+                     : QStringLiteral("download, received and stored (FILE DIFFERS)"),
+              QLatin1String(size.label), medianThroughput(pairs, true, "seconds", "cpuSeconds"),
+              medianThroughput(pairs, false, "seconds", "cpuSeconds"),
+              ratioWithRuns(ratios, pairs.size()), peakGrowth(peak.client, peak.baseline),
+              size.hasThroughputTarget ? QStringLiteral("median >= 0.9, peak <= size + 10%")
+                                       : QStringLiteral("peak <= size + 10%"),
+              yesNo(met) });
         if (&size == &LargestTransfer)
             addDownloadCpuAndGap(pairs);
     }
@@ -495,8 +496,9 @@ void BenchRunner::measureCliDownload()
 
 void BenchRunner::addDownloadCpuAndGap(const QList<Pair> &pairs)
 {
-    addCpuPerGiB(QStringLiteral("download, CPU per GiB of the receiving thread until the last byte"),
-                 pairs, "receiveCpuSeconds", MaxReceiveCpuRatio);
+    addCpuPerGiB(
+        QStringLiteral("download, CPU per GiB of the receiving thread until the last byte"), pairs,
+        "receiveCpuSeconds", MaxReceiveCpuRatio);
     const Spread gaps(figures(pairs, true, "gapMs"));
     m_rows.append({ QStringLiteral("longest gap of a 10 ms timer in the window during a download, "
                                    "storing included"),
@@ -533,12 +535,12 @@ void BenchRunner::measureJobLists()
         const QString refreshes = QString::number(JobListRefreshes);
         const QString size = QStringLiteral("%1 rows").arg(rows);
         const auto measure = [&](const char *lists) {
-            return best(alternate(JobListRuns,
-                                  { QStringLiteral("joblist-client"), rowText, refreshes,
-                                    QStringLiteral("0"), QStringLiteral("0"),
-                                    QLatin1String(lists) },
-                                  { QStringLiteral("joblist-baseline"), rowText, refreshes }),
-                        QStringLiteral("firstMs"));
+            return best(
+                alternate(JobListRuns,
+                          { QStringLiteral("joblist-client"), rowText, refreshes,
+                            QStringLiteral("0"), QStringLiteral("0"), QLatin1String(lists) },
+                          { QStringLiteral("joblist-baseline"), rowText, refreshes }),
+                QStringLiteral("firstMs"));
         };
         const Pair same = measure("same");
         const Pair changing = measure("changing");

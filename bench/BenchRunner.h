@@ -42,7 +42,6 @@ public:
     };
 
 private:
-
     // The child's result line; an "error" member when it failed. With
     // startTimeArgument, the child gets the steady clock's time of its start
     // as its last argument.

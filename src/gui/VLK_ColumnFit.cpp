@@ -41,7 +41,8 @@ void fitColumnToDistinctTexts(QTableWidget &table, int column)
 {
     table.ensurePolished();
     QHeaderView *header = table.horizontalHeader();
-    header->resizeSection(column, qMax(contentWidth(table, column), header->sectionSizeHint(column)));
+    header->resizeSection(column,
+                          qMax(contentWidth(table, column), header->sectionSizeHint(column)));
 }
 
 } // namespace VLK

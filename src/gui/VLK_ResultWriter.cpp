@@ -23,7 +23,8 @@ ResultWriter::~ResultWriter()
 {
     // Queued behind the writes still waiting, so that they are all done.
     QThread *thread = &m_thread;
-    QMetaObject::invokeMethod(m_worker, [thread] { thread->quit(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_worker, [thread] { thread->quit(); }, Qt::QueuedConnection);
     m_thread.wait();
     delete m_worker;
 }

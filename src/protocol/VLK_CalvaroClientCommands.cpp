@@ -104,7 +104,8 @@ bool streamArchive(QTcpSocket *socket, QFile &archive, qint64 fileSize, const bo
             notification->notify(fileSize - remaining, fileSize);
         if (abortFlag && *abortFlag)
             return abandonUpload(socket, "User aborted sending.");
-        if (socket->bytesToWrite() > MaxQueuedUploadBytes && !waitForQueueToDrain(socket, abortFlag)) {
+        if (socket->bytesToWrite() > MaxQueuedUploadBytes
+            && !waitForQueueToDrain(socket, abortFlag)) {
             if (abortFlag && *abortFlag)
                 return abandonUpload(socket, "User aborted sending.");
             return abandonUpload(socket, "Error writing data to socket.");

@@ -39,8 +39,8 @@ qint64 UploadChannel::sendDirectly(const char *data, qint64 size)
     if (m_socket.bytesToWrite() != 0 || m_socket.state() != QAbstractSocket::ConnectedState)
         return 0;
     // No signal on a closed connection: the socket's own write reports it.
-    const ssize_t sent = ::send(int(m_socket.socketDescriptor()), data, size_t(size),
-                                MSG_NOSIGNAL | MSG_DONTWAIT);
+    const ssize_t sent
+        = ::send(int(m_socket.socketDescriptor()), data, size_t(size), MSG_NOSIGNAL | MSG_DONTWAIT);
     return sent > 0 ? qint64(sent) : 0;
 #else
     Q_UNUSED(data);
