@@ -221,8 +221,12 @@ void TestStatusWidget::columnsFitTheWidestTextOfEveryRow()
     QStringList lines;
     for (int i = 0; i < 9999; ++i)
         lines << job(i % 2 ? "Running" : "Processed");
-    lines << QStringList { "a-rather-long-user-name", "solver-with-a-long-id", "runs/u9/m.dat",
-                           "Queued (fast queue)", "m", "yes" }
+    lines << QStringList { "a-rather-long-user-name",
+                           "solver-with-a-long-id",
+                           "runs/u9/m.dat",
+                           "Queued (fast queue)",
+                           "m",
+                           "yes" }
                  .join('\n');
     QVERIFY(showJobs(lines));
     QList<int> fitted;
