@@ -178,6 +178,22 @@ QString ratioWithRuns(const Spread &ratios, int pairs)
     return QStringLiteral("%1; %2 pairs").arg(ratios.text(2)).arg(pairs);
 }
 
+// A transfer row: the median throughput and processor time of each side, the
+// ratios of all pairs, and the peak memory growth of the given pair.
+ResultRow transferRow(const QString &benchmark, const TransferSize &size,
+                      const QList<BenchRunner::Pair> &pairs, const Spread &ratios,
+                      const BenchRunner::Pair &peak, const QString &target, bool met)
+{
+    return { benchmark,
+             QLatin1String(size.label),
+             medianThroughput(pairs, true, "seconds", "cpuSeconds"),
+             medianThroughput(pairs, false, "seconds", "cpuSeconds"),
+             ratioWithRuns(ratios, pairs.size()),
+             peakGrowth(peak.client, peak.baseline),
+             target,
+             yesNo(met) };
+}
+
 qint64 steadyClockNs()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
@@ -308,6 +324,18 @@ QList<BenchRunner::Pair> BenchRunner::alternate(int runs, const QStringList &cli
     return pairs;
 }
 
+QList<BenchRunner::Pair> BenchRunner::alternateTransfer(const QString &mode, const char *sizeLabel,
+                                                        int runs, const QStringList &arguments)
+{
+    const QList<Pair> pairs
+        = alternate(runs, QStringList { mode + QStringLiteral("-client") } + arguments,
+                    QStringList { mode + QStringLiteral("-baseline") } + arguments);
+    if (!pairs.first().failed())
+        return pairs;
+    addFailure(mode, QLatin1String(sizeLabel), pairs.first().failure());
+    return {};
+}
+
 BenchRunner::Pair BenchRunner::best(const QList<Pair> &pairs, const QString &figureName)
 {
     Pair best;
@@ -349,13 +377,9 @@ void BenchRunner::measureUploads()
     for (const TransferSize &size : TransferSizes) {
         const QStringList arguments { archivePath(size.bytes), QStringLiteral("0") };
         const QList<Pair> pairs
-            = alternate(size.runs, QStringList { QStringLiteral("upload-client") } + arguments,
-                        QStringList { QStringLiteral("upload-baseline") } + arguments);
-        if (pairs.first().failed()) {
-            addFailure(QStringLiteral("upload"), QLatin1String(size.label),
-                       pairs.first().failure());
+            = alternateTransfer(QStringLiteral("upload"), size.label, size.runs, arguments);
+        if (pairs.isEmpty())
             continue;
-        }
         const Spread ratios = throughputRatios(pairs, "seconds");
         bool notifiedPerBlock = true;
         for (const Pair &pair : pairs)
@@ -365,16 +389,14 @@ void BenchRunner::measureUploads()
         const bool met = notifiedPerBlock
             && (!size.hasThroughputTarget || ratios.median >= MinThroughputRatio);
         const Pair peak = best(pairs, QStringLiteral("peakGrowthKiB"));
-        m_rows.append(
-            { QStringLiteral("upload (notify calls %1 of %2 expected)")
-                  .arg(figure(pairs.first().client, "notifyCalls"))
-                  .arg(figure(pairs.first().client, "notifyExpected")),
-              QLatin1String(size.label), medianThroughput(pairs, true, "seconds", "cpuSeconds"),
-              medianThroughput(pairs, false, "seconds", "cpuSeconds"),
-              ratioWithRuns(ratios, pairs.size()), peakGrowth(peak.client, peak.baseline),
-              size.hasThroughputTarget ? QStringLiteral("median >= 0.9, notify once per block")
-                                       : QStringLiteral("notify once per block"),
-              yesNo(met) });
+        m_rows.append(transferRow(QStringLiteral("upload (notify calls %1 of %2 expected)")
+                                      .arg(figure(pairs.first().client, "notifyCalls"))
+                                      .arg(figure(pairs.first().client, "notifyExpected")),
+                                  size, pairs, ratios, peak,
+                                  size.hasThroughputTarget
+                                      ? QStringLiteral("median >= 0.9, notify once per block")
+                                      : QStringLiteral("notify once per block"),
+                                  met));
         if (&size == &LargestTransfer)
             addCpuPerGiB(QStringLiteral("upload, CPU per GiB of the sending thread"), pairs,
                          "cpuSeconds", 0);
@@ -404,13 +426,9 @@ void BenchRunner::measureDownloads()
     for (const TransferSize &size : TransferSizes) {
         const QStringList arguments { QString::number(size.bytes), output };
         const QList<Pair> pairs
-            = alternate(size.runs, QStringList { QStringLiteral("download-client") } + arguments,
-                        QStringList { QStringLiteral("download-baseline") } + arguments);
-        if (pairs.first().failed()) {
-            addFailure(QStringLiteral("download"), QLatin1String(size.label),
-                       pairs.first().failure());
+            = alternateTransfer(QStringLiteral("download"), size.label, size.runs, arguments);
+        if (pairs.isEmpty())
             continue;
-        }
         m_rows.append({ QStringLiteral("download, received (part of the row below)"),
                         QLatin1String(size.label), medianThroughput(pairs, true, "receiveSeconds"),
                         medianThroughput(pairs, false, "receiveSeconds"),
@@ -427,15 +445,13 @@ void BenchRunner::measureDownloads()
                 && pair.baseline.value(QStringLiteral("intact")).toBool();
         const bool met = intact && memoryMet
             && (!size.hasThroughputTarget || ratios.median >= MinThroughputRatio);
-        m_rows.append(
-            { intact ? QStringLiteral("download, received and stored (CPU: the process)")
-                     : QStringLiteral("download, received and stored (FILE DIFFERS)"),
-              QLatin1String(size.label), medianThroughput(pairs, true, "seconds", "cpuSeconds"),
-              medianThroughput(pairs, false, "seconds", "cpuSeconds"),
-              ratioWithRuns(ratios, pairs.size()), peakGrowth(peak.client, peak.baseline),
-              size.hasThroughputTarget ? QStringLiteral("median >= 0.9, peak <= size + 10%")
-                                       : QStringLiteral("peak <= size + 10%"),
-              yesNo(met) });
+        m_rows.append(transferRow(
+            intact ? QStringLiteral("download, received and stored (CPU: the process)")
+                   : QStringLiteral("download, received and stored (FILE DIFFERS)"),
+            size, pairs, ratios, peak,
+            size.hasThroughputTarget ? QStringLiteral("median >= 0.9, peak <= size + 10%")
+                                     : QStringLiteral("peak <= size + 10%"),
+            met));
         if (&size == &LargestTransfer)
             addDownloadCpuAndGap(pairs);
     }

@@ -50,6 +50,10 @@ private:
     // machine: every pair, or only the pair that failed.
     QList<Pair> alternate(int runs, const QStringList &clientArguments,
                           const QStringList &baselineArguments, bool startTimeArgument = false);
+    // The pairs of mode's client and baseline; none, with the failure in the
+    // table, when a run failed.
+    QList<Pair> alternateTransfer(const QString &mode, const char *sizeLabel, int runs,
+                                  const QStringList &arguments);
     // The best (smallest) figure of each side.
     static Pair best(const QList<Pair> &pairs, const QString &figureName);
 
