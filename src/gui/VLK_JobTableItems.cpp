@@ -1,5 +1,6 @@
 #include "gui/VLK_JobTableItems.h"
 
+#include "gui/VLK_StatusColours.h"
 #include "protocol/VLK_Protocol.h"
 
 #include <QBrush>
@@ -135,8 +136,8 @@ JobTableItems::JobTableItems()
     // Read-only: the path of a job names it in every action, so it must stay
     // what the server listed. Copying a cell works all the same.
     : m_accessibleFlags(QTableWidgetItem().flags() & ~Qt::ItemIsEditable)
-    , m_runningBrush(QBrush(QColor(200, 0, 0)))
-    , m_queuedBrush(QBrush(QColor(0, 200, 0)))
+    , m_runningBrush(QBrush(StatusColours::Running))
+    , m_queuedBrush(QBrush(StatusColours::Queued))
     , m_inaccessibleBrush(QBrush(Qt::gray))
 {
     // Family only: the size comes from the table's own font.
@@ -144,6 +145,17 @@ JobTableItems::JobTableItems()
     progressFont.setFamily(QStringLiteral("Courier New"));
     // Values that every cell shares, instead of a copy per cell.
     m_progressFont = progressFont;
+}
+
+bool JobTableItems::usePalette(const QPalette &palette)
+{
+    const QVariant running = QBrush(StatusColours::readable(StatusColours::Running, palette));
+    const QVariant queued = QBrush(StatusColours::readable(StatusColours::Queued, palette));
+    if (running == m_runningBrush && queued == m_queuedBrush)
+        return false;
+    m_runningBrush = running;
+    m_queuedBrush = queued;
+    return true;
 }
 
 void JobTableItems::fillRow(QTableWidget &table, int row, const JobInfo &job, int replyIndex,

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QVariant>
 
+class QPalette;
 class QTableWidget;
 
 namespace VLK {
@@ -47,6 +48,11 @@ public:
     // changed one by searching all of them.
     void fillRow(QTableWidget &table, int row, const JobInfo &job, int replyIndex,
                  bool reuseCells) const;
+
+    // Takes the status colours that stay readable on palette. Returns whether
+    // they changed, in which case rows already shown keep the old ones until
+    // they are filled again.
+    bool usePalette(const QPalette &palette);
 
     static Actions actionsFor(bool accessible, const QString &status, const QString &progressCell);
     // The tail of the last message, as the progress cell shows it.
