@@ -8,6 +8,7 @@ packages=(
     qtbase5-dev qtbase5-dev-tools
     qt6-base-dev qt6-base-dev-tools
     p7zip-full
+    dbus
     xvfb xauth imagemagick xdotool
     clang libclang-rt-14-dev
     dpkg-dev lintian man-db appstream desktop-file-utils

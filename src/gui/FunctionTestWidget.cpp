@@ -5,6 +5,7 @@
 #include "gui/VLK_Settings.h"
 #include "gui/VLK_SubmitProgressDialog.h"
 #include "gui/VLK_Version.h"
+#include "gui/VLK_WindowStateStore.h"
 #include "protocol/VLK_CalvaroClientCommands.h"
 #include "protocol/VLK_ProjectArchive.h"
 #include "protocol/VLK_Protocol.h"
@@ -63,6 +64,10 @@ void FunctionTestWidget::readSettings()
     m_ui->lineEditCmdLine->setText(
         settings.value(QLatin1String(VLK::Settings::CommandLineKey), QString()).toString());
     settings.endGroup();
+
+    const VLK::WindowStateStore windowState(m_organization, m_application);
+    windowState.restoreGeometry(*this);
+    m_ui->statusWidget->restoreJobTableHeaderState(windowState.jobTableHeaderState());
 }
 
 void FunctionTestWidget::writeSettings()
@@ -73,6 +78,9 @@ void FunctionTestWidget::writeSettings()
     settings.beginGroup(QLatin1String(VLK::Settings::ClientConfigGroup));
     settings.setValue(QLatin1String(VLK::Settings::CommandLineKey), m_ui->lineEditCmdLine->text());
     settings.endGroup();
+
+    VLK::WindowStateStore(m_organization, m_application)
+        .write(*this, m_ui->statusWidget->jobTableHeaderState());
 }
 
 void FunctionTestWidget::onMsgReceived(int msgType)

@@ -3,6 +3,7 @@
 #include "gui/VLK_CalvaroClientBase.h"
 #include "gui/VLK_ColumnFit.h"
 #include "gui/VLK_DoubleClickGuard.h"
+#include "gui/VLK_JobFinishNotifier.h"
 #include "gui/VLK_Settings.h"
 #include "protocol/VLK_CalvaroClientCommands.h"
 #include "protocol/VLK_Protocol.h"
@@ -29,6 +30,7 @@ StatusWidget::StatusWidget(QWidget *parent)
     : QWidget(parent)
     , m_ui(new Ui::StatusWidget)
     , m_autoRefreshTimer(new QTimer(this))
+    , m_finishNotifier(new JobFinishNotifier(this))
 {
     m_ui->setupUi(this);
     m_ui->progressBar->setEnabled(false);
@@ -73,6 +75,19 @@ void StatusWidget::readSettings(const QString &organization, const QString &appl
         startAutoRefresh(m_ui->spinBoxAutoRefresh->value());
     }
     settings.endGroup();
+    m_notifyFinishedJobs = JobFinishNotifier::isEnabled(organization, application);
+}
+
+QByteArray StatusWidget::jobTableHeaderState() const
+{
+    if (m_ui->tableWidgetStatus->columnCount() != JobTableItems::ColumnCount)
+        return QByteArray();
+    return m_ui->tableWidgetStatus->horizontalHeader()->saveState();
+}
+
+void StatusWidget::restoreJobTableHeaderState(const QByteArray &state)
+{
+    m_headerStateToRestore = state;
 }
 
 void StatusWidget::assertClientBase() const
@@ -166,6 +181,7 @@ void StatusWidget::clearJobTable()
     m_currentProgressMsgs.clear();
     m_shownJobList.forget();
     m_columnsFitted = false;
+    m_finishWatch.reset();
 }
 
 bool StatusWidget::fillJobTable()
@@ -176,6 +192,9 @@ bool StatusWidget::fillJobTable()
     // so only the lines that changed need to be shown anew. Once picked, a
     // sort column stays until the table is set up anew.
     const bool rowsInReplyOrder = !firstSetup && !isSortedByColumn();
+    // Rows shown in other colours are shown anew.
+    if (m_jobTableItems.usePalette(table->palette()))
+        m_shownJobList.forget();
 
     QVector<int> changedIndexes;
     if (!m_shownJobList.update(m_clientBase->m_messageBuffer, rowsInReplyOrder, changedIndexes)) {
@@ -193,6 +212,7 @@ bool StatusWidget::fillJobTable()
     fillChangedRows(changedIndexes, rowsInReplyOrder);
     fitColumnsToContentsOnce();
     restoreSelection();
+    reportFinishedJobs(changedIndexes);
     return true;
 }
 
@@ -257,16 +277,22 @@ void StatusWidget::fillChangedRows(const QVector<int> &changedIndexes, bool rows
 }
 
 // Fitted to the first list that has jobs: fitted to an empty one, the
-// columns would stay too narrow for what comes. Later lists keep the widths
-// the user may have chosen.
+// columns would stay too narrow for what comes. The columns as the user left
+// them at the last exit take the place of the fit, once. Later lists keep the
+// widths the user may have chosen.
 void StatusWidget::fitColumnsToContentsOnce()
 {
-    if (m_columnsFitted || m_ui->tableWidgetStatus->rowCount() == 0)
+    QTableWidget *table = m_ui->tableWidgetStatus;
+    if (m_columnsFitted || table->rowCount() == 0)
+        return;
+    m_columnsFitted = true;
+    const QByteArray headerState = m_headerStateToRestore;
+    m_headerStateToRestore.clear();
+    if (!headerState.isEmpty() && table->horizontalHeader()->restoreState(headerState))
         return;
     for (int column : { JobTableItems::UserIdColumn, JobTableItems::SolverIdColumn,
                         JobTableItems::StatusColumn })
-        fitColumnToDistinctTexts(*m_ui->tableWidgetStatus, column);
-    m_columnsFitted = true;
+        fitColumnToDistinctTexts(*table, column);
 }
 
 // The job selected before stays selected wherever the list put it. Once it is
@@ -296,6 +322,26 @@ int StatusWidget::rowOfJob(const QString &jobPath, int likelyRow) const
             return row;
     }
     return -1;
+}
+
+void StatusWidget::reportFinishedJobs(const QVector<int> &changedIndexes)
+{
+    if (m_notifyFinishedJobs)
+        m_finishNotifier->report(m_finishWatch.compare(m_shownJobList, changedIndexes),
+                                 jobInView(), m_clientBase);
+}
+
+// The job of the selected row while the user can see it.
+QString StatusWidget::jobInView() const
+{
+    const QTableWidget *table = m_ui->tableWidgetStatus;
+    const int row = firstSelectedRow();
+    if (row == -1 || !isActiveWindow() || !isVisible())
+        return QString();
+    const QTableWidgetItem *pathCell = table->item(row, JobTableItems::PathColumn);
+    if (!pathCell || !table->viewport()->rect().intersects(table->visualItemRect(pathCell)))
+        return QString();
+    return pathCell->text();
 }
 
 // Keeps the messages of unchanged jobs with keepUnchanged, replaces or appends

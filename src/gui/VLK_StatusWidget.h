@@ -1,5 +1,6 @@
 #pragma once
 
+#include "gui/VLK_JobFinishWatch.h"
 #include "gui/VLK_JobTableItems.h"
 #include "gui/VLK_ProgressScale.h"
 #include "gui/VLK_ResultWriter.h"
@@ -11,6 +12,10 @@
 #include <memory>
 
 class QTimer;
+
+namespace VLK {
+class JobFinishNotifier;
+}
 
 namespace Ui {
 class StatusWidget;
@@ -33,6 +38,12 @@ public:
 
     void setClientBase(CalvaroClientBase *clientBase);
     void readSettings(const QString &organization, const QString &application);
+
+    // The job table's column widths, order and sort column, empty while no
+    // list is shown; a state restored before the first list is applied to it
+    // in place of fitting the columns to their contents.
+    QByteArray jobTableHeaderState() const;
+    void restoreJobTableHeaderState(const QByteArray &state);
 
 protected:
     // The file to store the result of the job in row into, or an empty string
@@ -75,6 +86,8 @@ private:
     void restoreSelection();
     int rowOfJob(const QString &jobPath, int likelyRow) const;
     void updateProgressMsgs(const QVector<int> &changedIndexes, bool keepUnchanged);
+    void reportFinishedJobs(const QVector<int> &changedIndexes);
+    QString jobInView() const;
     bool isSortedByColumn() const;
     int firstSelectedRow() const;
     QString cellText(int row, int column) const;
@@ -98,6 +111,11 @@ private:
     ShownJobList m_shownJobList;
     ProgressScale m_progressScale;
     ResultWriter m_resultWriter;
+    JobFinishWatch m_finishWatch;
+    JobFinishNotifier *m_finishNotifier;
+    // Off until the settings have been read.
+    bool m_notifyFinishedJobs = false;
+    QByteArray m_headerStateToRestore;
     // Set while the panel waits on the user before a request of its own (the
     // download target, the kill confirmation): a job list request sent by a
     // tick meanwhile would have its reply wait reset by that request.
