@@ -10,7 +10,9 @@
 #include <QVector>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <vector>
 
 #include <unistd.h>
 
@@ -50,6 +52,12 @@ constexpr int JobListRuns = 2;
 // than a growing heap of leftovers.
 constexpr double MaxRefreshGrowthShare = 0.1;
 constexpr double RefreshGrowthSlackKiB = 2 * KiB;
+
+// The refresh with finished jobs announced against the same without, in
+// alternating runs; every later refresh of every run counts.
+constexpr int NotificationRows = 100000;
+constexpr int NotificationRuns = 3;
+constexpr double MaxNotificationRatio = 1.05;
 
 constexpr int ResponsivenessRows = 100000;
 constexpr int ResponsivenessSegmentBytes = 64 * 1024;
@@ -194,6 +202,27 @@ ResultRow transferRow(const QString &benchmark, const TransferSize &size,
              yesNo(met) };
 }
 
+// The later refreshes of a job list child, all of them.
+void appendLaterRefreshes(const QJsonObject &result, std::vector<double> &refreshMs)
+{
+    const QJsonArray all = result.value(QStringLiteral("refreshMs")).toArray();
+    for (int i = 1; i < all.size(); ++i)
+        refreshMs.push_back(all.at(i).toDouble());
+}
+
+// Smallest, median and largest.
+std::array<double, 3> spread(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return { values.front(), values[values.size() / 2], values.back() };
+}
+
+QString spreadText(const std::array<double, 3> &values)
+{
+    return QStringLiteral("%1 / %2 / %3 ms")
+        .arg(number(values[0], 0), number(values[1], 0), number(values[2], 0));
+}
+
 qint64 steadyClockNs()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
@@ -269,6 +298,7 @@ int BenchRunner::runAll()
     measureDownloads();
     measureCliDownload();
     measureJobLists();
+    measureJobListNotifications();
     measureJobListResponsiveness();
     measureStartup();
     std::printf("load average at end: %s\n\n", qPrintable(loadAverage()));
@@ -594,6 +624,35 @@ void BenchRunner::measureJobLists()
                             yesNo(panel.isSteady()) });
         }
     }
+}
+
+void BenchRunner::measureJobListNotifications()
+{
+    const QString size = QStringLiteral("%1 rows").arg(NotificationRows);
+    std::vector<double> onMs, offMs;
+    for (int run = 0; run < NotificationRuns; ++run) {
+        for (const char *setting : { "notify-on", "notify-off" }) {
+            const QJsonObject result = runChild(
+                { QStringLiteral("joblist-client"), QString::number(NotificationRows),
+                  QString::number(JobListRefreshes), QStringLiteral("0"), QStringLiteral("0"),
+                  QStringLiteral("changing"), QLatin1String(setting) },
+                LongTimeoutMs);
+            if (failed(result)) {
+                addFailure(QStringLiteral("job list with finished jobs announced"), size, result);
+                return;
+            }
+            appendLaterRefreshes(result, setting == QLatin1String("notify-on") ? onMs : offMs);
+        }
+    }
+    const std::array<double, 3> on = spread(onMs);
+    const std::array<double, 3> off = spread(offMs);
+    const double ratio = on[0] / off[0];
+    m_rows.append({ QStringLiteral("job list, later refreshes, every line changed, finished jobs "
+                                   "announced (client) or not (baseline): min / median / max, "
+                                   "ratio of the minima (of the medians)"),
+                    size, spreadText(on), spreadText(off),
+                    QStringLiteral("%1 (%2)").arg(number(ratio, 2), number(on[1] / off[1], 2)),
+                    QString(), QStringLiteral("<= 1.05"), yesNo(ratio <= MaxNotificationRatio) });
 }
 
 void BenchRunner::measureJobListResponsiveness()

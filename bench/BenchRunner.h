@@ -67,6 +67,7 @@ private:
     void addCpuPerGiB(const QString &benchmark, const QList<Pair> &pairs, const char *cpuName,
                       double maxRatio);
     void measureJobLists();
+    void measureJobListNotifications();
     void measureJobListResponsiveness();
     void measureStartup();
     void addFailure(const QString &benchmark, const QString &size, const QJsonObject &result);

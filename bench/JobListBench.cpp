@@ -9,7 +9,9 @@
 #include "protocol/VLK_Protocol.h"
 
 #include <QJsonArray>
+#include <QSettings>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QVector>
 
@@ -49,11 +51,15 @@ VLK::JobInfo benchJob(int i, int generation = 0)
         job.status = QStringLiteral("Processed");
         break;
     }
-    job.progressMsg = VLK::joinProgressMessages(
-        { QStringLiteral("Started on node%1").arg(i % 16),
-          QStringLiteral("Mesh loaded, %1 cells").arg(100000 + i),
-          QStringLiteral("Step %1 of 400, residual 1.2e-05").arg((i + generation) % 400),
-          QStringLiteral("Ready for download: job%1.7z").arg(number) });
+    QStringList messages = { QStringLiteral("Started on node%1").arg(i % 16),
+                             QStringLiteral("Mesh loaded, %1 cells").arg(100000 + i),
+                             QStringLiteral("Step %1 of 400, residual 1.2e-05")
+                                 .arg((i + generation) % 400) };
+    // Only a processed job has its result ready; the client announces that
+    // of a job it watched running.
+    if (i % 3 == 2)
+        messages << QStringLiteral("Ready for download: job%1.7z").arg(number);
+    job.progressMsg = VLK::joinProgressMessages(messages);
     return job;
 }
 
@@ -124,18 +130,37 @@ bool showAndWait(QWidget &window, PaintCounter &paints)
     return paints.waitForPaintAfter(0, RefreshTimeoutMs);
 }
 
+// The panel reads whether to announce finished jobs, from a settings store
+// in dir, where it is set as wanted.
+bool readNotificationSetting(VLK::StatusWidget &panel, const QTemporaryDir &dir,
+                             const QString &wanted)
+{
+    if (!dir.isValid())
+        return false;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+    const QString organization = QStringLiteral("Orvand");
+    const QString application = QStringLiteral("CalvaroClientBench");
+    QSettings(organization, application)
+        .setValue(QStringLiteral("Notifications/Enabled"), wanted == QLatin1String("notify-on"));
+    panel.readSettings(organization, application);
+    return true;
+}
+
 } // namespace
 
 int runJobListClient(const QStringList &arguments)
 {
-    if (arguments.size() != 5)
+    if (arguments.size() != 5 && arguments.size() != 6)
         return fail(QStringLiteral("job list: bad arguments"));
     const int rows = arguments.at(0).toInt();
     const int refreshes = arguments.at(1).toInt();
     const int segmentSize = arguments.at(2).toInt();
     const int pauseMs = arguments.at(3).toInt();
     const bool changing = arguments.at(4) == QLatin1String("changing");
-    if (rows < 0 || refreshes < 1 || (!changing && arguments.at(4) != QLatin1String("same")))
+    const QString notifications = arguments.value(5);
+    if (rows < 0 || refreshes < 1 || (!changing && arguments.at(4) != QLatin1String("same"))
+        || !(notifications.isEmpty() || notifications == QLatin1String("notify-on")
+             || notifications == QLatin1String("notify-off")))
         return fail(QStringLiteral("job list: bad arguments"));
 
     const QByteArray replies[] = { jobListReply(rows, 0), jobListReply(rows, 1) };
@@ -149,6 +174,9 @@ int runJobListClient(const QStringList &arguments)
     VLK::CalvaroClientBase client;
     VLK::StatusWidget panel;
     panel.setClientBase(&client);
+    QTemporaryDir settingsDir;
+    if (!notifications.isEmpty() && !readNotificationSetting(panel, settingsDir, notifications))
+        return fail(QStringLiteral("job list: no settings"));
     ReplyWatch watch(client);
     auto *table = panel.findChild<QTableWidget *>(QStringLiteral("tableWidgetStatus"));
     if (!table)

@@ -8,7 +8,9 @@ namespace Bench {
 // Arguments: rows, refreshes, segment size in bytes (0 = in one piece), pause
 // between segments in ms, and "same" for the same list on every refresh or
 // "changing" for a list whose every line changes from one refresh to the
-// next. The list reaches the real status panel through a
+// next; optionally "notify-on" or "notify-off" to have the panel read that
+// finished jobs are (or are not) to be announced, which it otherwise is not
+// told. The list reaches the real status panel through a
 // connected client; each refresh is timed from the reply's last byte to the
 // table painted, while a 10 ms timer notes how long the window stays deaf.
 int runJobListClient(const QStringList &arguments);

@@ -5,6 +5,8 @@
 # (shown greyed out, as another user's), then the demo user packs the sample
 # project and submits jobs until the table holds jobs in several states.
 #   scripts/screenshot.sh [output.png]
+#   scripts/screenshot.sh --dark [output.png]     the window in a dark desktop theme,
+#                                                 docs/screenshot-dark.png by default
 #   CALVARO_BUILD_DIR=dir scripts/screenshot.sh   builds in dir instead of build-screenshot/
 # The click positions below fit the window at the size set here with the
 # fonts of the reference platform and Qt 5, whose widgets are taller than
@@ -13,7 +15,14 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${CALVARO_BUILD_DIR:-$root/build-screenshot}"
-output="$(realpath -m "${1:-$root/docs/screenshot.png}")"
+dark=""
+default_output="$root/docs/screenshot.png"
+if [ "${1:-}" = "--dark" ]; then
+    dark="--dark"
+    default_output="$root/docs/screenshot-dark.png"
+    shift
+fi
+output="$(realpath -m "${1:-$default_output}")"
 
 if [ -z "${CALVARO_SCREENSHOT_INSIDE:-}" ]; then
     "$root/scripts/install-deps.sh"
@@ -22,7 +31,7 @@ if [ -z "${CALVARO_SCREENSHOT_INSIDE:-}" ]; then
     # Without -noreset the display resets when the first client quits, and
     # the second one could not connect while it does.
     exec env CALVARO_SCREENSHOT_INSIDE=1 CALVARO_BUILD_DIR="$build" \
-        xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" "$0" "$output"
+        xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" "$0" $dark "$output"
 fi
 
 window_size=(1000 780)
@@ -90,6 +99,39 @@ type_into() {
 # The client keeps its settings in the work folder, never in the user's own.
 export XDG_CONFIG_HOME="$work/config"
 export QT_QPA_PLATFORM=xcb
+# A dark theme as a desktop hands it to the toolkit: the colour scheme of a
+# desktop whose settings the toolkit reads itself, with the Fusion style.
+if [ -n "$dark" ]; then
+    export XDG_CURRENT_DESKTOP=KDE KDE_SESSION_VERSION=5
+    mkdir -p "$XDG_CONFIG_HOME"
+    cat >"$XDG_CONFIG_HOME/kdeglobals" <<'COLOURS'
+[General]
+widgetStyle=Fusion
+
+[Colors:View]
+BackgroundNormal=35,38,41
+BackgroundAlternate=49,54,59
+ForegroundNormal=239,240,241
+ForegroundLink=41,128,185
+ForegroundVisited=127,140,141
+
+[Colors:Window]
+BackgroundNormal=49,54,59
+ForegroundNormal=239,240,241
+
+[Colors:Button]
+BackgroundNormal=49,54,59
+ForegroundNormal=239,240,241
+
+[Colors:Selection]
+BackgroundNormal=61,174,233
+ForegroundNormal=252,252,252
+
+[Colors:Tooltip]
+BackgroundNormal=49,54,59
+ForegroundNormal=239,240,241
+COLOURS
+fi
 
 printf 'demo:%s\ncolleague:%s\n' "$(printf %s demo | md5sum | cut -c1-32)" \
     "$(printf %s colleague | md5sum | cut -c1-32)" >"$work/users"

@@ -326,9 +326,11 @@ int StatusWidget::rowOfJob(const QString &jobPath, int likelyRow) const
 
 void StatusWidget::reportFinishedJobs(const QVector<int> &changedIndexes)
 {
-    if (m_notifyFinishedJobs)
-        m_finishNotifier->report(m_finishWatch.compare(m_shownJobList, changedIndexes),
-                                 jobInView(), m_clientBase);
+    if (!m_notifyFinishedJobs)
+        return;
+    const QVector<FinishedJob> finished = m_finishWatch.compare(m_shownJobList, changedIndexes);
+    if (!finished.isEmpty())
+        m_finishNotifier->report(finished, jobInView(), m_clientBase);
 }
 
 // The job of the selected row while the user can see it.
