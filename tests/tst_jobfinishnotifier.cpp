@@ -1,4 +1,4 @@
-#include "FakeServer.h"
+#include "WindowFixture.h"
 #include "WindowSession.h"
 #include "gui/FunctionTestWidget.h"
 #include "protocol/VLK_Protocol.h"
@@ -54,14 +54,12 @@ public slots:
     void Ping() { }
 };
 
-class TestJobFinishNotifier : public QObject
+class TestJobFinishNotifier : public WindowFixture
 {
     Q_OBJECT
 
 private slots:
     void initTestCase();
-    void init();
-    void cleanup();
     void cleanupTestCase();
 
     void notifiesOfOwnFinishedJobs_data();
@@ -69,6 +67,8 @@ private slots:
     void withoutAServiceTheLogStillTells();
 
 private:
+    void setUpWindow() override;
+    void tearDownWindow() override;
     void startWindow(bool enabled);
     void showLists(const QList<QStringList> &lists);
     bool syncWithService();
@@ -77,9 +77,8 @@ private:
     QTemporaryDir m_busDir;
     QString m_busAddress;
     NotificationService m_service;
-    FakeServer *m_server = nullptr;
-    FunctionTestWidget *m_window = nullptr;
-    QSignalSpy *m_status = nullptr;
+    std::unique_ptr<FunctionTestWidget> m_window;
+    std::unique_ptr<QSignalSpy> m_status;
 };
 
 // A session bus of the test's own, with nothing on it that could be started
@@ -113,23 +112,17 @@ void TestJobFinishNotifier::initTestCase()
     QVERIFY(serviceBus.registerObject(ServicePath, &m_service, QDBusConnection::ExportAllSlots));
 }
 
-void TestJobFinishNotifier::init()
+void TestJobFinishNotifier::setUpWindow()
 {
-    QSettings(QStringLiteral("Orvand"), QStringLiteral("CalvaroClient")).clear();
     QVERIFY(QDBusConnection(QStringLiteral("service")).registerService(ServiceName));
     m_service.summaries.clear();
     m_service.bodies.clear();
-    m_server = new FakeServer(this);
-    QVERIFY(m_server->listen());
 }
 
-void TestJobFinishNotifier::cleanup()
+void TestJobFinishNotifier::tearDownWindow()
 {
-    delete m_status;
-    m_status = nullptr;
-    delete m_window;
-    m_window = nullptr;
-    delete m_server;
+    m_status.reset();
+    m_window.reset();
     QDBusConnection(QStringLiteral("service")).unregisterService(ServiceName);
 }
 
@@ -142,13 +135,11 @@ void TestJobFinishNotifier::cleanupTestCase()
 
 void TestJobFinishNotifier::startWindow(bool enabled)
 {
-    QSettings(QStringLiteral("Orvand"), QStringLiteral("CalvaroClient"))
-        .setValue(QStringLiteral("Notifications/Enabled"), enabled);
-    m_window = new FunctionTestWidget;
-    m_window->setOrganizationAndApplication(QStringLiteral("Orvand"),
-                                            QStringLiteral("CalvaroClient"));
+    QSettings(Organization, Application).setValue(QStringLiteral("Notifications/Enabled"), enabled);
+    m_window = std::make_unique<FunctionTestWidget>();
+    m_window->setOrganizationAndApplication(Organization, Application);
     m_window->readSettings();
-    m_status = new QSignalSpy(m_window, &CalvaroClientBase::addStatusMessage);
+    m_status = std::make_unique<QSignalSpy>(m_window.get(), &CalvaroClientBase::addStatusMessage);
     QVERIFY(WindowSession::connect(*m_window, *m_server));
 }
 
@@ -234,8 +225,8 @@ void TestJobFinishNotifier::notifiesOfOwnFinishedJobs()
     startWindow(enabled);
     if (watchFirstRow) {
         m_window->show();
-        QApplication::setActiveWindow(m_window);
-        QVERIFY(QTest::qWaitForWindowActive(m_window));
+        QApplication::setActiveWindow(m_window.get());
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
     }
     showLists(lists.mid(0, 1));
     if (watchFirstRow)

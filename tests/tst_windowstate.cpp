@@ -1,4 +1,4 @@
-#include "FakeServer.h"
+#include "WindowFixture.h"
 #include "WindowSession.h"
 #include "gui/FunctionTestWidget.h"
 #include "gui/VLK_WindowStateStore.h"
@@ -6,7 +6,6 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QScreen>
-#include <QSettings>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QTableWidget>
@@ -64,14 +63,11 @@ QPalette darkFusionPalette()
 
 } // namespace
 
-class TestWindowState : public QObject
+class TestWindowState : public WindowFixture
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-
     void stateSurvivesARestart_data();
     void stateSurvivesARestart();
     void defaultSizeShowsEightJobRows();
@@ -79,31 +75,17 @@ private slots:
     void statusColoursStayReadable();
 
 private:
+    void tearDownWindow() override { m_window.reset(); }
     void startWindow();
     QTableWidget *table() { return m_window->findChild<QTableWidget *>("tableWidgetStatus"); }
 
-    std::unique_ptr<FakeServer> m_server;
     std::unique_ptr<FunctionTestWidget> m_window;
 };
 
-void TestWindowState::init()
-{
-    QSettings(QStringLiteral("Orvand"), QStringLiteral("CalvaroClient")).clear();
-    m_server.reset(new FakeServer);
-    QVERIFY(m_server->listen());
-}
-
-void TestWindowState::cleanup()
-{
-    m_window.reset();
-    m_server.reset();
-}
-
 void TestWindowState::startWindow()
 {
-    m_window.reset(new FunctionTestWidget);
-    m_window->setOrganizationAndApplication(QStringLiteral("Orvand"),
-                                            QStringLiteral("CalvaroClient"));
+    m_window = std::make_unique<FunctionTestWidget>();
+    m_window->setOrganizationAndApplication(Organization, Application);
     m_window->readSettings();
 }
 
@@ -133,7 +115,7 @@ void TestWindowState::stateSurvivesARestart()
     table()->sortByColumn(0, Qt::DescendingOrder);
     m_window->writeSettings();
 
-    m_server.reset(new FakeServer);
+    m_server = std::make_unique<FakeServer>();
     QVERIFY(m_server->listen());
     startWindow();
     const QRect available = QGuiApplication::primaryScreen()->availableGeometry();

@@ -24,6 +24,25 @@ const char *const NotificationPath = "/org/freedesktop/Notifications";
 // The server picks how long a notification stays.
 constexpr int ServerDefaultTimeout = -1;
 constexpr int TrayMessageMs = 10000;
+
+struct OutcomeText
+{
+    const char *word;
+    const char *summary;
+};
+// In the order of the outcomes.
+const OutcomeText OutcomeTexts[] = {
+    { QT_TRANSLATE_NOOP("VLK::JobFinishNotifier", "processed"),
+      QT_TRANSLATE_NOOP("VLK::JobFinishNotifier", "Job processed") },
+    { QT_TRANSLATE_NOOP("VLK::JobFinishNotifier", "failed"),
+      QT_TRANSLATE_NOOP("VLK::JobFinishNotifier", "Job failed") },
+    { QT_TRANSLATE_NOOP("VLK::JobFinishNotifier", "killed"),
+      QT_TRANSLATE_NOOP("VLK::JobFinishNotifier", "Job killed") },
+    { QT_TRANSLATE_NOOP("VLK::JobFinishNotifier", "no longer listed"),
+      QT_TRANSLATE_NOOP("VLK::JobFinishNotifier", "Job no longer listed") },
+};
+static_assert(sizeof OutcomeTexts / sizeof OutcomeTexts[0] == FinishedJob::Vanished + 1,
+              "a text for every outcome");
 } // namespace
 
 JobFinishNotifier::JobFinishNotifier(QWidget *window)
@@ -61,34 +80,14 @@ void JobFinishNotifier::report(const QVector<FinishedJob> &jobs, const QString &
 
 QString JobFinishNotifier::outcomeText(FinishedJob::Outcome outcome)
 {
-    switch (outcome) {
-    case FinishedJob::Processed:
-        return tr("processed");
-    case FinishedJob::Failed:
-        return tr("failed");
-    case FinishedJob::Killed:
-        return tr("killed");
-    case FinishedJob::Vanished:
-        break;
-    }
-    return tr("no longer listed");
+    return tr(OutcomeTexts[outcome].word);
 }
 
 QString JobFinishNotifier::summaryFor(const QVector<FinishedJob> &jobs)
 {
     if (jobs.size() > 1)
         return tr("%1 jobs finished").arg(jobs.size());
-    switch (jobs.first().outcome) {
-    case FinishedJob::Processed:
-        return tr("Job processed");
-    case FinishedJob::Failed:
-        return tr("Job failed");
-    case FinishedJob::Killed:
-        return tr("Job killed");
-    case FinishedJob::Vanished:
-        break;
-    }
-    return tr("Job no longer listed");
+    return tr(OutcomeTexts[jobs.first().outcome].summary);
 }
 
 QString JobFinishNotifier::describe(const FinishedJob &job)
