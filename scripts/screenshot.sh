@@ -100,13 +100,15 @@ type_into() {
 export XDG_CONFIG_HOME="$work/config"
 export QT_QPA_PLATFORM=xcb
 # A dark theme as a desktop hands it to the toolkit: the colour scheme of a
-# desktop whose settings the toolkit reads itself, with the Fusion style.
+# desktop whose settings the toolkit reads itself, with the Fusion style and
+# the toolkit's usual font, so that the positions above still hold.
 if [ -n "$dark" ]; then
     export XDG_CURRENT_DESKTOP=KDE KDE_SESSION_VERSION=5
     mkdir -p "$XDG_CONFIG_HOME"
     cat >"$XDG_CONFIG_HOME/kdeglobals" <<'COLOURS'
 [General]
 widgetStyle=Fusion
+font=Sans Serif,9,-1,5,50,0,0,0,0,0
 
 [Colors:View]
 BackgroundNormal=35,38,41
