@@ -4,9 +4,11 @@
 #include "LoopbackPeers.h"
 
 #include "gui/VLK_CalvaroClientBase.h"
+#include "gui/VLK_JobFinishWatch.h"
 #include "gui/VLK_JobTableItems.h"
 #include "gui/VLK_StatusWidget.h"
 #include "protocol/VLK_Protocol.h"
+#include "protocol/VLK_ShownJobList.h"
 
 #include <QJsonArray>
 #include <QSettings>
@@ -88,8 +90,10 @@ public:
                          });
         QObject::connect(&client, &VLK::CalvaroClientBase::progress,
                          [this](int bytesSoFar, bool enabled) {
-                             if (enabled && bytesSoFar == m_totalSize)
+                             if (enabled && bytesSoFar == m_totalSize) {
                                  m_lastByteAt = Clock::now();
+                                 m_lastByteCpuSeconds = threadCpuSeconds();
+                             }
                          });
         // Connected after the panel, so this runs once the panel is done.
         QObject::connect(&client, &VLK::CalvaroClientBase::msgReceived,
@@ -100,11 +104,13 @@ public:
     bool handled() const { return m_handled; }
     Clock::time_point firstByteAt() const { return m_firstByteAt; }
     Clock::time_point lastByteAt() const { return m_lastByteAt; }
+    double lastByteCpuSeconds() const { return m_lastByteCpuSeconds; }
 
 private:
     qint64 m_totalSize = -1;
     Clock::time_point m_firstByteAt;
     Clock::time_point m_lastByteAt;
+    double m_lastByteCpuSeconds = 0;
     bool m_handled = false;
 };
 
@@ -190,7 +196,7 @@ int runJobListClient(const QStringList &arguments)
     MemoryProbe memory;
     memory.markIdle();
     TickRecorder ticks;
-    std::vector<double> refreshMs, arrivalGapMs, totalGapMs, rssKiB;
+    std::vector<double> refreshMs, refreshCpuMs, arrivalGapMs, totalGapMs, rssKiB;
     for (int refresh = 0; refresh < refreshes; ++refresh) {
         watch.expectReply();
         panel.on_pushButtonStatus_clicked();
@@ -202,6 +208,7 @@ int runJobListClient(const QStringList &arguments)
         if (table->rowCount() != rows)
             return fail(QStringLiteral("job list: table has %1 rows").arg(table->rowCount()));
         refreshMs.push_back(millisecondsBetween(watch.lastByteAt(), shown));
+        refreshCpuMs.push_back((threadCpuSeconds() - watch.lastByteCpuSeconds()) * 1000);
         arrivalGapMs.push_back(ticks.longestGapMs(watch.firstByteAt(), watch.lastByteAt()));
         totalGapMs.push_back(ticks.longestGapMs(watch.firstByteAt(), shown));
         rssKiB.push_back(MemoryProbe::currentKiB());
@@ -214,6 +221,7 @@ int runJobListClient(const QStringList &arguments)
         { { QStringLiteral("firstMs"), refreshMs.front() },
           { QStringLiteral("repeatMs"), fastest(repeats) },
           { QStringLiteral("refreshMs"), toJson(refreshMs) },
+          { QStringLiteral("refreshCpuMs"), toJson(refreshCpuMs) },
           { QStringLiteral("arrivalGapMs"),
             *std::max_element(arrivalGapMs.begin(), arrivalGapMs.end()) },
           { QStringLiteral("totalGapMs"), *std::max_element(totalGapMs.begin(), totalGapMs.end()) },
@@ -268,6 +276,37 @@ int runJobListBaseline(const QStringList &arguments)
                   { QStringLiteral("refreshMs"), toJson(fillMs) },
                   { QStringLiteral("idleKiB"), double(memory.idleKiB()) },
                   { QStringLiteral("rssKiB"), toJson(rssKiB) } });
+    return 0;
+}
+
+int runJobListWatch(const QStringList &arguments)
+{
+    if (arguments.size() != 2)
+        return fail(QStringLiteral("job list watch: bad arguments"));
+    const int rows = arguments.at(0).toInt();
+    const int refreshes = arguments.at(1).toInt();
+    if (rows < 1 || refreshes < 2)
+        return fail(QStringLiteral("job list watch: bad arguments"));
+    const QByteArray replies[] = { jobListReply(rows, 0), jobListReply(rows, 1) };
+    VLK::ShownJobList list;
+    VLK::JobFinishWatch watch;
+    QVector<int> changedIndexes;
+    std::vector<double> updateMs, compareMs;
+    for (int refresh = 0; refresh < refreshes; ++refresh) {
+        const double started = threadCpuSeconds();
+        if (!list.update(replies[refresh % 2], refresh > 0, changedIndexes))
+            return fail(QStringLiteral("job list watch: reply not decoded"));
+        const double updated = threadCpuSeconds();
+        watch.beginComparing(list.jobCount());
+        for (const int index : qAsConst(changedIndexes))
+            watch.compareJob(index, list.job(index));
+        if (!watch.endComparing(list, changedIndexes).isEmpty())
+            return fail(QStringLiteral("job list watch: jobs reported finished"));
+        updateMs.push_back((updated - started) * 1000);
+        compareMs.push_back((threadCpuSeconds() - updated) * 1000);
+    }
+    printResult({ { QStringLiteral("updateMs"), toJson(updateMs) },
+                  { QStringLiteral("compareMs"), toJson(compareMs) } });
     return 0;
 }
 

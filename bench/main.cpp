@@ -26,6 +26,7 @@ const QHash<QString, Mode> &modes()
         { QStringLiteral("download-streamed-baseline"), Bench::runStreamedDownloadBaseline },
         { QStringLiteral("joblist-client"), Bench::runJobListClient },
         { QStringLiteral("joblist-baseline"), Bench::runJobListBaseline },
+        { QStringLiteral("joblist-watch"), Bench::runJobListWatch },
         { QStringLiteral("startup-client"), Bench::runStartupClient },
         { QStringLiteral("startup-baseline"), Bench::runStartupBaseline },
     };

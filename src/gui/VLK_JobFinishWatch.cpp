@@ -2,25 +2,55 @@
 
 #include "protocol/VLK_ShownJobList.h"
 
-#include <QHash>
 #include <QStringView>
+
+#include <algorithm>
 
 namespace VLK {
 
 namespace {
 
-const QString MessageSeparator = QStringLiteral("\\|");
-const QString ReadyForDownload = QStringLiteral("Ready for download:");
 constexpr int MessageTailLength = 80;
+
+// A long list is compared line by line on every refresh: the texts are
+// matched as UTF-16, as they are held, and the last message is found with a
+// plain scan from the end.
+template<int Size> bool startsWith(const QString &text, const char16_t (&prefix)[Size])
+{
+    constexpr int prefixLength = Size - 1;
+    if (text.size() < prefixLength)
+        return false;
+    const QChar *characters = text.constData();
+    for (int i = 0; i < prefixLength; ++i) {
+        if (characters[i].unicode() != prefix[i])
+            return false;
+    }
+    return true;
+}
+
+// Texts that did not change are shared with the list.
+bool isSame(const QString &shown, const QString &text)
+{
+    return shown.constData() == text.constData() || shown == text;
+}
 
 // Whether the shown tail of the last progress message announces the result,
 // as the download button reads it, without copying the message.
 bool announcesResult(const QString &progressMsg)
 {
-    const int lastSeparator = progressMsg.lastIndexOf(MessageSeparator);
-    const int lastStart = lastSeparator == -1 ? 0 : lastSeparator + MessageSeparator.size();
+    const QChar *characters = progressMsg.constData();
+    int lastStart = progressMsg.size();
+    while (lastStart > 1
+           && !(characters[lastStart - 1] == QLatin1Char('|')
+                && characters[lastStart - 2] == QLatin1Char('\\')))
+        --lastStart;
+    if (lastStart <= 1)
+        lastStart = 0;
     const int tailStart = qMax(lastStart, progressMsg.size() - MessageTailLength);
-    return QStringView(progressMsg).mid(tailStart).startsWith(ReadyForDownload);
+    const QChar *tail = characters + tailStart;
+    const QStringView ready(u"Ready for download:");
+    return progressMsg.size() - tailStart >= ready.size()
+        && std::equal(ready.begin(), ready.end(), tail);
 }
 
 } // namespace
@@ -33,12 +63,12 @@ void JobFinishWatch::reset()
 JobFinishWatch::State JobFinishWatch::stateOf(const JobInfo &job, State before)
 {
     const QString &status = job.status;
-    if (status.startsWith(QLatin1String("Running")))
+    if (startsWith(status, u"Running"))
         return announcesResult(job.progressMsg) ? Done : Running;
-    if (status.startsWith(QLatin1String("Queued")))
+    if (startsWith(status, u"Queued"))
         return announcesResult(job.progressMsg) ? Done : Queued;
-    if (status.startsWith(QLatin1String("Processed")) || status.startsWith(QLatin1String("Failed"))
-        || status.startsWith(QLatin1String("Killed")))
+    if (startsWith(status, u"Processed") || startsWith(status, u"Failed")
+        || startsWith(status, u"Killed"))
         return Done;
     // A status this client does not know, such as a job being stopped: a job
     // watched before stays watched, and a result still counts.
@@ -47,55 +77,58 @@ JobFinishWatch::State JobFinishWatch::stateOf(const JobInfo &job, State before)
     return announcesResult(job.progressMsg) ? Done : Other;
 }
 
-QVector<FinishedJob> JobFinishWatch::compare(const ShownJobList &list,
-                                             const QVector<int> &changedIndexes)
+void JobFinishWatch::beginComparing(int jobCount)
 {
-    QVector<FinishedJob> finished;
-    const int shownBefore = m_watched.size();
-    // Watched jobs whose position now holds another job, by path: they moved
-    // or left the list.
-    QHash<QString, WatchedJob> displaced;
-    m_watched.resize(qMax(shownBefore, list.jobCount()));
-    for (const int index : changedIndexes) {
-        WatchedJob &watched = m_watched[index];
-        const JobInfo &job = list.job(index);
-        // Texts that did not change are shared with the list, so a job that
-        // stayed in its place compares by pointer.
-        if (watched.state != Unwatched && watched.path != job.path) {
-            displaced.insert(watched.path, watched);
-            watched = WatchedJob();
-        }
-        // A job that moved here is taken for a new one until the moved jobs
-        // are matched below.
-        if (watched.state != Unwatched || job.accessible)
-            follow(index, job, watched.state, finished);
+    m_finished.clear();
+    m_displaced.clear();
+    m_shownBefore = m_watched.size();
+    m_watched.resize(qMax(m_shownBefore, jobCount));
+}
+
+void JobFinishWatch::compareJob(int index, const JobInfo &job)
+{
+    WatchedJob &watched = m_watched[index];
+    if (watched.state != Unwatched && !isSame(watched.path, job.path)) {
+        m_displaced.insert(watched.path, watched);
+        watched = WatchedJob();
     }
-    for (int index = list.jobCount(); index < shownBefore; ++index) {
+    // A job that moved here is taken for a new one until the moved jobs are
+    // matched at the end.
+    if (watched.state != Unwatched || job.accessible)
+        follow(index, job, watched.state);
+}
+
+QVector<FinishedJob> JobFinishWatch::endComparing(const ShownJobList &list,
+                                                  const QVector<int> &changedIndexes)
+{
+    for (int index = list.jobCount(); index < m_shownBefore; ++index) {
         if (m_watched.at(index).state != Unwatched)
-            displaced.insert(m_watched.at(index).path, m_watched.at(index));
+            m_displaced.insert(m_watched.at(index).path, m_watched.at(index));
     }
     m_watched.resize(list.jobCount());
-    if (displaced.isEmpty())
-        return finished;
-
-    // A moved job sits on a changed line, since its new line held another job.
-    for (const int index : changedIndexes) {
-        const JobInfo &job = list.job(index);
-        const auto moved = displaced.find(job.path);
-        if (moved == displaced.end())
-            continue;
-        follow(index, job, moved->state, finished);
-        displaced.erase(moved);
+    if (!m_displaced.isEmpty()) {
+        // A moved job sits on a changed line, since its new line held
+        // another job.
+        for (const int index : changedIndexes) {
+            const JobInfo &job = list.job(index);
+            const auto moved = m_displaced.find(job.path);
+            if (moved == m_displaced.end())
+                continue;
+            follow(index, job, moved->state);
+            m_displaced.erase(moved);
+        }
+        for (const WatchedJob &gone : qAsConst(m_displaced)) {
+            if (gone.state == Running)
+                m_finished.append({ gone.path, gone.solverId, FinishedJob::Vanished });
+        }
+        m_displaced.clear();
     }
-    for (const WatchedJob &gone : qAsConst(displaced)) {
-        if (gone.state == Running)
-            finished.append({ gone.path, gone.solverId, FinishedJob::Vanished });
-    }
+    QVector<FinishedJob> finished;
+    finished.swap(m_finished);
     return finished;
 }
 
-void JobFinishWatch::follow(int position, const JobInfo &job, State before,
-                            QVector<FinishedJob> &finished)
+void JobFinishWatch::follow(int position, const JobInfo &job, State before)
 {
     // Jobs of other users are not watched; one that was watched and can no
     // longer be touched is let go quietly.
@@ -103,11 +136,11 @@ void JobFinishWatch::follow(int position, const JobInfo &job, State before,
     WatchedJob &watched = m_watched[position];
     if (now == Done && isActive(before)) {
         FinishedJob::Outcome outcome = FinishedJob::Processed;
-        if (job.status.startsWith(QLatin1String("Failed")))
+        if (startsWith(job.status, u"Failed"))
             outcome = FinishedJob::Failed;
-        else if (job.status.startsWith(QLatin1String("Killed")))
+        else if (startsWith(job.status, u"Killed"))
             outcome = FinishedJob::Killed;
-        finished.append({ job.path, job.solverId, outcome });
+        m_finished.append({ job.path, job.solverId, outcome });
     }
     if (!isActive(now)) {
         if (watched.state != Unwatched)
@@ -115,7 +148,7 @@ void JobFinishWatch::follow(int position, const JobInfo &job, State before,
         return;
     }
     // A job that stays running keeps its entry untouched.
-    if (watched.state == now && watched.path == job.path)
+    if (watched.state == now && isSame(watched.path, job.path))
         return;
     watched.path = job.path;
     watched.solverId = job.solverId;

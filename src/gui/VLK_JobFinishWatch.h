@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <QVector>
 
@@ -31,9 +32,15 @@ class JobFinishWatch
 public:
     // The next list is the baseline: nothing in it counts as finished.
     void reset();
-    // Compares list, just updated, with the list seen before; changedIndexes
-    // are the positions that the update reported changed.
-    QVector<FinishedJob> compare(const ShownJobList &list, const QVector<int> &changedIndexes);
+    // Compares a list, just updated, with the list seen before: starts with
+    // the list's length, takes each job at a position that the update
+    // reported changed, in the order reported, and ends with the list and
+    // those positions. Each job is best taken right after it was shown,
+    // while its texts are still at hand: a refresh of a long list would
+    // otherwise read them all once more.
+    void beginComparing(int jobCount);
+    void compareJob(int index, const JobInfo &job);
+    QVector<FinishedJob> endComparing(const ShownJobList &list, const QVector<int> &changedIndexes);
 
 private:
     enum State : quint8 { Unwatched, Queued, Running, Other, Done };
@@ -50,10 +57,16 @@ private:
         return state == Queued || state == Running || state == Other;
     }
     // Takes job as the one now at position, watched before in the state
-    // before, and notes it in finished when it has finished since.
-    void follow(int position, const JobInfo &job, State before, QVector<FinishedJob> &finished);
+    // before, and notes it in m_finished when it has finished since.
+    void follow(int position, const JobInfo &job, State before);
 
     QVector<WatchedJob> m_watched;
+    // While comparing: the length of the list before, the jobs found
+    // finished, and the watched jobs whose position now holds another job,
+    // by path (they moved or left the list).
+    int m_shownBefore = 0;
+    QVector<FinishedJob> m_finished;
+    QHash<QString, WatchedJob> m_displaced;
 };
 
 } // namespace VLK

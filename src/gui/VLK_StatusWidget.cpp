@@ -269,8 +269,14 @@ void StatusWidget::fillChangedRows(const QVector<int> &changedIndexes, bool rows
     updateProgressMsgs(changedIndexes, rowsInReplyOrder);
     // Long lists would otherwise repaint after every cell.
     table->setUpdatesEnabled(false);
-    for (const int index : changedIndexes)
-        m_jobTableItems.fillRow(*table, index, m_shownJobList.job(index), index, !sortedByColumn);
+    if (m_notifyFinishedJobs)
+        m_finishWatch.beginComparing(m_shownJobList.jobCount());
+    for (const int index : changedIndexes) {
+        const JobInfo &job = m_shownJobList.job(index);
+        m_jobTableItems.fillRow(*table, index, job, index, !sortedByColumn);
+        if (m_notifyFinishedJobs)
+            m_finishWatch.compareJob(index, job);
+    }
     table->setUpdatesEnabled(true);
     if (!table->isSortingEnabled())
         table->setSortingEnabled(true);
@@ -328,7 +334,8 @@ void StatusWidget::reportFinishedJobs(const QVector<int> &changedIndexes)
 {
     if (!m_notifyFinishedJobs)
         return;
-    const QVector<FinishedJob> finished = m_finishWatch.compare(m_shownJobList, changedIndexes);
+    const QVector<FinishedJob> finished
+        = m_finishWatch.endComparing(m_shownJobList, changedIndexes);
     if (!finished.isEmpty())
         m_finishNotifier->report(finished, jobInView(), m_clientBase);
 }
