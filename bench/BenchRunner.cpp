@@ -664,6 +664,23 @@ void BenchRunner::measureJobListNotifications()
     addSpread(QStringLiteral("time"), onMs, offMs);
     // The window's thread alone, which a busy machine disturbs far less.
     addSpread(QStringLiteral("processor time"), onCpuMs, offCpuMs);
+
+    const QJsonObject alone
+        = runChild({ QStringLiteral("joblist-watch"), QString::number(NotificationRows),
+                     QString::number(JobListRefreshes) },
+                   LongTimeoutMs);
+    if (failed(alone)) {
+        addFailure(QStringLiteral("comparison of finished jobs alone"), size, alone);
+        return;
+    }
+    std::vector<double> compareMs, updateMs;
+    appendLaterRefreshes(alone, "compareMs", compareMs);
+    appendLaterRefreshes(alone, "updateMs", updateMs);
+    m_rows.append({ QStringLiteral("comparison of finished jobs alone (client) and the update of "
+                                   "the shown list before it (baseline), every line changed, "
+                                   "processor time: min / median / max"),
+                    size, spreadText(spread(compareMs)), spreadText(spread(updateMs)), QString(),
+                    QString(), QStringLiteral("report"), QStringLiteral("-") });
 }
 
 void BenchRunner::measureJobListResponsiveness()
