@@ -1,6 +1,7 @@
 #include "gui/VLK_JobFinishNotifier.h"
 
 #include "gui/VLK_CalvaroClientBase.h"
+#include "gui/VLK_Settings.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -15,8 +16,6 @@
 namespace VLK {
 
 namespace {
-const char *const NotificationsGroup = "Notifications";
-const char *const EnabledKey = "Enabled";
 
 const char *const ApplicationName = "Calvaro Client";
 const char *const NotificationService = "org.freedesktop.Notifications";
@@ -53,8 +52,9 @@ JobFinishNotifier::JobFinishNotifier(QWidget *window)
 bool JobFinishNotifier::isEnabled(const QString &organization, const QString &application)
 {
     QSettings settings(organization, application);
-    settings.beginGroup(QLatin1String(NotificationsGroup));
-    const bool enabled = settings.value(QLatin1String(EnabledKey), true).toBool();
+    settings.beginGroup(QLatin1String(Settings::NotificationsGroup));
+    const bool enabled
+        = settings.value(QLatin1String(Settings::NotificationsEnabledKey), true).toBool();
     settings.endGroup();
     return enabled;
 }

@@ -26,6 +26,15 @@ constexpr char LastZipDirectoryKey[] = "LastZipDirectory";
 constexpr char LastProjectDirectoryKey[] = "LastProjectDirectory";
 constexpr char LastSaveAsDirectoryKey[] = "LastSaveAsDirectory";
 
+// The window's geometry and the job table's column widths and sort order.
+constexpr char WindowStateGroup[] = "WindowState";
+constexpr char GeometryKey[] = "Geometry";
+constexpr char JobTableHeaderKey[] = "JobTableHeader";
+
+// Whether the user is told when a job of theirs finishes.
+constexpr char NotificationsGroup[] = "Notifications";
+constexpr char NotificationsEnabledKey[] = "Enabled";
+
 QString recentDirectory(const QString &organization, const QString &application,
                         const char *directoryKey);
 void storeRecentDirectory(const QString &organization, const QString &application,

@@ -1,5 +1,7 @@
 #include "gui/VLK_WindowStateStore.h"
 
+#include "gui/VLK_Settings.h"
+
 #include <QDataStream>
 #include <QGuiApplication>
 #include <QRect>
@@ -9,11 +11,11 @@
 
 namespace VLK {
 
-namespace {
-const char *const WindowStateGroup = "WindowState";
-const char *const GeometryKey = "Geometry";
-const char *const JobTableHeaderKey = "JobTableHeader";
+using Settings::GeometryKey;
+using Settings::JobTableHeaderKey;
+using Settings::WindowStateGroup;
 
+namespace {
 // What the toolkit's saved geometry starts with, in every version so far.
 constexpr quint32 GeometryMagic = 0x1D9D0CB;
 constexpr int DefaultWidth = 1000;
