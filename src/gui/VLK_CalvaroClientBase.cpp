@@ -2,6 +2,7 @@
 
 #include "protocol/VLK_CalvaroClientCommands.h"
 #include "protocol/VLK_Protocol.h"
+#include "protocol/VLK_SocketErrors.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -28,12 +29,7 @@ CalvaroClientBase::CalvaroClientBase(QWidget *parent)
     , m_messageBuffer(m_incoming.buffer())
     , m_socketTimer(new QTimer(this))
 {
-#if QT_VERSION >= QT_VERSION_CHECK(5, 15, 0)
-    connect(m_tcpSocket, &QAbstractSocket::errorOccurred, this, &CalvaroClientBase::onSocketError);
-#else
-    connect(m_tcpSocket, QOverload<QAbstractSocket::SocketError>::of(&QAbstractSocket::error), this,
-            &CalvaroClientBase::onSocketError);
-#endif
+    connectSocketErrors(m_tcpSocket, this, &CalvaroClientBase::onSocketError);
     m_tcpSocket->setReadBufferSize(SocketReadBufferBytes);
     connect(m_tcpSocket, &QIODevice::readyRead, this, &CalvaroClientBase::onReadyRead);
     connect(m_tcpSocket, &QAbstractSocket::connected, this, &CalvaroClientBase::onSocketConnected);

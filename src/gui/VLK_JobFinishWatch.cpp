@@ -111,8 +111,8 @@ QVector<FinishedJob> JobFinishWatch::endComparing(const ShownJobList &list,
         // another job.
         for (const int index : changedIndexes) {
             const JobInfo &job = list.job(index);
-            const auto moved = m_displaced.find(job.path);
-            if (moved == m_displaced.end())
+            const auto moved = m_displaced.constFind(job.path);
+            if (moved == m_displaced.constEnd())
                 continue;
             follow(index, job, moved->state);
             m_displaced.erase(moved);

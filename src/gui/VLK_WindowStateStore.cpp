@@ -97,7 +97,7 @@ QByteArray WindowStateStore::value(const char *key) const
 {
     QSettings settings(m_organization, m_application);
     settings.beginGroup(QLatin1String(WindowStateGroup));
-    const QByteArray stored = settings.value(QLatin1String(key)).toByteArray();
+    QByteArray stored = settings.value(QLatin1String(key)).toByteArray();
     settings.endGroup();
     return stored;
 }

@@ -1,6 +1,7 @@
 #include "protocol/VLK_ServerConnection.h"
 
 #include "protocol/VLK_CalvaroClientCommands.h"
+#include "protocol/VLK_SocketErrors.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -43,12 +44,7 @@ ServerConnection::ServerConnection(QObject *parent)
     , m_socket(new QTcpSocket(this))
     , m_timer(new QTimer(this))
 {
-#if QT_VERSION >= QT_VERSION_CHECK(5, 15, 0)
-    connect(m_socket, &QAbstractSocket::errorOccurred, this, &ServerConnection::onSocketError);
-#else
-    connect(m_socket, QOverload<QAbstractSocket::SocketError>::of(&QAbstractSocket::error), this,
-            &ServerConnection::onSocketError);
-#endif
+    connectSocketErrors(m_socket, this, &ServerConnection::onSocketError);
     m_socket->setReadBufferSize(SocketReadBufferBytes);
     connect(m_socket, &QIODevice::readyRead, this, &ServerConnection::onReadyRead);
     connect(m_socket, &QAbstractSocket::connected, this, &ServerConnection::onConnected);

@@ -18,12 +18,13 @@ void adviseLargePages(char *start, qint64 length)
 #if defined(Q_OS_LINUX) && defined(MADV_HUGEPAGE)
     // The advice takes whole pages only: the pages that lie entirely inside.
     const quintptr pageSize = quintptr(sysconf(_SC_PAGESIZE));
-    const quintptr begin = (quintptr(start) + pageSize - 1) & ~(pageSize - 1);
-    const quintptr end = (quintptr(start) + quintptr(length)) & ~(pageSize - 1);
+    const quintptr address = quintptr(start);
+    const quintptr headSkip = (pageSize - address % pageSize) % pageSize;
+    const quintptr tailSkip = (address + quintptr(length)) % pageSize;
     // Only a hint: where large pages are switched off, the buffer simply
     // fills page by page.
-    if (end > begin)
-        madvise(reinterpret_cast<void *>(begin), size_t(end - begin), MADV_HUGEPAGE);
+    if (quintptr(length) > headSkip + tailSkip)
+        madvise(start + headSkip, size_t(quintptr(length) - headSkip - tailSkip), MADV_HUGEPAGE);
 #else
     Q_UNUSED(start);
     Q_UNUSED(length);
