@@ -1,7 +1,6 @@
 #include "protocol/VLK_MessageReassembler.h"
 
 #include "protocol/VLK_Protocol.h"
-#include "protocol/VLK_SystemMemory.h"
 
 #include <QIODevice>
 #include <QtEndian>
@@ -108,12 +107,13 @@ void MessageReassembler::reserveFor(qint64 bytesNeeded)
 
 // More than the first allocation has really arrived, so the message is under
 // way: from here on it fills one block in place instead of moving with every
-// doubling, and in large pages, whose faults cost a fraction of small ones.
-// The block is only address space until the bytes arrive.
+// doubling. The block is only address space until the bytes arrive.
+// Large pages were tried here: they halve the receiving time of a gigabyte,
+// but writing the result out of them to the file took longer than all that
+// saves, so the whole download finished later.
 void MessageReassembler::reserveWholeMessage()
 {
     m_messageBuffer.reserve(int(m_messageSize));
-    SystemMemory::adviseLargePages(m_messageBuffer.data(), m_messageBuffer.capacity());
 }
 
 } // namespace VLK
