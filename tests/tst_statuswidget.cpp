@@ -210,6 +210,16 @@ void TestStatusWidget::jobListFillsTheTable()
             QCOMPARE(cell(4, column)->foreground(), QBrush(Qt::gray));
         }
     }
+    // A value set from outside the fill is kept, whatever its kind.
+    QFont bold;
+    bold.setBold(true);
+    table()->item(0, 4)->setFont(bold);
+    QCOMPARE(table()->item(0, 4)->font(), bold);
+    QTableWidgetItem *userCell = table()->item(0, 0);
+    for (const QVariant &value : { QVariant(QStringLiteral("yes")), QVariant(false) }) {
+        userCell->setData(Qt::UserRole, value);
+        QCOMPARE(userCell->data(Qt::UserRole), value);
+    }
 }
 
 // A refresh mostly repeats the list before it: whatever it changes, adds or

@@ -23,23 +23,41 @@ QString tail(const QString &text)
     return text.right(MessageTailLength);
 }
 
+// The font of the progress column: the table's own, in a fixed-width family.
+const QVariant &progressFont()
+{
+    static const QVariant font = [] {
+        QFont fixedWidth;
+        // Family only: the size comes from the table's own font.
+        fixedWidth.setFamily(QStringLiteral("Courier New"));
+        return QVariant(fixedWidth);
+    }();
+    return font;
+}
+
 // A job table cell that keeps what it shows in members. A long job list
 // creates and compares hundreds of thousands of cells, and the toolkit's own
 // cell keeps every role in a list that it searches on each read and grows
 // value by value; a sort of a long list reads the text of every cell many times.
+// What every cell of a column shares is kept as a flag or a number, which
+// keeps the cells of a long list small; values of other kinds, set from
+// outside the fill, go to the toolkit's own list.
 class JobCell final : public QTableWidgetItem
 {
 public:
     static constexpr int Type = QTableWidgetItem::UserType + 1;
 
+    // The one role beyond text, colour and font that a cell answers.
+    enum class UserData : quint8 { None, Bool, Int };
+
     struct Content
     {
         QString text;
         QVariant foreground;
-        QVariant font;
-        // The one role beyond text, colour and font that the cell answers.
+        bool progressFont = false;
         int userDataRole = Qt::UserRole;
-        QVariant userData;
+        UserData userDataKind = UserData::None;
+        int userData = 0;
         Qt::ItemFlags flags;
     };
 
@@ -47,9 +65,10 @@ public:
         : QTableWidgetItem(Type)
         , m_text(content.text)
         , m_foreground(content.foreground)
-        , m_font(content.font)
         , m_userDataRole(content.userDataRole)
         , m_userData(content.userData)
+        , m_userDataKind(content.userDataKind)
+        , m_progressFont(content.progressFont)
     {
         setFlags(content.flags);
     }
@@ -60,8 +79,9 @@ public:
     {
         bool changed = assign(m_text, content.text);
         changed = assign(m_foreground, content.foreground) || changed;
-        changed = assign(m_font, content.font) || changed;
+        changed = assign(m_progressFont, content.progressFont) || changed;
         changed = assign(m_userDataRole, content.userDataRole) || changed;
+        changed = assign(m_userDataKind, content.userDataKind) || changed;
         changed = assign(m_userData, content.userData) || changed;
         if (changed || flags() != content.flags)
             setFlags(content.flags); // also tells the table, as tellTable() does
@@ -71,23 +91,39 @@ public:
     {
         if (role == Qt::DisplayRole || role == Qt::EditRole)
             return m_text;
-        if (const QVariant *member = memberFor(this, role))
-            return *member;
+        if (role == Qt::ForegroundRole)
+            return m_foreground;
+        if (role == Qt::FontRole && m_progressFont)
+            return progressFont();
+        if (role == m_userDataRole && m_userDataKind != UserData::None)
+            return m_userDataKind == UserData::Bool ? QVariant(m_userData != 0)
+                                                    : QVariant(m_userData);
         return QTableWidgetItem::data(role);
     }
 
     // Any caller outside the fill.
     void setData(int role, const QVariant &value) override
     {
+        bool changed = false;
         if (role == Qt::DisplayRole || role == Qt::EditRole) {
-            if (assign(m_text, value.toString()))
-                tellTable();
-        } else if (QVariant *member = memberFor(this, role)) {
-            if (assign(*member, value))
-                tellTable();
+            changed = assign(m_text, value.toString());
+        } else if (role == Qt::ForegroundRole) {
+            changed = assign(m_foreground, value);
+        } else if (role == Qt::FontRole && value == progressFont()) {
+            changed = assign(m_progressFont, true);
+        } else if (role == m_userDataRole && keepsUserData(value)) {
+            changed = assign(m_userDataKind, isBool(value) ? UserData::Bool : UserData::Int);
+            changed = assign(m_userData, value.toInt()) || changed;
         } else {
+            if (role == Qt::FontRole)
+                m_progressFont = false;
+            else if (role == m_userDataRole)
+                m_userDataKind = UserData::None;
             QTableWidgetItem::setData(role, value);
+            return;
         }
+        if (changed)
+            tellTable();
     }
 
     bool operator<(const QTableWidgetItem &other) const override
@@ -110,24 +146,18 @@ private:
         return true;
     }
 
-    // The member of a role kept here, or null; const for a const cell.
-    template<typename Cell>
-    static auto memberFor(Cell *cell, int role) -> decltype(&cell->m_foreground)
+    static bool isBool(const QVariant &value) { return value.userType() == QMetaType::Bool; }
+    static bool keepsUserData(const QVariant &value)
     {
-        if (role == Qt::ForegroundRole)
-            return &cell->m_foreground;
-        if (role == Qt::FontRole)
-            return &cell->m_font;
-        if (role == cell->m_userDataRole)
-            return &cell->m_userData;
-        return nullptr;
+        return isBool(value) || value.userType() == QMetaType::Int;
     }
 
     QString m_text;
     QVariant m_foreground;
-    QVariant m_font;
     int m_userDataRole;
-    QVariant m_userData;
+    int m_userData;
+    UserData m_userDataKind;
+    bool m_progressFont;
 };
 
 } // namespace
@@ -139,13 +169,7 @@ JobTableItems::JobTableItems()
     , m_runningBrush(QBrush(StatusColours::Running))
     , m_queuedBrush(QBrush(StatusColours::Queued))
     , m_inaccessibleBrush(QBrush(Qt::gray))
-{
-    // Family only: the size comes from the table's own font.
-    QFont progressFont;
-    progressFont.setFamily(QStringLiteral("Courier New"));
-    // Values that every cell shares, instead of a copy per cell.
-    m_progressFont = progressFont;
-}
+{ }
 
 bool JobTableItems::usePalette(const QPalette &palette)
 {
@@ -168,16 +192,17 @@ void JobTableItems::fillRow(QTableWidget &table, int row, const JobInfo &job, in
     for (int column = 0; column < ColumnCount; ++column) {
         content.text = texts[column];
         content.foreground = foregroundFor(job, column);
-        content.font = column == ProgressColumn ? m_progressFont : QVariant();
+        content.progressFont = column == ProgressColumn;
+        content.userDataRole = column == ProgressColumn ? ReplyIndexRole : AccessibleRole;
         if (column == UserIdColumn) {
-            content.userDataRole = AccessibleRole;
-            content.userData = job.accessible;
+            content.userDataKind = JobCell::UserData::Bool;
+            content.userData = job.accessible ? 1 : 0;
         } else if (column == ProgressColumn) {
-            content.userDataRole = ReplyIndexRole;
+            content.userDataKind = JobCell::UserData::Int;
             content.userData = replyIndex;
         } else {
-            content.userDataRole = AccessibleRole;
-            content.userData = QVariant();
+            content.userDataKind = JobCell::UserData::None;
+            content.userData = 0;
         }
 
         QTableWidgetItem *cell = reuseCells ? table.item(row, column) : nullptr;

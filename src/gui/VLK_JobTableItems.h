@@ -64,7 +64,6 @@ private:
     QVariant foregroundFor(const JobInfo &job, int column) const;
 
     Qt::ItemFlags m_accessibleFlags;
-    QVariant m_progressFont;
     QVariant m_runningBrush;
     QVariant m_queuedBrush;
     QVariant m_inaccessibleBrush;
