@@ -52,7 +52,11 @@ public:
 
     struct Content
     {
+        // The cell shows text from position textFrom on: the progress cell
+        // shares the whole message with the job's record instead of holding
+        // a copy of its tail.
         QString text;
+        int textFrom = 0;
         QVariant foreground;
         bool progressFont = false;
         int userDataRole = Qt::UserRole;
@@ -65,6 +69,7 @@ public:
         : QTableWidgetItem(Type)
         , m_text(content.text)
         , m_foreground(content.foreground)
+        , m_textFrom(content.textFrom)
         , m_userDataRole(content.userDataRole)
         , m_userData(content.userData)
         , m_userDataKind(content.userDataKind)
@@ -78,6 +83,7 @@ public:
     void show(const Content &content)
     {
         bool changed = assign(m_text, content.text);
+        changed = assign(m_textFrom, content.textFrom) || changed;
         changed = assign(m_foreground, content.foreground) || changed;
         changed = assign(m_progressFont, content.progressFont) || changed;
         changed = assign(m_userDataRole, content.userDataRole) || changed;
@@ -90,7 +96,7 @@ public:
     QVariant data(int role) const override
     {
         if (role == Qt::DisplayRole || role == Qt::EditRole)
-            return m_text;
+            return m_textFrom == 0 ? m_text : shownText().toString();
         if (role == Qt::ForegroundRole)
             return m_foreground;
         if (role == Qt::FontRole && m_progressFont)
@@ -106,7 +112,8 @@ public:
     {
         bool changed = false;
         if (role == Qt::DisplayRole || role == Qt::EditRole) {
-            changed = assign(m_text, value.toString());
+            changed = assign(m_textFrom, 0);
+            changed = assign(m_text, value.toString()) || changed;
         } else if (role == Qt::ForegroundRole) {
             changed = assign(m_foreground, value);
         } else if (role == Qt::FontRole && value == progressFont()) {
@@ -130,10 +137,12 @@ public:
     {
         if (other.type() != Type)
             return QTableWidgetItem::operator<(other);
-        return m_text < static_cast<const JobCell &>(other).m_text;
+        return shownText() < static_cast<const JobCell &>(other).shownText();
     }
 
 private:
+    QStringView shownText() const { return QStringView(m_text).mid(m_textFrom); }
+
     // The cell's own way to report a change: setting its flags, even unchanged,
     // makes the table repaint it and emit its change signals.
     void tellTable() { setFlags(flags()); }
@@ -154,6 +163,7 @@ private:
 
     QString m_text;
     QVariant m_foreground;
+    int m_textFrom;
     int m_userDataRole;
     int m_userData;
     UserData m_userDataKind;
@@ -185,12 +195,13 @@ bool JobTableItems::usePalette(const QPalette &palette)
 void JobTableItems::fillRow(QTableWidget &table, int row, const JobInfo &job, int replyIndex,
                             bool reuseCells) const
 {
-    const QString texts[ColumnCount]
-        = { job.userId, job.solverId, job.status, job.path, lastMessageTail(job.progressMsg) };
+    const QString *texts[ColumnCount]
+        = { &job.userId, &job.solverId, &job.status, &job.path, &job.progressMsg };
     JobCell::Content content;
     content.flags = job.accessible ? m_accessibleFlags : Qt::ItemIsEnabled;
     for (int column = 0; column < ColumnCount; ++column) {
-        content.text = texts[column];
+        content.text = *texts[column];
+        content.textFrom = column == ProgressColumn ? lastMessageTailStart(job.progressMsg) : 0;
         content.foreground = foregroundFor(job, column);
         content.progressFont = column == ProgressColumn;
         content.userDataRole = column == ProgressColumn ? ReplyIndexRole : AccessibleRole;
@@ -247,13 +258,15 @@ JobTableItems::Actions JobTableItems::actionsFor(bool accessible, const QString 
 
 QString JobTableItems::lastMessageTail(const QString &progressMsg)
 {
+    return progressMsg.mid(lastMessageTailStart(progressMsg));
+}
+
+int JobTableItems::lastMessageTailStart(const QString &progressMsg)
+{
     const QLatin1String separator = messageSeparator();
     const int lastSeparator = progressMsg.lastIndexOf(separator);
-    if (lastSeparator == -1)
-        return tail(progressMsg);
-    // One copy at most: long job lists call this for every row.
-    const int lastStart = lastSeparator + separator.size();
-    return progressMsg.mid(qMax(lastStart, progressMsg.size() - MessageTailLength));
+    const int lastStart = lastSeparator == -1 ? 0 : lastSeparator + separator.size();
+    return qMax(lastStart, progressMsg.size() - MessageTailLength);
 }
 
 QString JobTableItems::messageLines(const QString &progressMsg)

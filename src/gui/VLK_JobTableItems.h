@@ -57,6 +57,8 @@ public:
     static Actions actionsFor(bool accessible, const QString &status, const QString &progressCell);
     // The tail of the last message, as the progress cell shows it.
     static QString lastMessageTail(const QString &progressMsg);
+    // Where that tail starts in progressMsg.
+    static int lastMessageTailStart(const QString &progressMsg);
     // Every message on a line of its own, each cut to its tail.
     static QString messageLines(const QString &progressMsg);
 
