@@ -3,6 +3,7 @@
 #include "gui/VLK_SubmitProgressDialog.h"
 #include "protocol/VLK_Protocol.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QChildEvent>
 #include <QComboBox>
@@ -95,6 +96,7 @@ private slots:
     void submitSendsTheJob();
     void cancelEndsTheConnectionQuietly();
     void progressOfHugeArchivesIsScaled();
+    void progressProcessesEventsOncePerBlock();
     void doubleClickSubmitsOnce();
     void focusStaysAcrossRefreshesAndActions();
     void noTimeOutBoxAfterTheConnectionIsLost();
@@ -438,6 +440,27 @@ void TestFunctionTestWidget::progressOfHugeArchivesIsScaled()
     dialog.m_notificationHelper->notify(5, 10);
     QCOMPARE(dialog.value(), 5);
     QCOMPARE(dialog.maximum(), 10);
+}
+
+// However long the upload looks, every block costs one pass of the event
+// loop: also once the dialog has shown itself and its own value setter
+// processes events.
+void TestFunctionTestWidget::progressProcessesEventsOncePerBlock()
+{
+    SubmitProgressDialog dialog(nullptr);
+    dialog.show();
+    int passes = 0;
+    connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake, &dialog,
+            [&passes] { ++passes; });
+    const qint64 total = 1000 * 64000;
+    dialog.m_notificationHelper->notify(0, total);
+    // Slow enough at the start for the dialog to expect a long upload.
+    QTest::qWait(100);
+    for (qint64 sent = 64000; sent <= 4 * 64000; sent += 64000) {
+        passes = 0;
+        dialog.m_notificationHelper->notify(sent, total);
+        QCOMPARE(passes, 1);
+    }
 }
 
 // Auto-refresh on, ticking much faster than the spin box allows.

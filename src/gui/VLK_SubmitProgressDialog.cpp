@@ -1,5 +1,6 @@
 #include "gui/VLK_SubmitProgressDialog.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 
 #include <climits>
@@ -22,7 +23,15 @@ int unitShift(qint64 totalBytes)
 
 ProgressDlgNotificationHelper::ProgressDlgNotificationHelper(QProgressDialog *dialog)
     : m_progressDlg(dialog)
+    , m_passCounter(QObject::connect(QAbstractEventDispatcher::instance(),
+                                     &QAbstractEventDispatcher::awake, dialog,
+                                     [this] { ++m_eventPasses; }))
 { }
+
+ProgressDlgNotificationHelper::~ProgressDlgNotificationHelper()
+{
+    QObject::disconnect(m_passCounter);
+}
 
 void ProgressDlgNotificationHelper::notify(qint64 bytesSent, qint64 totalBytes)
 {
@@ -32,8 +41,13 @@ void ProgressDlgNotificationHelper::notify(qint64 bytesSent, qint64 totalBytes)
     if (qint64(m_progressDlg->value()) > maximum)
         m_progressDlg->setValue(0);
     m_progressDlg->setMaximum(maximum);
+    // Once a modal progress dialog has decided that the work takes long
+    // enough to show itself, setting its value processes events already; one
+    // pass per block is all the window needs.
+    const quint64 passesBefore = m_eventPasses;
     m_progressDlg->setValue(int(bytesSent >> shift));
-    QCoreApplication::processEvents();
+    if (m_eventPasses == passesBefore)
+        QCoreApplication::processEvents();
 }
 
 SubmitProgressDialog::SubmitProgressDialog(QWidget *parent)

@@ -14,12 +14,16 @@ class ProgressDlgNotificationHelper final : public CalvaroClientCommands::Progre
 {
 public:
     explicit ProgressDlgNotificationHelper(QProgressDialog *dialog);
+    ~ProgressDlgNotificationHelper() override;
     Q_DISABLE_COPY(ProgressDlgNotificationHelper)
 
     void notify(qint64 bytesSent, qint64 totalBytes) override;
 
 private:
     QProgressDialog *m_progressDlg;
+    // Passes of the event loop so far, wherever they were made.
+    quint64 m_eventPasses = 0;
+    QMetaObject::Connection m_passCounter;
 };
 
 // The modal dialog in front of a job upload; Cancel raises m_aborted, which
