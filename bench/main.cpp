@@ -50,8 +50,10 @@ int main(int argc, char *argv[])
     QStringList arguments = QApplication::arguments().mid(1);
     const Mode mode = modes().value(arguments.takeFirst());
     if (!mode) {
+        QStringList names = modes().keys();
+        names.sort();
         std::fprintf(stderr, "usage: calvaro_bench [%s args...]\n",
-                     qPrintable(QStringList(modes().keys()).join(QLatin1Char('|'))));
+                     qPrintable(names.join(QLatin1Char('|'))));
         return 2;
     }
     Bench::failOnModalDialogs();
