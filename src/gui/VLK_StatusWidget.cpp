@@ -266,17 +266,17 @@ void StatusWidget::fillChangedRows(const QVector<int> &changedIndexes, bool rows
     if (sortedByColumn)
         table->setSortingEnabled(false);
 
-    updateProgressMsgs(changedIndexes, rowsInReplyOrder);
+    trimProgressMsgs(rowsInReplyOrder);
     // Long lists would otherwise repaint after every cell.
     table->setUpdatesEnabled(false);
     if (m_notifyFinishedJobs)
         m_finishWatch.beginComparing(m_shownJobList.jobCount());
-    for (const int index : changedIndexes) {
-        const JobInfo &job = m_shownJobList.job(index);
+    m_shownJobList.decodeChanged(changedIndexes, [&](int index, const JobInfo &job) {
+        setProgressMsg(index, job.progressMsg);
         m_jobTableItems.fillRow(*table, index, job, index, !sortedByColumn);
         if (m_notifyFinishedJobs)
             m_finishWatch.compareJob(index, job);
-    }
+    });
     table->setUpdatesEnabled(true);
     if (!table->isSortingEnabled())
         table->setSortingEnabled(true);
@@ -353,9 +353,10 @@ QString StatusWidget::jobInView() const
     return pathCell->text();
 }
 
-// Keeps the messages of unchanged jobs with keepUnchanged, replaces or appends
-// those of the changed ones, and drops those past the end of the list.
-void StatusWidget::updateProgressMsgs(const QVector<int> &changedIndexes, bool keepUnchanged)
+// Keeps the messages of unchanged jobs with keepUnchanged and drops those
+// past the end of the list; setProgressMsg() then replaces or appends those
+// of the changed ones, in reply order.
+void StatusWidget::trimProgressMsgs(bool keepUnchanged)
 {
     const int jobCount = m_shownJobList.jobCount();
     if (!keepUnchanged)
@@ -363,13 +364,14 @@ void StatusWidget::updateProgressMsgs(const QVector<int> &changedIndexes, bool k
     while (m_currentProgressMsgs.size() > jobCount)
         m_currentProgressMsgs.removeLast();
     m_currentProgressMsgs.reserve(jobCount);
-    for (const int index : changedIndexes) {
-        const QString &progressMsg = m_shownJobList.job(index).progressMsg;
-        if (index < m_currentProgressMsgs.size())
-            m_currentProgressMsgs[index] = progressMsg;
-        else
-            m_currentProgressMsgs.append(progressMsg);
-    }
+}
+
+void StatusWidget::setProgressMsg(int index, const QString &progressMsg)
+{
+    if (index < m_currentProgressMsgs.size())
+        m_currentProgressMsgs[index] = progressMsg;
+    else
+        m_currentProgressMsgs.append(progressMsg);
 }
 
 // Columns set up after sorting was turned on leave the sort indicator past

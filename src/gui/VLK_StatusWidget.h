@@ -85,7 +85,8 @@ private:
     void fitColumnsToContentsOnce();
     void restoreSelection();
     int rowOfJob(const QString &jobPath, int likelyRow) const;
-    void updateProgressMsgs(const QVector<int> &changedIndexes, bool keepUnchanged);
+    void trimProgressMsgs(bool keepUnchanged);
+    void setProgressMsg(int index, const QString &progressMsg);
     void reportFinishedJobs(const QVector<int> &changedIndexes);
     QString jobInView() const;
     bool isSortedByColumn() const;

@@ -305,6 +305,12 @@ bool decodeJobLine(const QByteArray &message, TextSpan line, JobInfo &out)
     return true;
 }
 
+bool isJobLine(const QByteArray &message, TextSpan line)
+{
+    JobLineParts parts;
+    return splitJobLine(message, line, parts);
+}
+
 bool updateJobLine(const QByteArray &message, TextSpan line, const QByteArray &shownMessage,
                    TextSpan shownLine, JobInfo &record)
 {

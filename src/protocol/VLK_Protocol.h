@@ -107,6 +107,8 @@ bool decodeJobList(const QByteArray &message, QList<JobInfo> &out);
 // count), and decoding one of them (false unless it has six or four parts).
 bool findJobLines(const QByteArray &message, QVector<TextSpan> &out);
 bool decodeJobLine(const QByteArray &message, TextSpan line, JobInfo &out);
+// Whether decodeJobLine would take line, without converting anything.
+bool isJobLine(const QByteArray &message, TextSpan line);
 // Like decodeJobLine, for a record that holds the decoding of shownLine: the
 // fields whose bytes are the same in line are kept rather than converted.
 bool updateJobLine(const QByteArray &message, TextSpan line, const QByteArray &shownMessage,

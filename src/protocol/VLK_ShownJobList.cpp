@@ -14,27 +14,45 @@ bool ShownJobList::update(const QByteArray &reply, bool compareWithShown,
         return false;
     }
     const int shownCount = compareWithShown ? m_jobs.size() : 0;
-    if (!compareWithShown)
-        m_jobs.clear();
-    m_jobs.resize(lines.size());
     for (int index = 0; index < lines.size(); ++index) {
         const TextSpan line = lines.at(index);
         if (index < shownCount && isShown(reply, index, line))
             continue;
-        const bool decoded = index < shownCount
-            ? updateJobLine(reply, line, m_reply, m_lines.at(index), m_jobs[index])
-            : decodeJobLine(reply, line, m_jobs[index]);
-        if (!decoded) {
+        if (!isJobLine(reply, line)) {
             changedIndexes.clear();
             forget();
             return false;
         }
         changedIndexes.append(index);
     }
-    // Shares the reply's bytes rather than copying them.
+    if (!compareWithShown)
+        m_jobs.clear();
+    m_jobs.resize(lines.size());
+    m_comparableCount = qMin(shownCount, lines.size());
+    // Shares the replies' bytes rather than copying them.
+    m_previousReply = compareWithShown ? m_reply : QByteArray();
+    m_previousLines.swap(m_lines);
     m_reply = reply;
     m_lines.swap(lines);
     return true;
+}
+
+void ShownJobList::decodeChanged(const QVector<int> &changedIndexes,
+                                 const std::function<void(int, const JobInfo &)> &show)
+{
+    for (const int index : changedIndexes) {
+        JobInfo &job = m_jobs[index];
+        // update() checked every changed line, so these take it.
+        if (index < m_comparableCount)
+            updateJobLine(m_reply, m_lines.at(index), m_previousReply, m_previousLines.at(index),
+                          job);
+        else
+            decodeJobLine(m_reply, m_lines.at(index), job);
+        show(index, job);
+    }
+    m_previousReply.clear();
+    m_previousLines.clear();
+    m_comparableCount = 0;
 }
 
 void ShownJobList::forget()
@@ -42,6 +60,9 @@ void ShownJobList::forget()
     m_reply.clear();
     m_lines.clear();
     m_jobs.clear();
+    m_previousReply.clear();
+    m_previousLines.clear();
+    m_comparableCount = 0;
 }
 
 bool ShownJobList::isShown(const QByteArray &reply, int index, TextSpan line) const
