@@ -33,7 +33,9 @@ public:
     bool update(const QByteArray &reply, bool compareWithShown, QVector<int> &changedIndexes);
 
     // Decodes the records at changedIndexes, as update() reported them, and
-    // calls show with each position and record right after decoding it.
+    // calls show with each position and record, in that order: right after
+    // decoding it where the list was compared with the one shown, otherwise
+    // once all are decoded.
     void decodeChanged(const QVector<int> &changedIndexes,
                        const std::function<void(int, const JobInfo &)> &show);
 
