@@ -103,7 +103,12 @@ void MessageReassembler::reserveFor(qint64 bytesNeeded)
     if (bytesNeeded > InitialBufferSize && m_messageBuffer.capacity() < m_messageSize)
         reserveWholeMessage();
     const qint64 grown = qMax(bytesNeeded, qMax(current * 2, InitialBufferSize));
-    m_messageBuffer.resize(int(qMin(grown, m_messageSize)));
+    const int size = int(qMin(grown, m_messageSize));
+    // Exactly this much: growing by itself, the array would round its block
+    // up to the next power of two, twice what an announcement may cost.
+    if (size > m_messageBuffer.capacity())
+        m_messageBuffer.reserve(size);
+    m_messageBuffer.resize(size);
 }
 
 // More than the first allocation has really arrived, so the message is under
