@@ -1,5 +1,6 @@
 // Two job lists, the second refreshing the first: the records after the
-// refresh must be exactly what decoding the second from scratch gives, the
+// refresh must be exactly what decoding the second from scratch gives, each
+// changed record must be handed on once and in order as it is decoded, the
 // records it leaves out of its changes must be those shown before, and a
 // second list that cannot be decoded must be refused.
 #include "protocol/VLK_Protocol.h"
@@ -14,6 +15,19 @@ bool operator!=(const VLK::JobInfo &a, const VLK::JobInfo &b)
 {
     return a.accessible != b.accessible || a.userId != b.userId || a.solverId != b.solverId
         || a.path != b.path || a.status != b.status || a.progressMsg != b.progressMsg;
+}
+
+// Decodes the changes of the last update and checks that each record is
+// handed on once, in the order reported, as the list then holds it.
+void decodeChanged(VLK::ShownJobList &shown, const QVector<int> &changed)
+{
+    int next = 0;
+    shown.decodeChanged(changed, [&](int index, const VLK::JobInfo &job) {
+        if (next >= changed.size() || changed.at(next++) != index || &job != &shown.job(index))
+            abort();
+    });
+    if (next != changed.size())
+        abort();
 }
 
 } // namespace
@@ -35,6 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     if (changed.size() != jobs.size())
         abort();
+    decodeChanged(shown, changed);
 
     QList<VLK::JobInfo> expected;
     const bool valid = VLK::decodeJobList(second, expected);
@@ -42,6 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         abort();
     if (!valid)
         return 0;
+    decodeChanged(shown, changed);
     if (shown.jobCount() != expected.size())
         abort();
     for (int i = 0; i < expected.size(); ++i) {
