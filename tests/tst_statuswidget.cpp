@@ -3,6 +3,7 @@
 #include "gui/VLK_StatusWidget.h"
 #include "protocol/VLK_Protocol.h"
 
+#include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -161,6 +162,7 @@ private slots:
     void userWaitsHoldBackAutoRefresh_data();
     void userWaitsHoldBackAutoRefresh();
     void progressBarScalesHugeMessages();
+    void refusedActionsLeaveTheSessionAlive();
 };
 
 void TestStatusWidget::setUpWindow()
@@ -829,6 +831,48 @@ void TestStatusWidget::progressBarScalesHugeMessages()
     scale.start(5000000);
     QCOMPARE(scale.maximum(), 5000000);
     QCOMPARE(scale.valueFor(1234567), 1234567);
+}
+
+// While the "Command failed" box is open, auto-refresh goes on: each of its
+// replies must be taken in at once, or its reply time-out would end the
+// session once the box is closed.
+void TestStatusWidget::refusedActionsLeaveTheSessionAlive()
+{
+    QTemporaryDir dir;
+    m_panel->chooseFile = [&] { return dir.filePath("r.zip"); };
+    const QStringList actions = { "pushButtonKill", "pushButtonRemove", "pushButtonDownload" };
+    QVERIFY(showJobs({ job("Running"), job("Queued"), job("Processed", Ready) }));
+    for (int type : { MT_KillJob, MT_RemoveJob, MT_DownloadJob })
+        m_server->setReply(type, FakeServer::reply(MT_CommandError1));
+    child<QSpinBox>("spinBoxAutoRefresh")->setValue(1);
+    // A box is released by the first job list that arrives while it is open,
+    // or after four seconds if none does.
+    int listsWhileBoxOpen = 0;
+    QObject watching; // ends the watch before the counter goes
+    connect(m_client.get(), &CalvaroClientBase::msgReceived, &watching, [&](int type) {
+        if (type == MT_JobStatusReply && m_dialogs->boxes.size() > listsWhileBoxOpen) {
+            ++listsWhileBoxOpen;
+            m_dialogs->holdBoxes(false);
+        }
+    });
+    for (int row = 0; row < actions.size(); ++row) {
+        QTRY_VERIFY(child("pushButtonStatus")->isEnabled());
+        selectRow(row);
+        m_dialogs->holdBoxes(true);
+        QTimer::singleShot(4000, &watching, [&] { m_dialogs->holdBoxes(false); });
+        click(actions.at(row));
+        QVERIFY(m_dialogs->waitForBoxes(row + 1));
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+    }
+    QCOMPARE(listsWhileBoxOpen, actions.size());
+    child<QSpinBox>("spinBoxAutoRefresh")->setValue(0);
+    // Longer than the reply time-out: nothing may still be waiting for its reply.
+    QVERIFY(!m_dialogs->waitForBoxes(actions.size() + 1, 11000));
+    QCOMPARE(m_dialogs->boxTitles(),
+             (QStringList { "Command failed", "Command failed", "Command failed" }));
+    QVERIFY(m_client->isConnected());
+    QVERIFY(child("pushButtonStatus")->isEnabled());
+    QVERIFY(!m_statusLines.contains("Server timeout"));
 }
 
 QTEST_MAIN(TestStatusWidget)

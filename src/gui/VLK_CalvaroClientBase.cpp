@@ -2,49 +2,34 @@
 
 #include "protocol/VLK_CalvaroClientCommands.h"
 #include "protocol/VLK_Protocol.h"
-#include "protocol/VLK_SocketErrors.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QMessageBox>
 #include <QTcpSocket>
-#include <QTimer>
 
 namespace VLK {
 
-namespace {
-constexpr int ConnectionTimeoutMs = 5000;
-constexpr int ServerReplyTimeoutMs = 10000;
-// The socket's own buffer takes everything pending at each notification before
-// the bytes are copied into the message buffer; unbounded, that is several
-// megabytes more during a large download. One megabyte keeps the extra memory
-// small and costs no speed.
-constexpr qint64 SocketReadBufferBytes = qint64(1024) * 1024;
-} // namespace
-
 CalvaroClientBase::CalvaroClientBase(QWidget *parent)
     : QWidget(parent)
-    , m_tcpSocket(new QTcpSocket(this))
-    , m_serverReplyTimer(new QTimer(this))
-    , m_messageBuffer(m_incoming.buffer())
-    , m_socketTimer(new QTimer(this))
+    , m_session(new ClientSession(this))
+    , m_tcpSocket(m_session->socket())
+    , m_messageBuffer(m_session->messageBuffer())
 {
-    connectSocketErrors(m_tcpSocket, this, &CalvaroClientBase::onSocketError);
-    m_tcpSocket->setReadBufferSize(SocketReadBufferBytes);
-    connect(m_tcpSocket, &QIODevice::readyRead, this, &CalvaroClientBase::onReadyRead);
-    connect(m_tcpSocket, &QAbstractSocket::connected, this, &CalvaroClientBase::onSocketConnected);
-
-    m_serverReplyTimer->setSingleShot(true);
-    connect(m_serverReplyTimer, &QTimer::timeout, this, &CalvaroClientBase::onServerReplyTimeout);
-    m_socketTimer->setSingleShot(true);
-    connect(m_socketTimer, &QTimer::timeout, this, &CalvaroClientBase::onSocketTimeout);
+    connect(m_session, &ClientSession::connected, this, &CalvaroClientBase::onSocketConnected);
+    connect(m_session, &ClientSession::messageStarted, this, &CalvaroClientBase::onMessageStarted);
+    connect(m_session, &ClientSession::messageData, this, &CalvaroClientBase::onReadyRead);
+    connect(m_session, &ClientSession::messageCompleted, this, &CalvaroClientBase::processMessage);
+    connect(m_session, &ClientSession::headerIncomplete, this,
+            &CalvaroClientBase::onHeaderIncomplete);
+    connect(m_session, &ClientSession::failed, this, &CalvaroClientBase::onSessionFailed);
 }
 
 CalvaroClientBase::~CalvaroClientBase() = default;
 
 bool CalvaroClientBase::isConnected() const
 {
-    return m_tcpSocket->state() == QAbstractSocket::ConnectedState;
+    return m_session->isConnected();
 }
 
 bool CalvaroClientBase::requireConnection(QWidget *boxParent, const char *translationContext) const
@@ -57,110 +42,131 @@ bool CalvaroClientBase::requireConnection(QWidget *boxParent, const char *transl
     return false;
 }
 
+void CalvaroClientBase::streamNextDownloadTo(QIODevice *sink)
+{
+    m_session->streamNextDownloadTo(sink);
+}
+
+bool CalvaroClientBase::isDownloading() const
+{
+    return m_downloading;
+}
+
+void CalvaroClientBase::cancelDownload()
+{
+    if (m_downloading)
+        m_session->cancelTransfer();
+}
+
+void CalvaroClientBase::reportStatus(const QString &msg)
+{
+    emit addStatusMessage(msg);
+}
+
 void CalvaroClientBase::connectToServer(const QString &host, quint16 port)
 {
-    m_socketTimer->start(ConnectionTimeoutMs);
-    m_tcpSocket->connectToHost(host, port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
-    m_incoming.reset();
+    m_downloading = false;
+    m_session->connectToServer(host, port);
     emit connectionStateChanged(false);
-    m_serverReplyTimer->stop();
-    m_serverReplyTimer->start(ServerReplyTimeoutMs);
 }
 
 void CalvaroClientBase::awaitReply(bool noTimeout)
 {
-    m_incoming.reset();
+    m_downloading = noTimeout;
+    m_session->awaitReply(noTimeout);
     emit connectionStateChanged(false);
-    m_serverReplyTimer->stop();
-    if (!noTimeout)
-        m_serverReplyTimer->start(ServerReplyTimeoutMs);
 }
 
+// The bytes of the current message so far.
 void CalvaroClientBase::onReadyRead()
 {
-    Q_ASSERT_X(sender() == m_tcpSocket, "src/VLK_CalvaroClientBase", "socket == m_tcpSocket");
-
-    if (!m_incoming.isReceiving() && !acceptHeader())
-        return;
-
-    if (m_incoming.bytesReceived() < m_incoming.messageSize() && !readBlock())
-        return;
-
-    emit progress(int(m_incoming.bytesReceived()), true);
-
-    if (m_incoming.isComplete()) {
-        m_incoming.finishMessage();
-        processMessage();
-    }
+    Q_ASSERT_X(m_session->socket() == m_tcpSocket, "src/VLK_CalvaroClientBase",
+               "socket == m_tcpSocket");
+    emit progress(int(m_session->bytesReceived()), true);
 }
 
-// Reads the header of a new message. A header that cannot be the start of a
-// valid message ends the connection: nothing after it can be framed again.
-bool CalvaroClientBase::acceptHeader()
+void CalvaroClientBase::onMessageStarted(int msgType, qint64 totalSize)
 {
-    const qint64 available = m_tcpSocket->bytesAvailable();
-    switch (m_incoming.readHeader(*m_tcpSocket)) {
-    case MessageReassembler::HeaderResult::Incomplete:
-        QMessageBox::critical(this, tr("Receiving message"),
-                              tr("Minimum message size of %1 Bytes expected, only got %2 Bytes.")
-                                  .arg(MessageHeaderSize)
-                                  .arg(available));
-        return false;
-    case MessageReassembler::HeaderResult::TooLarge:
-        refuseMessage(tr("Cannot download message, limit for 32bit applications is 1GByte."));
-        return false;
-    case MessageReassembler::HeaderResult::TooSmall:
-        refuseMessage(tr("Invalid message size of %1 Bytes received, at least %2 Bytes expected.")
-                          .arg(m_incoming.announcedSize())
-                          .arg(MessageHeaderSize));
-        return false;
-    case MessageReassembler::HeaderResult::Accepted:
-        emit newMessageReceived(m_incoming.messageType(), m_incoming.messageSize());
-        return true;
-    }
-    return false;
+    emit newMessageReceived(msgType, totalSize);
 }
 
-// The connection is closed at once, so nothing of the refused message is
-// dispatched.
-void CalvaroClientBase::refuseMessage(const QString &text)
+void CalvaroClientBase::onHeaderIncomplete(qint64 bytesAvailable)
 {
-    m_tcpSocket->abort();
-    reportBrokenStream(text);
+    QMessageBox::critical(this, tr("Receiving message"),
+                          tr("Minimum message size of %1 Bytes expected, only got %2 Bytes.")
+                              .arg(MessageHeaderSize)
+                              .arg(bytesAvailable));
+}
+
+void CalvaroClientBase::onSessionFailed(const ClientSession::Failure &failure)
+{
+    m_downloading = false;
+    switch (failure.kind) {
+    case ClientSession::FailureKind::ConnectionRefused:
+    case ClientSession::FailureKind::RemoteHostClosed:
+    case ClientSession::FailureKind::HostNotFound:
+    case ClientSession::FailureKind::SocketError:
+        onSocketError(failure.socketError);
+        break;
+    case ClientSession::FailureKind::ConnectTimeout:
+        onSocketTimeout();
+        break;
+    case ClientSession::FailureKind::ReplyTimeout:
+        onServerReplyTimeout();
+        break;
+    case ClientSession::FailureKind::DownloadStalled:
+        reportBrokenStream(tr("Download failed"),
+                           tr("The server sent nothing for %1 seconds, so the download was "
+                              "ended and the connection closed.")
+                               .arg(m_session->downloadStallTimeoutMs() / 1000));
+        break;
+    case ClientSession::FailureKind::MessageTooLarge:
+        reportBrokenStream(tr("Message error"),
+                           tr("Cannot download message, limit for 32bit applications is 1GByte."));
+        break;
+    case ClientSession::FailureKind::MessageTooSmall:
+        reportBrokenStream(
+            tr("Message error"),
+            tr("Invalid message size of %1 Bytes received, at least %2 Bytes expected.")
+                .arg(failure.announcedSize)
+                .arg(MessageHeaderSize));
+        break;
+    case ClientSession::FailureKind::SizeMismatch:
+        reportBrokenStream(tr("Message error"),
+                           tr("The server sent more data than its reply announced; the "
+                              "connection was closed."));
+        break;
+    case ClientSession::FailureKind::ResultNotWritten:
+        reportBrokenStream(tr("Download failed"), tr("Job download failed."));
+        break;
+    case ClientSession::FailureKind::Cancelled:
+        emit progress(0, false);
+        emit addStatusMessage(tr("Download cancelled; the connection was closed"));
+        emit addStatusMessage(tr("Not connected"));
+        emit connectionStateChanged(false);
+        break;
+    }
 }
 
 // Once the stream is out of step, nothing more can be framed: the user learns
-// why the connection ended, and no reply timer is left to report a time-out
-// for a connection that is already gone.
-void CalvaroClientBase::reportBrokenStream(const QString &text)
+// why the connection ended.
+void CalvaroClientBase::reportBrokenStream(const QString &title, const QString &text)
 {
-    m_serverReplyTimer->stop();
-    QMessageBox::critical(this, tr("Message error"), text);
+    QMessageBox::critical(this, title, text);
     emit progress(0, false);
     emit addStatusMessage(tr("Not connected"));
     emit connectionStateChanged(false);
 }
 
-bool CalvaroClientBase::readBlock()
-{
-    if (m_incoming.readBlock(*m_tcpSocket))
-        return true;
-    qDebug("Bad request, message size mismatch.");
-    m_tcpSocket->disconnectFromHost();
-    reportBrokenStream(
-        tr("The server sent more data than its reply announced; the connection was closed."));
-    return false;
-}
-
 void CalvaroClientBase::processMessage()
 {
+    m_downloading = false;
     emit progress(0, false);
     emit connectionStateChanged(true);
-    m_serverReplyTimer->stop();
     const bool answersLogin = m_loginPending;
     m_loginPending = false;
 
-    const int messageType = m_incoming.messageType();
+    const int messageType = m_session->messageType();
     switch (messageType) {
     case MT_LoginOk:
         emit addStatusMessage(tr("Login successful"));
@@ -178,7 +184,7 @@ void CalvaroClientBase::processMessage()
         // A server may not take a second login on the connection it logged
         // out, while a new connection is how every session begins; so the
         // next Login starts afresh. Nothing is left to send or receive here.
-        m_tcpSocket->disconnectFromHost();
+        m_session->disconnectFromServer();
         break;
     case MT_JobStatusReply:
     case MT_SubmitJobOk:
@@ -205,24 +211,19 @@ void CalvaroClientBase::processMessage()
 // meanwhile: the user corrects the password and logs in on a new one.
 void CalvaroClientBase::refuseLogin()
 {
-    m_tcpSocket->disconnectFromHost();
+    m_session->disconnectFromServer();
     emit addStatusMessage(tr("Login refused"));
     emit connectionStateChanged(false);
 }
 
 void CalvaroClientBase::onSocketConnected()
 {
-    m_socketTimer->stop();
-    m_serverReplyTimer->stop();
     m_loginPending = true;
     emit connectionEstablished();
 }
 
 void CalvaroClientBase::onSocketError(QAbstractSocket::SocketError socketError)
 {
-    m_socketTimer->stop();
-    m_serverReplyTimer->stop();
-
     QString text;
     switch (socketError) {
     case QAbstractSocket::ConnectionRefusedError:
@@ -238,9 +239,8 @@ void CalvaroClientBase::onSocketError(QAbstractSocket::SocketError socketError)
         text = tr("The following error occurred: %1.").arg(m_tcpSocket->errorString());
         break;
     }
-    // Reported before the box: its event loop delivers timer ticks, and a
-    // refresh sent meanwhile on the failed connection would arm the reply
-    // timer for a reply that can never come.
+    // Reported before the box: its event loop delivers timer ticks, and the
+    // panels must not offer requests on the failed connection meanwhile.
     emit connectionStateChanged(false);
     QMessageBox::information(this, tr("Client"), text);
 
@@ -249,18 +249,16 @@ void CalvaroClientBase::onSocketError(QAbstractSocket::SocketError socketError)
 
 void CalvaroClientBase::onSocketTimeout()
 {
-    m_tcpSocket->abort();
-    m_socketTimer->stop();
-    m_serverReplyTimer->stop();
     QMessageBox::critical(this, tr("Connection time out"), tr("Timeout on server connection."));
     emit connectionStateChanged(false);
 }
 
+// The connection is already closed when the box opens, so that nothing is
+// sent on it while the user reads.
 void CalvaroClientBase::onServerReplyTimeout()
 {
     QMessageBox::critical(this, tr("Server timeout"), tr("Server timed out."));
     emit addStatusMessage(tr("Server timeout"));
-    m_tcpSocket->disconnectFromHost();
     emit connectionStateChanged(false);
 }
 

@@ -1,21 +1,21 @@
 #pragma once
 
-#include "protocol/VLK_MessageReassembler.h"
+#include "protocol/ClientSession.h"
 
 #include <QAbstractSocket>
 #include <QStringList>
 #include <QWidget>
 
+class QIODevice;
 class QTcpSocket;
-class QTimer;
 
 namespace VLK {
 
-// Owns the one connection to the solver server: connection attempts and
-// replies are watched by timers, incoming bytes are cut into messages, and
-// each complete reply becomes signals (and, for a few types, a status line,
-// a follow-up request or an error box). Payloads are decoded by the panels
-// from m_messageBuffer.
+// The window's side of the one connection to the solver server: the
+// connection itself (timers, reassembly, typed failures) is a ClientSession;
+// this turns what it reports into the window's signals, status lines, a
+// follow-up request or an error box. Payloads are decoded by the panels from
+// m_messageBuffer.
 class CalvaroClientBase : public QWidget
 {
     Q_OBJECT
@@ -36,22 +36,34 @@ public:
     // its own tr() would), and returns false.
     bool requireConnection(QWidget *boxParent, const char *translationContext) const;
 
-    QTcpSocket *m_tcpSocket;
-    QStringList m_solvers;
+    // The result of the next download streams into sink as it arrives, so
+    // that its size does not matter; m_messageBuffer then holds only its
+    // header. Without a sink the result is held in memory like any reply.
+    void streamNextDownloadTo(QIODevice *sink);
+    bool isDownloading() const;
+    // Ends a download in progress. The connection closes, as nothing else
+    // stops a reply that is under way.
+    void cancelDownload();
+    // A line for the status log, for the panels.
+    void reportStatus(const QString &msg);
+
+    // Test access to the connection's limits and time-outs.
+    ClientSession &session() { return *m_session; }
 
 private:
-    QTimer *m_serverReplyTimer;
-    MessageReassembler m_incoming;
+    ClientSession *m_session;
 
 public:
+    QTcpSocket *m_tcpSocket;
+    QStringList m_solvers;
     // The message being received or last received, header included.
     const QByteArray &m_messageBuffer;
 
 private:
-    QTimer *m_socketTimer;
     // The login request is the first one on a new connection, so the first
     // reply there answers it.
     bool m_loginPending = false;
+    bool m_downloading = false;
 
 signals:
     void connectionStateChanged(bool connected);
@@ -67,14 +79,14 @@ private slots:
     void onSocketTimeout();
     void onSocketError(QAbstractSocket::SocketError socketError);
     void onServerReplyTimeout();
+    void onMessageStarted(int msgType, qint64 totalSize);
+    void onHeaderIncomplete(qint64 bytesAvailable);
+    void onSessionFailed(const VLK::ClientSession::Failure &failure);
 
 private:
-    bool acceptHeader();
-    void refuseMessage(const QString &text);
-    void reportBrokenStream(const QString &text);
+    void reportBrokenStream(const QString &title, const QString &text);
     void processMessage();
     void refuseLogin();
-    bool readBlock();
 };
 
 } // namespace VLK

@@ -1,13 +1,13 @@
 #include "gui/VLK_ResultWriter.h"
 
-#include "protocol/VLK_Protocol.h"
+#include <QSaveFile>
 
 namespace VLK {
 
 namespace {
-// Below this a result is written before the reply's handling returns, as
+// Below this a result is committed before the reply's handling returns, as
 // quickly as handing it over would be.
-constexpr int ImmediateWriteBytes = 1 << 20;
+constexpr qint64 ImmediateCommitBytes = 1 << 20;
 } // namespace
 
 ResultWriter::ResultWriter(QObject *parent)
@@ -21,7 +21,7 @@ ResultWriter::ResultWriter(QObject *parent)
 
 ResultWriter::~ResultWriter()
 {
-    // Queued behind the writes still waiting, so that they are all done.
+    // Queued behind the commits still waiting, so that they are all done.
     QThread *thread = &m_thread;
     QMetaObject::invokeMethod(
         m_worker, [thread] { thread->quit(); }, Qt::QueuedConnection);
@@ -29,18 +29,22 @@ ResultWriter::~ResultWriter()
     delete m_worker;
 }
 
-void ResultWriter::write(const QByteArray &message, const QString &filePath)
+void ResultWriter::commit(std::unique_ptr<QSaveFile> file)
 {
+    const QString filePath = file->fileName();
     // One waiting in the thread would otherwise be reported after this one.
-    if (m_pending == 0 && message.size() < ImmediateWriteBytes) {
-        emit finished(filePath, writePayloadToFile(message, filePath));
+    if (m_pending == 0 && file->size() < ImmediateCommitBytes) {
+        emit finished(filePath, file->commit());
         return;
     }
     ++m_pending;
+    QSaveFile *committing = file.release();
+    committing->moveToThread(&m_thread);
     QMetaObject::invokeMethod(
         m_worker,
-        [this, message, filePath] {
-            const bool written = writePayloadToFile(message, filePath);
+        [this, committing, filePath] {
+            const bool written = committing->commit();
+            delete committing;
             QMetaObject::invokeMethod(
                 this, [this, filePath, written] { report(filePath, written); },
                 Qt::QueuedConnection);

@@ -5,15 +5,18 @@
 #include "gui/VLK_DoubleClickGuard.h"
 #include "gui/VLK_JobFinishNotifier.h"
 #include "gui/VLK_Settings.h"
+#include "protocol/ResultFile.h"
 #include "protocol/VLK_CalvaroClientCommands.h"
 #include "protocol/VLK_Protocol.h"
 #include "protocol/VLK_SystemMemory.h"
 #include "ui_VLK_StatusWidget.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QMessageBox>
+#include <QSaveFile>
 #include <QScopedValueRollback>
 #include <QSettings>
 #include <QTcpSocket>
@@ -34,6 +37,7 @@ StatusWidget::StatusWidget(QWidget *parent)
 {
     m_ui->setupUi(this);
     m_ui->progressBar->setEnabled(false);
+    m_ui->pushButtonCancelDownload->hide();
     m_ui->tableWidgetStatus->setTextElideMode(Qt::ElideMiddle);
     m_ui->tableWidgetStatus->verticalHeader()->hide();
     for (QAbstractButton *action :
@@ -202,7 +206,7 @@ bool StatusWidget::fillJobTable()
         return false;
     }
     const int jobCount = m_shownJobList.jobCount();
-    emit m_clientBase->addStatusMessage(tr("%1 jobs for this user").arg(jobCount));
+    m_clientBase->reportStatus(tr("%1 jobs for this user").arg(jobCount));
 
     if (firstSetup)
         setUpJobTable();
@@ -437,6 +441,13 @@ void StatusWidget::updateProgressMessageView()
 
 void StatusWidget::onConnectionStateChanged(bool connected)
 {
+    // A download that ended with its connection leaves no temporary file.
+    if (!connected && !m_clientBase->isConnected())
+        m_pendingResult.reset();
+    const bool downloading = !connected && m_clientBase->isDownloading();
+    m_ui->pushButtonCancelDownload->setVisible(downloading);
+    if (downloading && m_ui->tableWidgetStatus->hasFocus())
+        m_ui->pushButtonCancelDownload->setFocus(Qt::OtherFocusReason);
     m_ui->pushButtonStatus->setEnabled(connected);
     m_ui->tableWidgetStatus->setEnabled(connected);
     if (connected) {
@@ -458,11 +469,11 @@ int StatusWidget::rowForJobAction()
 
 // Like the refresh, an action waits for its reply only once its request is
 // out: a download waits without a time-out, so nothing else would end it.
-void StatusWidget::requestJobAction(int msgType, int row, bool noTimeout)
+bool StatusWidget::requestJobAction(int msgType, int row, bool noTimeout)
 {
     const QString jobPath = cellText(row, JobTableItems::PathColumn);
     if (!CalvaroClientCommands::sendStringCommand(m_clientBase->m_tcpSocket, msgType, jobPath))
-        return;
+        return false;
     rememberJob(row);
     // The button may stay disabled once its job has changed; the table is
     // where the user goes on from, rather than wherever the focus would fall.
@@ -470,6 +481,7 @@ void StatusWidget::requestJobAction(int msgType, int row, bool noTimeout)
         || m_ui->pushButtonDownload->hasFocus())
         m_ui->tableWidgetStatus->setFocus(Qt::OtherFocusReason);
     m_clientBase->awaitReply(noTimeout);
+    return true;
 }
 
 void StatusWidget::on_pushButtonKill_clicked()
@@ -493,13 +505,40 @@ void StatusWidget::on_pushButtonDownload_clicked()
         return;
     const QString jobPath = cellText(row, JobTableItems::PathColumn);
     const QString suggestedFileName = QFileInfo(jobPath).path() + QStringLiteral(".7z");
-    emit m_clientBase->addStatusMessage(tr("Downloading job #%1").arg(row + 1));
+    m_clientBase->reportStatus(tr("Downloading job #%1").arg(row + 1));
     {
         const QScopedValueRollback<bool> holding(m_holdAutoRefresh, true);
         m_downloadFilePath = saveResultsFileName(row, suggestedFileName, jobPath);
     }
-    if (!m_downloadFilePath.isEmpty())
-        requestJobAction(MT_DownloadJob, row, true);
+    if (m_downloadFilePath.isEmpty() || !openResultFile())
+        return;
+    m_downloadJobPath = jobPath;
+    m_clientBase->streamNextDownloadTo(m_pendingResult.get());
+    if (!requestJobAction(MT_DownloadJob, row, true)) {
+        m_clientBase->streamNextDownloadTo(nullptr);
+        m_pendingResult.reset();
+    }
+}
+
+void StatusWidget::on_pushButtonCancelDownload_clicked()
+{
+    m_clientBase->cancelDownload();
+}
+
+// The result streams into a temporary file beside the target, so a failed
+// or cancelled download never costs the user an earlier copy. A target that
+// cannot be written is reported before anything is downloaded.
+bool StatusWidget::openResultFile()
+{
+    m_pendingResult = std::make_unique<QSaveFile>(m_downloadFilePath);
+    QString error;
+    if (VLK::openResultFile(*m_pendingResult, error))
+        return true;
+    m_clientBase->reportStatus(
+        tr("Result not saved to %1: %2").arg(QDir::toNativeSeparators(m_downloadFilePath), error));
+    m_pendingResult.reset();
+    QMessageBox::critical(this, tr("Download failed"), tr("Job download failed."));
+    return false;
 }
 
 QString StatusWidget::saveResultsFileName(int, const QString &suggestedFileName, const QString &)
@@ -517,19 +556,32 @@ QString StatusWidget::saveResultsFileName(int, const QString &suggestedFileName,
     return fileName;
 }
 
-// The file is replaced only once the whole result is written, so a failed
-// download never costs the user an earlier copy.
+// The whole result is in its temporary file; it takes the target's place
+// once it is safely on disk.
 void StatusWidget::storeDownloadedResult()
 {
-    m_resultWriter.write(m_clientBase->m_messageBuffer, m_downloadFilePath);
+    if (m_pendingResult)
+        m_resultWriter.commit(std::move(m_pendingResult));
 }
 
 void StatusWidget::onResultStored(const QString &filePath, bool written)
 {
-    if (written)
+    resetProgressBar();
+    if (written) {
+        m_clientBase->reportStatus(tr("Saved result of %1 to %2")
+                                       .arg(m_downloadJobPath, QDir::toNativeSeparators(filePath)));
         emit downloadComplete(filePath);
-    else
-        QMessageBox::critical(this, tr("Download failed"), tr("Job download failed."));
+        return;
+    }
+    m_clientBase->reportStatus(tr("Result of %1 not saved to %2")
+                                   .arg(m_downloadJobPath, QDir::toNativeSeparators(filePath)));
+    QMessageBox::critical(this, tr("Download failed"), tr("Job download failed."));
+}
+
+void StatusWidget::resetProgressBar()
+{
+    m_ui->progressBar->setValue(0);
+    m_ui->progressBar->setEnabled(false);
 }
 
 void StatusWidget::onNewMessageReceived(int, qint64 totalSize)

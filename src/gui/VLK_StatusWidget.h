@@ -11,6 +11,7 @@
 
 #include <memory>
 
+class QSaveFile;
 class QTimer;
 
 namespace VLK {
@@ -67,6 +68,7 @@ private slots:
     void on_pushButtonDownload_clicked();
     void on_pushButtonKill_clicked();
     void on_pushButtonRemove_clicked();
+    void on_pushButtonCancelDownload_clicked();
     void on_spinBoxAutoRefresh_valueChanged(int arg1);
     void onResultStored(const QString &filePath, bool written);
 
@@ -94,14 +96,20 @@ private:
     QString cellText(int row, int column) const;
     void updateProgressMessageView();
     int rowForJobAction();
-    void requestJobAction(int msgType, int row, bool noTimeout);
+    bool requestJobAction(int msgType, int row, bool noTimeout);
+    bool openResultFile();
     void storeDownloadedResult();
+    void resetProgressBar();
 
     const std::unique_ptr<Ui::StatusWidget> m_ui;
     CalvaroClientBase *m_clientBase = nullptr;
     QString m_organization;
     QString m_application;
     QString m_downloadFilePath;
+    // The job whose result is being downloaded, and the temporary file beside
+    // m_downloadFilePath that the result streams into.
+    QString m_downloadJobPath;
+    std::unique_ptr<QSaveFile> m_pendingResult;
     QTimer *m_autoRefreshTimer;
     int m_lastSelectedRow = -1;
     // The job to select again after a refill, by the path that names it.

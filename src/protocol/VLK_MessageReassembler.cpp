@@ -27,7 +27,8 @@ MessageReassembler::HeaderResult MessageReassembler::readHeader(QIODevice &devic
     const int messageType = int(qFromBigEndian<qint64>(header + 8));
     m_announcedSize = totalSize;
 
-    if (quint64(totalSize) > quint64(MaxMessageSize))
+    const bool streamed = m_streamedType != 0 && messageType == m_streamedType;
+    if (totalSize < 0 || (!streamed && totalSize > m_sizeLimit))
         return HeaderResult::TooLarge;
     if (totalSize < MessageHeaderSize)
         return HeaderResult::TooSmall;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/VLK_Protocol.h"
+
 #include <QByteArray>
 
 class QIODevice;
@@ -29,6 +31,12 @@ public:
 
     // Call only when not receiving. Consumes the 16 header bytes unless Incomplete.
     HeaderResult readHeader(QIODevice &device);
+
+    // A message held in memory may not exceed sizeLimit; a message of
+    // streamedType (0: none) is passed on as it arrives, so it may have any
+    // size that the header can announce.
+    void setSizeLimit(qint64 sizeLimit) { m_sizeLimit = sizeLimit; }
+    void setStreamedType(int streamedType) { m_streamedType = streamedType; }
 
     // Stores everything the device holds. Returns false when that is more than
     // the rest of the message: the surplus is dropped, and the message is marked
@@ -62,6 +70,8 @@ private:
     bool dropSurplus(QIODevice &device);
     void reserveWholeMessage();
 
+    qint64 m_sizeLimit = MaxMessageSize;
+    int m_streamedType = 0;
     qint64 m_messageSize = 0;
     int m_messageType = 0;
     QByteArray m_messageBuffer;

@@ -1,5 +1,7 @@
 #include "protocol/VLK_Protocol.h"
 
+#include "protocol/ResultFile.h"
+
 #include "protocol/VLK_MessageReader.h"
 
 #include <QFileInfo>
@@ -331,16 +333,9 @@ bool writePayloadToFile(const QByteArray &message, const QString &filePath)
     if (totalSize < MessageHeaderSize || totalSize > message.size())
         return false;
 
-    // Saving through a rename would replace even a write-protected file, and
-    // an administrator may write anything: honour the file's own mode bits.
-    const QFileInfo target(filePath);
-    const QFileDevice::Permissions anyWrite
-        = QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
-    if (target.exists() && (!target.isWritable() || !(target.permissions() & anyWrite)))
-        return false;
-
     QSaveFile file(filePath);
-    if (!file.open(QIODevice::WriteOnly))
+    QString error;
+    if (!openResultFile(file, error))
         return false;
     const qint64 payloadSize = totalSize - MessageHeaderSize;
     if (file.write(message.constData() + MessageHeaderSize, payloadSize) != payloadSize) {
