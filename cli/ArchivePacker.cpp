@@ -3,18 +3,15 @@
 #include "InterruptWatcher.h"
 #include "ProgressMeter.h"
 
-#include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTimer>
 
 namespace Cli {
 
 namespace {
 
-constexpr int ArchiverStartTimeoutMs = 30000;
 constexpr int ProgressIntervalMs = 200;
 
 } // namespace
@@ -25,60 +22,63 @@ ArchivePacker::ArchivePacker(const InterruptWatcher &interrupts)
 
 bool ArchivePacker::pack(const VLK::ProjectArchive &archive, QString &error)
 {
-    const QString archivePath = archive.archivePath();
-    if (QFile::exists(archivePath) && !QFile::remove(archivePath)) {
-        error = tr("Cannot remove the old archive '%1' before packing anew.").arg(archivePath);
-        return false;
-    }
-
-    const QString program = VLK::ProjectArchive::archiverProgram();
-    QProcess archiver;
-    archiver.setWorkingDirectory(archive.parentDirectory());
-    archiver.start(program, archive.archiverArguments());
-    if (!archiver.waitForStarted(ArchiverStartTimeoutMs)) {
-        error = tr("Cannot run '%1' to pack the project (is it installed, and its folder in "
-                   "PATH?).")
-                    .arg(program);
-        return false;
-    }
+    // Nobody waits at a terminal for a time-out: the archiver runs until it ends or Ctrl+C.
+    VLK::ProjectPacker packer;
+    VLK::ProjectPacker::Result result;
+    QEventLoop loop;
+    QObject::connect(&packer, &VLK::ProjectPacker::finished, &loop,
+                     [&](const VLK::ProjectPacker::Result &packed) {
+                         result = packed;
+                         loop.quit();
+                     });
+    QObject::connect(&m_interrupts, &InterruptWatcher::interrupted, &packer,
+                     &VLK::ProjectPacker::cancel);
 
     // The size of the archive so far is all the progress there is to show.
+    const QString archivePath = archive.archivePath();
     ProgressMeter meter(tr("Packing %1").arg(archive.folderName()));
-    QEventLoop loop;
-    QObject::connect(&archiver, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished),
-                     &loop, &QEventLoop::quit);
-    QObject::connect(&m_interrupts, &InterruptWatcher::interrupted, &loop, &QEventLoop::quit);
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout,
                      [&] { meter.show(QFileInfo(archivePath).size(), 0); });
     tick.start(ProgressIntervalMs);
-    if (archiver.state() != QProcess::NotRunning && !m_interrupts.isInterrupted())
+    packer.pack(archive);
+    if (m_interrupts.isInterrupted())
+        packer.cancel();
+    if (packer.isPacking())
         loop.exec();
     tick.stop();
     meter.finish();
 
-    // Ctrl+C in a terminal reaches 7z as well, which may end first.
+    // Ctrl+C in a terminal reaches 7z as well, which may end first, even successfully.
     if (m_interrupts.isInterrupted()) {
         m_interrupted = true;
-        if (archiver.state() != QProcess::NotRunning) {
-            archiver.kill();
-            archiver.waitForFinished();
-        }
         QFile::remove(archivePath);
         error = tr("Interrupted while packing; the partial archive was removed.");
         return false;
     }
-    if (archiver.exitStatus() != QProcess::NormalExit || archiver.exitCode() != 0
-        || !QFileInfo(archivePath).isFile()) {
-        const QString output = QString::fromLocal8Bit(archiver.readAllStandardError()).trimmed();
-        error = tr("'%1' could not pack '%2' (exit code %3)%4")
-                    .arg(program, archive.projectDirectory())
-                    .arg(archiver.exitCode())
-                    .arg(output.isEmpty() ? QStringLiteral(".") : QStringLiteral(": ") + output);
-        QFile::remove(archivePath);
-        return false;
-    }
-    return true;
+    if (result.outcome == VLK::ProjectPacker::Outcome::Packed)
+        return true;
+    error = failureMessage(archive, result);
+    return false;
+}
+
+QString ArchivePacker::failureMessage(const VLK::ProjectArchive &archive,
+                                      const VLK::ProjectPacker::Result &result)
+{
+    using Outcome = VLK::ProjectPacker::Outcome;
+    const QString program = VLK::ProjectArchive::archiverProgram();
+    if (result.outcome == Outcome::CannotRemoveOld)
+        return tr("Cannot remove the old archive '%1' before packing anew.")
+            .arg(archive.archivePath());
+    if (result.outcome == Outcome::CannotStart)
+        return tr("Cannot run '%1' to pack the project (is it installed, and its folder in "
+                  "PATH?).")
+            .arg(program);
+    return tr("'%1' could not pack '%2' (exit code %3)%4")
+        .arg(program, archive.projectDirectory())
+        .arg(result.exitCode)
+        .arg(result.lastErrorLine.isEmpty() ? QStringLiteral(".")
+                                            : QStringLiteral(": ") + result.lastErrorLine);
 }
 
 } // namespace Cli

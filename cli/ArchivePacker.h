@@ -1,6 +1,7 @@
 #pragma once
 
 #include "protocol/VLK_ProjectArchive.h"
+#include "protocol/VLK_ProjectPacker.h"
 
 #include <QCoreApplication>
 #include <QString>
@@ -9,10 +10,9 @@ namespace Cli {
 
 class InterruptWatcher;
 
-// Packs a project's folder into "<folder>.zip" beside it with 7z, by the
-// window's rules, and tells whether that worked: unlike the window, a 7z that
-// fails or leaves no archive is an error here, since nobody looks at the
-// archive before it is sent.
+// Packs a project's folder into "<folder>.zip" beside it, as the window
+// does, and words the result for the terminal: a progress meter while the
+// archiver runs, a message when it fails, Ctrl+C as a cancel.
 class ArchivePacker
 {
     Q_DECLARE_TR_FUNCTIONS(Cli::ArchivePacker)
@@ -25,6 +25,10 @@ public:
     bool wasInterrupted() const { return m_interrupted; }
 
 private:
+    // What went wrong, for every outcome but Packed and Cancelled.
+    static QString failureMessage(const VLK::ProjectArchive &archive,
+                                  const VLK::ProjectPacker::Result &result);
+
     const InterruptWatcher &m_interrupts;
     bool m_interrupted = false;
 };

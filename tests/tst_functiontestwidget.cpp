@@ -35,6 +35,31 @@ bool writeFile(const QString &path, const QByteArray &content)
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
+// The stand-in for 7z in directory: a shell script that gets 7z's arguments
+// ("a", "-r", "-mx7", "-tzip", archive, folder) in the archive's folder.
+bool writeStandInArchiver(const QString &directory, const QByteArray &script)
+{
+    const QString path = directory + QStringLiteral("/7z");
+    return writeFile(path, "#!/bin/sh\n" + script)
+        && QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+// PATH for the programs started while this lives, the test's own afterwards.
+class PathOverride
+{
+public:
+    explicit PathOverride(const QString &path)
+        : m_saved(qgetenv("PATH"))
+    {
+        qputenv("PATH", path.toLocal8Bit());
+    }
+    ~PathOverride() { qputenv("PATH", m_saved); }
+    Q_DISABLE_COPY(PathOverride)
+
+private:
+    const QByteArray m_saved;
+};
+
 QString settingsValue(const QString &key)
 {
     return QSettings(WindowFixture::Organization, WindowFixture::Application).value(key).toString();
@@ -88,6 +113,7 @@ private slots:
     void createZipPacksTheProjectFolder();
     void createZipFailures_data();
     void createZipFailures();
+    void closingStopsThePacking();
     void selectZipDerivesTheProjectFile_data();
     void selectZipDerivesTheProjectFile();
     void submitChecks_data();
@@ -222,7 +248,13 @@ void TestFunctionTestWidget::createZipPacksTheProjectFolder()
     m_dialogs->queueFileAnswer(project + "/model.prja");
     child<QPushButton>("pushButtonCreateZip")->click();
     QCOMPARE(child<QLineEdit>("lineEditProjectFile")->text(), QStringLiteral("model.prja"));
-    QCOMPARE(child<QLineEdit>("lineEditZipFile")->text(), archive);
+    QCOMPARE(child<QLineEdit>("lineEditZipFile")->text(),
+             QStringLiteral("<creating project archive>"));
+    QVERIFY(!child<QPushButton>("pushButtonCreateZip")->isEnabled());
+    QVERIFY(!child<QPushButton>("pushButtonSelect")->isEnabled());
+    QTRY_COMPARE(child<QLineEdit>("lineEditZipFile")->text(), archive);
+    QVERIFY(child<QPushButton>("pushButtonCreateZip")->isEnabled());
+    QVERIFY(child<QPushButton>("pushButtonSelect")->isEnabled());
     QCOMPARE(settingsValue("RecentDirectories/LastZipDirectory"), project);
     QCOMPARE(m_dialogs->fileDialogs.at(0).caption,
              QStringLiteral("Select project file (*.prja *.prjb *.prjc *.prjd"));
@@ -235,6 +267,7 @@ void TestFunctionTestWidget::createZipPacksTheProjectFolder()
     QVERIFY(QFile::remove(project + "/sub/mesh.dat"));
     m_dialogs->queueFileAnswer(project + "/model.prja");
     child<QPushButton>("pushButtonCreateZip")->click();
+    QTRY_COMPARE(child<QLineEdit>("lineEditZipFile")->text(), archive);
     QCOMPARE(m_dialogs->fileDialogs.at(1).directory, project);
     listing = archiveListing(archive);
     QVERIFY(listing.contains(QLatin1String("demo/model.prja")));
@@ -244,39 +277,94 @@ void TestFunctionTestWidget::createZipPacksTheProjectFolder()
 
 void TestFunctionTestWidget::createZipFailures_data()
 {
-    QTest::addColumn<bool>("archiverMissing");
-    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("archiver"); // "7z", "missing" or "failing" (a stand-in)
+    QTest::addColumn<QString>("text"); // ARCHIVE and PROJECT stand for the paths
     QTest::newRow("7z not on the PATH")
-        << true
+        << "missing"
         << "Cannot run '7z' to create project archive (make sure it is installed its location is "
            "in the PATH variable).";
-    QTest::newRow("old archive undeletable") << false << "Error removing existing zip file '%1'.";
+    QTest::newRow("old archive undeletable") << "7z"
+                                             << "Error removing existing zip file 'ARCHIVE'.";
+    QTest::newRow("7z fails") << "failing"
+                              << "'7z' could not pack 'PROJECT' (exit code 2): ERROR: No space "
+                                 "left on device.";
 }
 
+// After any failure Submit refuses instead of sending the archive packed before.
 void TestFunctionTestWidget::createZipFailures()
 {
-    QFETCH(bool, archiverMissing);
+    QFETCH(QString, archiver);
     QFETCH(QString, text);
-    QVERIFY(writeFile(m_dir->filePath("demo/model.prjb"), "model"));
-    const QString archive = m_dir->filePath(QStringLiteral("demo.zip"));
-    if (!archiverMissing)
-        QVERIFY(writeFile(archive + "/blocker", "a directory in the archive's place"));
-    child<QLineEdit>("lineEditZipFile")->setText(QStringLiteral("previous.zip"));
-
-    const QByteArray path = qgetenv("PATH");
-    if (archiverMissing)
-        qputenv("PATH", m_dir->filePath(QStringLiteral("demo")).toLocal8Bit());
-    m_dialogs->queueFileAnswer(m_dir->filePath("demo/model.prjb"));
+    QVERIFY(connectWithSolvers({ QStringLiteral("Thermal") }));
+    QVERIFY(writeFile(m_dir->filePath("earlier/model.prja"), "model"));
+    m_dialogs->queueFileAnswer(m_dir->filePath("earlier/model.prja"));
     child<QPushButton>("pushButtonCreateZip")->click();
-    qputenv("PATH", path);
+    QTRY_COMPARE(child<QLineEdit>("lineEditZipFile")->text(), m_dir->filePath("earlier.zip"));
 
-    QCOMPARE(m_dialogs->boxes.size(), 1);
+    const QString project = m_dir->filePath(QStringLiteral("demo"));
+    const QString archive = m_dir->filePath(QStringLiteral("demo.zip"));
+    QVERIFY(writeFile(project + "/model.prjb", "model"));
+    QString path = QString::fromLocal8Bit(qgetenv("PATH"));
+    if (archiver == QLatin1String("7z")) {
+        // Root may remove any file, but no one removes a full directory as a file.
+        QVERIFY(writeFile(archive + "/blocker", "a directory in the archive's place"));
+    } else if (archiver == QLatin1String("missing")) {
+        path = project;
+    } else {
+        path = m_dir->filePath(QStringLiteral("bin"));
+        QVERIFY(writeStandInArchiver(path,
+                                     "echo 'Scanning the drive:'\n"
+                                     "echo partial > \"$5\"\n"
+                                     "echo 'ERROR: No space left on device' >&2\n"
+                                     "echo >&2\n"
+                                     "exit 2\n"));
+    }
+    m_dialogs->queueFileAnswer(project + "/model.prjb");
+    {
+        const PathOverride pathOverride(path);
+        child<QPushButton>("pushButtonCreateZip")->click();
+    }
+
+    QVERIFY(m_dialogs->waitForBoxes(1));
     QCOMPARE(m_dialogs->boxes.at(0).icon, QMessageBox::Critical);
     QCOMPARE(m_dialogs->boxes.at(0).title, QStringLiteral("Creating project archive"));
-    QCOMPARE(m_dialogs->boxes.at(0).text, archiverMissing ? text : text.arg(archive));
+    QCOMPARE(
+        m_dialogs->boxes.at(0).text,
+        text.replace(QLatin1String("ARCHIVE"), archive).replace(QLatin1String("PROJECT"), project));
     QCOMPARE(m_dialogs->boxes.at(0).parent.data(), m_window);
-    QCOMPARE(child<QLineEdit>("lineEditZipFile")->text(), QStringLiteral("previous.zip"));
+    QCOMPARE(child<QLineEdit>("lineEditZipFile")->text(),
+             QStringLiteral("<select project archive>"));
     QCOMPARE(child<QLineEdit>("lineEditProjectFile")->text(), QStringLiteral("model.prjb"));
+    QVERIFY(!QFileInfo(archive).isFile());
+    QVERIFY(child<QPushButton>("pushButtonCreateZip")->isEnabled());
+
+    m_server->clearReceived();
+    submit();
+    QCOMPARE(m_dialogs->boxTitles(), (QStringList { "Creating project archive", "Invalid file" }));
+    QVERIFY(!m_server->waitForRequests(1, 500));
+}
+
+// Closing the window stops the archiver at once and leaves no partial archive.
+void TestFunctionTestWidget::closingStopsThePacking()
+{
+    const QString project = m_dir->filePath(QStringLiteral("demo"));
+    const QString archive = m_dir->filePath(QStringLiteral("demo.zip"));
+    QVERIFY(writeFile(project + "/model.prja", "model"));
+    const QString bin = m_dir->filePath(QStringLiteral("bin"));
+    QVERIFY(writeStandInArchiver(bin, "echo partial > \"$5\"\nexec /bin/sleep 60\n"));
+    m_dialogs->queueFileAnswer(project + "/model.prja");
+    {
+        const PathOverride pathOverride(bin);
+        child<QPushButton>("pushButtonCreateZip")->click();
+    }
+    QTRY_VERIFY(QFileInfo(archive).isFile());
+
+    m_window->close();
+    QTRY_COMPARE(child<QLineEdit>("lineEditZipFile")->text(),
+                 QStringLiteral("<select project archive>"));
+    QVERIFY(!QFileInfo::exists(archive));
+    QVERIFY(child<QPushButton>("pushButtonCreateZip")->isEnabled());
+    QVERIFY(m_dialogs->boxes.isEmpty());
 }
 
 void TestFunctionTestWidget::selectZipDerivesTheProjectFile_data()

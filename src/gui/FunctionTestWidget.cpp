@@ -11,25 +11,25 @@
 #include "protocol/VLK_Protocol.h"
 #include "ui_FunctionTestWidget.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QProcess>
 #include <QSettings>
 #include <QTcpSocket>
 
 namespace {
 const char *const WindowTitleFormat = "Calvaro Client - %1";
 
-// How long the archiver may take to start, and then to finish.
-constexpr int ArchiverTimeoutMs = 30000;
+// How long the archiver may run once started.
+constexpr int ArchiverFinishTimeoutMs = 30000;
 } // namespace
 
 FunctionTestWidget::FunctionTestWidget(QWidget *parent)
     : VLK::CalvaroClientBase(parent)
     , m_ui(new Ui::FunctionTestWidget)
+    , m_packer(new VLK::ProjectPacker(ArchiverFinishTimeoutMs, this))
 {
     // The icons live in the client library; a static library needs this to keep them.
     Q_INIT_RESOURCE(CalvaroClient);
@@ -42,6 +42,7 @@ FunctionTestWidget::FunctionTestWidget(QWidget *parent)
     connect(this, &FunctionTestWidget::connectionStateChanged, this,
             &FunctionTestWidget::onConnectionStateChanged);
     connect(this, &FunctionTestWidget::msgReceived, this, &FunctionTestWidget::onMsgReceived);
+    connect(m_packer, &VLK::ProjectPacker::finished, this, &FunctionTestWidget::onPackingFinished);
     emit connectionStateChanged(false);
 }
 
@@ -144,13 +145,35 @@ void FunctionTestWidget::on_pushButtonCreateZip_clicked()
                                         VLK::Settings::LastZipDirectoryKey,
                                         archive.projectDirectory());
     m_ui->lineEditProjectFile->setText(archive.relativeProjectFile());
-    if (removeOldArchive(archive.archivePath()))
-        runArchiver(archive);
+    m_ui->lineEditZipFile->setText(QStringLiteral("<creating project archive>"));
+    m_packer->pack(archive);
+    enableArchiveActions();
 }
 
 void FunctionTestWidget::onConnectionStateChanged(bool connected)
 {
-    m_ui->pushButtonSubmit->setEnabled(connected);
+    m_readyToSubmit = connected;
+    enableArchiveActions();
+}
+
+// After a failure the field names no archive, so that Submit cannot send
+// the archive of the project packed before.
+void FunctionTestWidget::onPackingFinished(const VLK::ProjectPacker::Result &result)
+{
+    enableArchiveActions();
+    if (result.outcome == VLK::ProjectPacker::Outcome::Packed) {
+        m_ui->lineEditZipFile->setText(m_packer->archive().archivePath());
+        return;
+    }
+    m_ui->lineEditZipFile->setText(QStringLiteral("<select project archive>"));
+    if (result.outcome != VLK::ProjectPacker::Outcome::Cancelled)
+        QMessageBox::critical(this, tr("Creating project archive"), packingFailureText(result));
+}
+
+void FunctionTestWidget::closeEvent(QCloseEvent *event)
+{
+    m_packer->cancel();
+    VLK::CalvaroClientBase::closeEvent(event);
 }
 
 void FunctionTestWidget::fillSolverBox()
@@ -183,47 +206,41 @@ QString FunctionTestWidget::chooseRecentFile(const char *directoryKey, const QSt
     return QFileDialog::getOpenFileName(this, caption, startDirectory, filter);
 }
 
-bool FunctionTestWidget::removeOldArchive(const QString &archivePath)
+// Choosing another project or archive while one is packed would race the
+// archiver for the field, and Submit would find no archive yet.
+void FunctionTestWidget::enableArchiveActions()
 {
-    if (!QFile::exists(archivePath) || QFile::remove(archivePath))
-        return true;
-    showArchiveError(tr("Error removing existing zip file '%1'.").arg(archivePath));
-    return false;
+    const bool packing = m_packer->isPacking();
+    m_ui->pushButtonCreateZip->setEnabled(!packing);
+    m_ui->pushButtonSelect->setEnabled(!packing);
+    m_ui->pushButtonSubmit->setEnabled(m_readyToSubmit && !packing);
 }
 
-// Blocks for up to twice the archiver time-out; the archiver is killed if it
-// is still running when this returns.
-void FunctionTestWidget::runArchiver(const VLK::ProjectArchive &archive)
+QString FunctionTestWidget::packingFailureText(const VLK::ProjectPacker::Result &result) const
 {
+    const VLK::ProjectArchive &archive = m_packer->archive();
     const QString program = VLK::ProjectArchive::archiverProgram();
-    QProcess archiver;
-    archiver.setWorkingDirectory(archive.parentDirectory());
-    archiver.start(program, archive.archiverArguments());
-    if (!archiver.waitForStarted(ArchiverTimeoutMs)) {
-        showArchiveError(tr("Cannot run '%1' to create project archive (make sure it is installed "
-                            "its location is in the PATH variable).")
-                             .arg(program));
-        return;
+    switch (result.outcome) {
+    case VLK::ProjectPacker::Outcome::CannotRemoveOld:
+        return tr("Error removing existing zip file '%1'.").arg(archive.archivePath());
+    case VLK::ProjectPacker::Outcome::CannotStart:
+        return tr("Cannot run '%1' to create project archive (make sure it is installed its "
+                  "location is in the PATH variable).")
+            .arg(program);
+    case VLK::ProjectPacker::Outcome::TimedOut:
+        return tr("'%1' process takes too long to run. You will have to compress the archive "
+                  "yourself!")
+            .arg(program);
+    case VLK::ProjectPacker::Outcome::Failed:
+        return tr("'%1' could not pack '%2' (exit code %3): %4.")
+            .arg(program, archive.projectDirectory())
+            .arg(result.exitCode)
+            .arg(result.lastErrorLine.isEmpty() ? tr("no archive was made") : result.lastErrorLine);
+    case VLK::ProjectPacker::Outcome::Packed:
+    case VLK::ProjectPacker::Outcome::Cancelled:
+        break;
     }
-
-    m_ui->lineEditZipFile->setText(QStringLiteral("<creating project archive>"));
-    QCoreApplication::processEvents();
-
-    // A quick archiver may already have ended while the events were processed;
-    // waiting for it then would report a failure.
-    if (archiver.state() == QProcess::NotRunning || archiver.waitForFinished(ArchiverTimeoutMs)) {
-        m_ui->lineEditZipFile->setText(archive.archivePath());
-        return;
-    }
-    showArchiveError(tr("'%1' process takes too long to run. You will have to compress the "
-                        "archive yourself!")
-                         .arg(program));
-    m_ui->lineEditZipFile->setText(QStringLiteral("<select project archive>"));
-}
-
-void FunctionTestWidget::showArchiveError(const QString &text)
-{
-    QMessageBox::critical(this, tr("Creating project archive"), text);
+    return QString(); // neither is a failure to tell
 }
 
 // The upload fails quietly by design; the log says why. When it ended the

@@ -1,15 +1,12 @@
 #pragma once
 
 #include "gui/VLK_CalvaroClientBase.h"
+#include "protocol/VLK_ProjectPacker.h"
 
 #include <memory>
 
 namespace Ui {
 class FunctionTestWidget;
-}
-
-namespace VLK {
-class ProjectArchive;
 }
 
 // The program's one window, and in the same object its connection to the
@@ -32,17 +29,23 @@ private slots:
     void on_pushButtonSelect_clicked();
     void on_pushButtonCreateZip_clicked();
     void onConnectionStateChanged(bool connected);
+    void onPackingFinished(const VLK::ProjectPacker::Result &result);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void fillSolverBox();
     QString chooseRecentFile(const char *directoryKey, const QString &caption,
                              const QString &filter);
-    bool removeOldArchive(const QString &archivePath);
-    void runArchiver(const VLK::ProjectArchive &archive);
-    void showArchiveError(const QString &text);
+    void enableArchiveActions();
+    QString packingFailureText(const VLK::ProjectPacker::Result &result) const;
     void reportFailedUpload();
 
     const std::unique_ptr<Ui::FunctionTestWidget> m_ui;
     QString m_organization;
     QString m_application;
+    VLK::ProjectPacker *const m_packer;
+    // What the connection last allowed; Submit also waits for a running pack.
+    bool m_readyToSubmit = false;
 };
