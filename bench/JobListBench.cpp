@@ -4,9 +4,9 @@
 #include "LoopbackPeers.h"
 
 #include "gui/VLK_CalvaroClientBase.h"
-#include "gui/VLK_JobFinishWatch.h"
 #include "gui/VLK_JobTableItems.h"
 #include "gui/VLK_StatusWidget.h"
+#include "protocol/VLK_JobFinishWatch.h"
 #include "protocol/VLK_JobRules.h"
 #include "protocol/VLK_Protocol.h"
 #include "protocol/VLK_ShownJobList.h"
@@ -247,7 +247,7 @@ int runJobListBaseline(const QStringList &arguments)
     for (int i = 0; i < rows; ++i) {
         const VLK::JobInfo job = benchJob(i);
         for (const QString &text : { job.userId, job.solverId, job.status, job.path,
-                                     VLK::JobTableItems::lastMessageTail(job.progressMsg) })
+                                     VLK::JobRules::lastMessageTail(job.progressMsg).toString() })
             cells.append(text.toUtf8());
     }
 
