@@ -4,9 +4,10 @@
 #include "LoopbackPeers.h"
 
 #include "gui/VLK_CalvaroClientBase.h"
-#include "gui/VLK_JobFinishWatch.h"
 #include "gui/VLK_JobTableItems.h"
 #include "gui/VLK_StatusWidget.h"
+#include "protocol/VLK_JobFinishWatch.h"
+#include "protocol/VLK_JobRules.h"
 #include "protocol/VLK_Protocol.h"
 #include "protocol/VLK_ShownJobList.h"
 
@@ -61,7 +62,7 @@ VLK::JobInfo benchJob(int i, int generation = 0)
     // of a job it watched running.
     if (i % 3 == 2)
         messages << QStringLiteral("Ready for download: job%1.7z").arg(number);
-    job.progressMsg = VLK::joinProgressMessages(messages);
+    job.progressMsg = VLK::JobRules::joinMessages(messages);
     return job;
 }
 
@@ -246,7 +247,7 @@ int runJobListBaseline(const QStringList &arguments)
     for (int i = 0; i < rows; ++i) {
         const VLK::JobInfo job = benchJob(i);
         for (const QString &text : { job.userId, job.solverId, job.status, job.path,
-                                     VLK::JobTableItems::lastMessageTail(job.progressMsg) })
+                                     VLK::JobRules::lastMessageTail(job.progressMsg).toString() })
             cells.append(text.toUtf8());
     }
 

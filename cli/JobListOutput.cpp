@@ -2,23 +2,20 @@
 
 #include "Translation.h"
 
+#include "protocol/VLK_JobRules.h"
+
 #include <QJsonObject>
 #include <QVector>
 
 namespace Cli {
-
-QStringList progressMessages(const VLK::JobInfo &job)
-{
-    return job.progressMsg.split(QStringLiteral("\\|"));
-}
 
 QString jobTable(const QList<VLK::JobInfo> &jobs)
 {
     QVector<QStringList> rows;
     rows.append({ tr("USER"), tr("SOLVER"), tr("STATUS"), tr("PATH"), tr("LAST MESSAGE") });
     for (const VLK::JobInfo &job : jobs)
-        rows.append(
-            { job.userId, job.solverId, job.status, job.path, progressMessages(job).constLast() });
+        rows.append({ job.userId, job.solverId, job.status, job.path,
+                      VLK::JobRules::lastMessage(job.progressMsg).toString() });
 
     QVector<int> widths(rows.first().size(), 0);
     for (const QStringList &row : qAsConst(rows)) {
@@ -47,7 +44,7 @@ QJsonArray jobsAsJson(const QList<VLK::JobInfo> &jobs)
             { QStringLiteral("progressMsg"), job.progressMsg },
             { QStringLiteral("accessible"), job.accessible },
             { QStringLiteral("progressMessages"),
-              QJsonArray::fromStringList(progressMessages(job)) },
+              QJsonArray::fromStringList(VLK::JobRules::splitMessages(job.progressMsg)) },
         });
     return array;
 }

@@ -5,12 +5,8 @@
 #include <QJsonArray>
 #include <QList>
 #include <QString>
-#include <QStringList>
 
 namespace Cli {
-
-// A job's progress messages: one text on the wire, separated by "\|".
-QStringList progressMessages(const VLK::JobInfo &job);
 
 // The jobs as an aligned table with a heading: user, solver, status, path and
 // the last progress message.

@@ -3,6 +3,8 @@
 #include "ExitCode.h"
 #include "Session.h"
 
+#include "protocol/VLK_JobRules.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QJsonObject>
@@ -11,14 +13,21 @@ namespace Cli {
 
 namespace {
 
+// A status that calvaro does not know ends the wait as a failure.
 JobWaiter::Outcome outcomeOf(const QString &status)
 {
-    if (status.startsWith(QLatin1String("Queued")) || status.startsWith(QLatin1String("Running")))
+    switch (VLK::JobRules::statusOf(status)) {
+    case VLK::JobRules::Status::Queued:
+    case VLK::JobRules::Status::Running:
         return JobWaiter::Outcome::Pending;
-    if (status.startsWith(QLatin1String("Processed")))
+    case VLK::JobRules::Status::Processed:
         return JobWaiter::Outcome::Processed;
-    if (status.startsWith(QLatin1String("Killed")))
+    case VLK::JobRules::Status::Killed:
         return JobWaiter::Outcome::Killed;
+    case VLK::JobRules::Status::Failed:
+    case VLK::JobRules::Status::Other:
+        break;
+    }
     return JobWaiter::Outcome::Failed;
 }
 

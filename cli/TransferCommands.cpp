@@ -7,6 +7,7 @@
 #include "ProgressMeter.h"
 #include "Session.h"
 
+#include "protocol/VLK_JobRules.h"
 #include "protocol/VLK_ProjectArchive.h"
 
 #include "Translation.h"
@@ -16,6 +17,8 @@
 #include <QFileInfo>
 #include <QJsonObject>
 #include <QSet>
+
+#include <algorithm>
 
 namespace Cli {
 
@@ -88,11 +91,22 @@ int findNewJob(Session &session, const QSet<QString> &before, QString &path)
                                     .arg(added.join(QLatin1Char('\n'))));
 }
 
-QString defaultResultFile(const QString &jobPath)
+// Names the file a result goes to by default: the job's folder name, here,
+// with the extension of the result that the job's last message offers. A job
+// missing from the list gets the name all the same; the download then says
+// why it failed.
+int nameDefaultResultFile(Session &session, const QString &jobPath, QString &file)
 {
+    QList<VLK::JobInfo> jobs;
+    if (const int code = session.fetchJobs(jobs))
+        return code;
+    const auto listed = std::find_if(jobs.cbegin(), jobs.cend(),
+                                     [&](const VLK::JobInfo &job) { return job.path == jobPath; });
     const QString folder = QFileInfo(QFileInfo(jobPath).path()).fileName();
-    return (folder.isEmpty() || folder == QLatin1String(".") ? QStringLiteral("result") : folder)
-        + QStringLiteral(".7z");
+    file = VLK::JobRules::resultFileName(
+        folder.isEmpty() || folder == QLatin1String(".") ? QStringLiteral("result") : folder,
+        listed == jobs.cend() ? QString() : listed->progressMsg);
+    return Success;
 }
 
 int downloadResult(Session &session, const QString &jobPath, const QString &file, bool force)
@@ -214,7 +228,8 @@ void addDownloadOptions(QCommandLineParser &parser)
                                  tr("The job's path, as 'calvaro jobs' shows it."));
     parser.addOptions({
         { { QStringLiteral("o"), QStringLiteral("output") },
-          tr("Write the result into <file> (default: the job's folder name with .7z, here)."),
+          tr("Write the result into <file> (default: the job's folder name, here, with the "
+             "extension of the result that the job offers, else .7z)."),
           QStringLiteral("file") },
         { QStringLiteral("force"), tr("Replace an existing file.") },
     });
@@ -227,15 +242,20 @@ int runDownload(Session &session)
         return Session::reportError(UsageError,
                                     tr("Name exactly one job by its path (see 'calvaro jobs')."));
     const QString &jobPath = arguments.constFirst();
-    const QString file = session.parser().isSet(QStringLiteral("output"))
-        ? session.parser().value(QStringLiteral("output"))
-        : defaultResultFile(jobPath);
+    const bool named = session.parser().isSet(QStringLiteral("output"));
+    QString file = session.parser().value(QStringLiteral("output"));
     const bool force = session.parser().isSet(QStringLiteral("force"));
+    // A file named here is checked before connecting; the default one is
+    // named from the job list and checked as it is opened.
     QString error;
-    if (!DownloadTarget(file).check(force, error))
+    if (named && !DownloadTarget(file).check(force, error))
         return Session::reportError(LocalFileError, error);
     if (const int code = session.open())
         return code;
+    if (!named) {
+        if (const int code = nameDefaultResultFile(session, jobPath, file))
+            return code;
+    }
     const int code = downloadResult(session, jobPath, file, force);
     if (code != Success)
         return code;

@@ -6,6 +6,8 @@
 #include "Upload.h"
 #include "UserDirectory.h"
 
+#include "protocol/VLK_JobRules.h"
+
 #include <QFileInfo>
 
 #include <cstdio>
@@ -31,7 +33,7 @@ QString jobLine(const Job &job, bool accessible)
     line.solverId = job.solverId;
     line.path = job.path();
     line.status = job.statusText();
-    line.progressMsg = joinProgressMessages(job.messages);
+    line.progressMsg = JobRules::joinMessages(job.messages);
     return encodeJobLine(line);
 }
 

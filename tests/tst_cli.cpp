@@ -68,6 +68,7 @@ private slots:
     void exitCodes_data();
     void exitCodes();
     void jobsJsonMatchesServerList();
+    void downloadTakesTheAnnouncedExtension();
     void interruptedDownloadKeepsOldFile_data();
     void interruptedDownloadKeepsOldFile();
 
@@ -311,6 +312,20 @@ void TestCli::jobsJsonMatchesServerList()
                  job.value(QStringLiteral("messages")));
         QCOMPARE(line.value(QStringLiteral("accessible")), QJsonValue(true));
     }
+}
+
+// Without -o the result is named after the job's folder, with the extension
+// of the file that the job announced ("Ready for download: job-0001_results.zip").
+void TestCli::downloadTakesTheAnnouncedExtension()
+{
+    QVERIFY(!m_processedJob.isEmpty());
+    const QString expected = m_processedJob.section(QLatin1Char('/'), -2, -2) + ".zip";
+    const Outcome outcome = runCli(*m_quick, { QStringLiteral("download"), m_processedJob });
+    QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.err));
+    QCOMPARE(QString::fromUtf8(outcome.out), expected + '\n');
+    const QString onServer = findFile(m_quick->dataDirectory(), QStringLiteral("*_results.zip"));
+    QCOMPARE(contents(m_dir.filePath(expected)), contents(onServer));
+    QVERIFY(QFile::remove(m_dir.filePath(expected)));
 }
 
 void TestCli::interruptedDownloadKeepsOldFile_data()

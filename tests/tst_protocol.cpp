@@ -1,4 +1,5 @@
 #include "FakeServer.h"
+#include "protocol/VLK_JobRules.h"
 #include "protocol/VLK_Protocol.h"
 
 #include <QFile>
@@ -324,7 +325,7 @@ void TestProtocol::serverSideJobList()
     job.solverId = "fem";
     job.path = "u1/j1/m.prja";
     job.status = "Running";
-    job.progressMsg = joinProgressMessages(messages);
+    job.progressMsg = JobRules::joinMessages(messages);
     QByteArray message("stale");
     encodeStringList({ encodeJobLine(job), encodeJobLine(job) }, MT_JobStatusReply, message);
     QCOMPARE(message, FakeServer::textList(MT_JobStatusReply, { line, line }));

@@ -646,25 +646,28 @@ void TestStatusWidget::saveDialog_data()
 {
     QTest::addColumn<bool>("storedDirectory");
     QTest::addColumn<QString>("jobPath");
+    QTest::addColumn<QString>("progress");
     QTest::addColumn<QString>("initialPath"); // below the stored directory, if any
-    QTest::newRow("stored directory") << true << "runs/u1/case7/model.dat"
-                                      << "/runs/u1/case7.7z";
-    QTest::newRow("stored, no job directory") << true << "model.dat"
-                                              << "/..7z";
-    QTest::newRow("nothing stored, no job directory") << false << "model.dat"
-                                                      << "/..7z";
+    QTest::newRow("stored directory")
+        << true << "runs/u1/case7/model.dat" << Ready << "/runs/u1/case7.7z";
+    QTest::newRow("stored, no job directory") << true << "model.dat" << Ready << "/..7z";
+    QTest::newRow("nothing stored, no job directory") << false << "model.dat" << Ready << "/..7z";
+    QTest::newRow("announced zip") << true << "runs/u1/case7/model.dat"
+                                   << "step 5\\|Ready for download: job-0001_results.zip"
+                                   << "/runs/u1/case7.zip";
 }
 
 void TestStatusWidget::saveDialog()
 {
     QFETCH(bool, storedDirectory);
     QFETCH(QString, jobPath);
+    QFETCH(QString, progress);
     QFETCH(QString, initialPath);
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkpath("runs/u1") && QDir(dir.path()).mkpath("out"));
     const QString stored = storedDirectory ? dir.path() : QString();
     QSettings(Organization, Application).setValue("RecentDirectories/LastSaveAsDirectory", stored);
-    QVERIFY(showJobs({ job("Processed", Ready, jobPath), job("Queued") }));
+    QVERIFY(showJobs({ job("Processed", progress, jobPath), job("Queued") }));
     selectRow(0);
     m_server->clearReceived();
 
@@ -685,7 +688,7 @@ void TestStatusWidget::saveDialog()
     QCOMPARE(m_server->requestTypes(), QList<qint64> { MT_JobStatus });
     QVERIFY(table()->selectionModel()->selectedIndexes().isEmpty());
 
-    QVERIFY(showJobs({ job("Processed", Ready, jobPath) }));
+    QVERIFY(showJobs({ job("Processed", progress, jobPath) }));
     selectRow(0);
     m_dialogs->queueFileAnswer(dir.filePath("out/r7.7z"));
     click("pushButtonDownload");

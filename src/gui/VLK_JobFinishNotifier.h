@@ -1,6 +1,6 @@
 #pragma once
 
-#include "gui/VLK_JobFinishWatch.h"
+#include "protocol/VLK_JobFinishWatch.h"
 
 #include <QObject>
 

@@ -1,6 +1,7 @@
 #include "gui/VLK_JobTableItems.h"
 
 #include "gui/VLK_StatusColours.h"
+#include "protocol/VLK_JobRules.h"
 #include "protocol/VLK_Protocol.h"
 
 #include <QBrush>
@@ -11,17 +12,6 @@
 namespace VLK {
 
 namespace {
-
-QLatin1String messageSeparator()
-{
-    return QLatin1String(ProgressMessageSeparator);
-}
-constexpr int MessageTailLength = 80;
-
-QString tail(const QString &text)
-{
-    return text.right(MessageTailLength);
-}
 
 // The font of the progress column: the table's own, in a fixed-width family.
 const QVariant &progressFont()
@@ -201,7 +191,8 @@ void JobTableItems::fillRow(QTableWidget &table, int row, const JobInfo &job, in
     content.flags = job.accessible ? m_accessibleFlags : Qt::ItemIsEnabled;
     for (int column = 0; column < ColumnCount; ++column) {
         content.text = *texts[column];
-        content.textFrom = column == ProgressColumn ? lastMessageTailStart(job.progressMsg) : 0;
+        content.textFrom
+            = column == ProgressColumn ? JobRules::lastMessageTailStart(job.progressMsg) : 0;
         content.foreground = foregroundFor(job, column);
         content.progressFont = column == ProgressColumn;
         content.userDataRole = column == ProgressColumn ? ReplyIndexRole : AccessibleRole;
@@ -232,48 +223,46 @@ QVariant JobTableItems::foregroundFor(const JobInfo &job, int column) const
         return m_inaccessibleBrush;
     if (column != StatusColumn)
         return QVariant();
-    if (job.status.startsWith(QLatin1String("Running")))
+    switch (JobRules::statusOf(job.status)) {
+    case JobRules::Status::Running:
         return m_runningBrush;
-    if (job.status.startsWith(QLatin1String("Queued")))
+    case JobRules::Status::Queued:
         return m_queuedBrush;
-    return QVariant();
+    default:
+        return QVariant();
+    }
 }
 
-JobTableItems::Actions JobTableItems::actionsFor(bool accessible, const QString &status,
-                                                 const QString &progressCell)
+// The progress cell holds the tail of the last message, which is all the
+// rules read of it.
+JobTableItems::Actions JobTableItems::actionsFor(bool accessible, QStringView status,
+                                                 QStringView progressCell)
 {
     Actions actions;
     if (!accessible)
         return actions;
-    if (status.startsWith(QLatin1String("Processed"))) {
+    switch (JobRules::statusOf(status)) {
+    case JobRules::Status::Processed:
         actions.remove = true;
-        actions.download = progressCell.startsWith(QLatin1String("Ready for download:"));
-    } else if (status.startsWith(QLatin1String("Queued"))) {
+        actions.download = JobRules::offersResult(progressCell);
+        break;
+    case JobRules::Status::Queued:
         actions.remove = true;
-    } else if (status.startsWith(QLatin1String("Running"))) {
+        break;
+    case JobRules::Status::Running:
         actions.kill = true;
+        break;
+    default:
+        break;
     }
     return actions;
 }
 
-QString JobTableItems::lastMessageTail(const QString &progressMsg)
-{
-    return progressMsg.mid(lastMessageTailStart(progressMsg));
-}
-
-int JobTableItems::lastMessageTailStart(const QString &progressMsg)
-{
-    const QLatin1String separator = messageSeparator();
-    const int lastSeparator = progressMsg.lastIndexOf(separator);
-    const int lastStart = lastSeparator == -1 ? 0 : lastSeparator + separator.size();
-    return qMax(lastStart, progressMsg.size() - MessageTailLength);
-}
-
 QString JobTableItems::messageLines(const QString &progressMsg)
 {
-    QStringList messages = progressMsg.split(messageSeparator());
-    for (QString &message : messages)
-        message = tail(message);
+    QStringList messages = JobRules::splitMessages(progressMsg);
+    for (QString &message : messages) // each cut to its tail in place
+        message.remove(0, int(message.size() - JobRules::messageTail(message).size()));
     return messages.join(QLatin1Char('\n'));
 }
 

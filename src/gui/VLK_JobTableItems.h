@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringView>
 #include <QVariant>
 
 class QPalette;
@@ -11,8 +12,8 @@ namespace VLK {
 struct JobInfo;
 
 // Puts one decoded job record into the five cells of its job table row, and
-// holds the rules that read a row back: which actions its job allows and how
-// its progress messages are shown.
+// reads a row back: which actions its job allows and how its progress
+// messages are shown, as the job rules say.
 class JobTableItems final
 {
 public:
@@ -54,11 +55,7 @@ public:
     // they are filled again.
     bool usePalette(const QPalette &palette);
 
-    static Actions actionsFor(bool accessible, const QString &status, const QString &progressCell);
-    // The tail of the last message, as the progress cell shows it.
-    static QString lastMessageTail(const QString &progressMsg);
-    // Where that tail starts in progressMsg.
-    static int lastMessageTailStart(const QString &progressMsg);
+    static Actions actionsFor(bool accessible, QStringView status, QStringView progressCell);
     // Every message on a line of its own, each cut to its tail.
     static QString messageLines(const QString &progressMsg);
 

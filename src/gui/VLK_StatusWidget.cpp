@@ -7,6 +7,7 @@
 #include "gui/VLK_Settings.h"
 #include "protocol/ResultFile.h"
 #include "protocol/VLK_CalvaroClientCommands.h"
+#include "protocol/VLK_JobRules.h"
 #include "protocol/VLK_Protocol.h"
 #include "protocol/VLK_SystemMemory.h"
 #include "ui_VLK_StatusWidget.h"
@@ -504,7 +505,8 @@ void StatusWidget::on_pushButtonDownload_clicked()
     if (row == -1)
         return;
     const QString jobPath = cellText(row, JobTableItems::PathColumn);
-    const QString suggestedFileName = QFileInfo(jobPath).path() + QStringLiteral(".7z");
+    const QString suggestedFileName = JobRules::resultFileName(
+        QFileInfo(jobPath).path(), cellText(row, JobTableItems::ProgressColumn));
     m_clientBase->reportStatus(tr("Downloading job #%1").arg(row + 1));
     {
         const QScopedValueRollback<bool> holding(m_holdAutoRefresh, true);

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "gui/VLK_JobFinishWatch.h"
 #include "gui/VLK_JobTableItems.h"
 #include "gui/VLK_ProgressScale.h"
 #include "gui/VLK_ResultWriter.h"
+#include "protocol/VLK_JobFinishWatch.h"
 #include "protocol/VLK_ShownJobList.h"
 
 #include <QStringList>

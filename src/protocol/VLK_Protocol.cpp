@@ -250,11 +250,6 @@ QString encodeJobLine(const JobInfo &job)
         .join(QLatin1Char('\n'));
 }
 
-QString joinProgressMessages(const QStringList &messages)
-{
-    return messages.join(QLatin1String(ProgressMessageSeparator));
-}
-
 bool decodeStringList(const QByteArray &message, QStringList &out)
 {
     MessageReader reader(message);

@@ -89,7 +89,6 @@ void appendStringList(const QStringList &items, QByteArray &out);
 void encodeStringList(const QStringList &items, int messageType, QByteArray &out);
 // The line of a job in a job list reply.
 QString encodeJobLine(const JobInfo &job);
-QString joinProgressMessages(const QStringList &messages);
 
 // Where the text of one list item lies in its message: the bytes before the
 // item's first zero byte.

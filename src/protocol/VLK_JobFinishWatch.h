@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/VLK_JobRules.h"
+
 #include <QHash>
 #include <QString>
 #include <QVector>
@@ -51,7 +53,7 @@ private:
         State state = Unwatched;
     };
 
-    static State stateOf(const JobInfo &job, State before);
+    static State stateOf(const JobInfo &job, JobRules::Status status, State before);
     static bool isActive(State state)
     {
         return state == Queued || state == Running || state == Other;

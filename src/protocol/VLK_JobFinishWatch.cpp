@@ -1,32 +1,10 @@
-#include "gui/VLK_JobFinishWatch.h"
+#include "protocol/VLK_JobFinishWatch.h"
 
 #include "protocol/VLK_ShownJobList.h"
-
-#include <QStringView>
-
-#include <algorithm>
 
 namespace VLK {
 
 namespace {
-
-constexpr int MessageTailLength = 80;
-
-// A long list is compared line by line on every refresh: the texts are
-// matched as UTF-16, as they are held, and the last message is found with a
-// plain scan from the end.
-template<int Size> bool startsWith(const QString &text, const char16_t (&prefix)[Size])
-{
-    constexpr int prefixLength = Size - 1;
-    if (text.size() < prefixLength)
-        return false;
-    const QChar *characters = text.constData();
-    for (int i = 0; i < prefixLength; ++i) {
-        if (characters[i].unicode() != prefix[i])
-            return false;
-    }
-    return true;
-}
 
 // Texts that did not change are shared with the list.
 bool isSame(const QString &shown, const QString &text)
@@ -34,23 +12,17 @@ bool isSame(const QString &shown, const QString &text)
     return shown.constData() == text.constData() || shown == text;
 }
 
-// Whether the shown tail of the last progress message announces the result,
-// as the download button reads it, without copying the message.
-bool announcesResult(const QString &progressMsg)
+FinishedJob::Outcome outcomeOf(JobRules::Status status)
 {
-    const QChar *characters = progressMsg.constData();
-    int lastStart = progressMsg.size();
-    while (lastStart > 1
-           && !(characters[lastStart - 1] == QLatin1Char('|')
-                && characters[lastStart - 2] == QLatin1Char('\\')))
-        --lastStart;
-    if (lastStart <= 1)
-        lastStart = 0;
-    const int tailStart = qMax(lastStart, progressMsg.size() - MessageTailLength);
-    const QChar *tail = characters + tailStart;
-    const QStringView ready(u"Ready for download:");
-    return progressMsg.size() - tailStart >= ready.size()
-        && std::equal(ready.begin(), ready.end(), tail);
+    switch (status) {
+    case JobRules::Status::Failed:
+        return FinishedJob::Failed;
+    case JobRules::Status::Killed:
+        return FinishedJob::Killed;
+    default:
+        // Processed, or still listed as running or queued with its result offered.
+        return FinishedJob::Processed;
+    }
 }
 
 } // namespace
@@ -60,21 +32,25 @@ void JobFinishWatch::reset()
     m_watched.clear();
 }
 
-JobFinishWatch::State JobFinishWatch::stateOf(const JobInfo &job, State before)
+JobFinishWatch::State JobFinishWatch::stateOf(const JobInfo &job, JobRules::Status status,
+                                              State before)
 {
-    const QString &status = job.status;
-    if (startsWith(status, u"Running"))
-        return announcesResult(job.progressMsg) ? Done : Running;
-    if (startsWith(status, u"Queued"))
-        return announcesResult(job.progressMsg) ? Done : Queued;
-    if (startsWith(status, u"Processed") || startsWith(status, u"Failed")
-        || startsWith(status, u"Killed"))
+    if (JobRules::isFinished(status))
         return Done;
     // A status this client does not know, such as a job being stopped: a job
     // watched before stays watched, and a result still counts.
-    if (before == Unwatched)
+    if (status == JobRules::Status::Other && before == Unwatched)
         return Unwatched;
-    return announcesResult(job.progressMsg) ? Done : Other;
+    if (JobRules::offersResult(job.progressMsg))
+        return Done;
+    switch (status) {
+    case JobRules::Status::Running:
+        return Running;
+    case JobRules::Status::Queued:
+        return Queued;
+    default:
+        return Other;
+    }
 }
 
 void JobFinishWatch::beginComparing(int jobCount)
@@ -132,16 +108,11 @@ void JobFinishWatch::follow(int position, const JobInfo &job, State before)
 {
     // Jobs of other users are not watched; one that was watched and can no
     // longer be touched is let go quietly.
-    const State now = job.accessible ? stateOf(job, before) : Unwatched;
+    const JobRules::Status status = JobRules::statusOf(job.status);
+    const State now = job.accessible ? stateOf(job, status, before) : Unwatched;
     WatchedJob &watched = m_watched[position];
-    if (now == Done && isActive(before)) {
-        FinishedJob::Outcome outcome = FinishedJob::Processed;
-        if (startsWith(job.status, u"Failed"))
-            outcome = FinishedJob::Failed;
-        else if (startsWith(job.status, u"Killed"))
-            outcome = FinishedJob::Killed;
-        m_finished.append({ job.path, job.solverId, outcome });
-    }
+    if (now == Done && isActive(before))
+        m_finished.append({ job.path, job.solverId, outcomeOf(status) });
     if (!isActive(now)) {
         if (watched.state != Unwatched)
             watched = WatchedJob();
