@@ -8,6 +8,7 @@
 #include "protocol/VLK_Protocol.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -126,6 +127,8 @@ private slots:
     void droppedMidDownloadKeepsTheOldResult();
     void announcedGigabyteThenSilence();
     void silentAndTricklingServersTimeOut();
+    void downloadsStreamedToTheirFile_data();
+    void downloadsStreamedToTheirFile();
 
 private:
     void setUpWindow() override;
@@ -360,6 +363,73 @@ void TestHostileServer::silentAndTricklingServersTimeOut()
     QTRY_VERIFY(!silent.isConnected());
     QVERIFY(m_client->log().endsWith(QLatin1String("Server timeout")));
     QVERIFY(silent.log().endsWith(QLatin1String("Server timeout")));
+    checkUsableAgain();
+}
+
+void TestHostileServer::downloadsStreamedToTheirFile_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QStringList>("boxes");
+    QTest::addColumn<QStringList>("lastLogLines");
+    QTest::newRow("larger than a reply held in memory")
+        << "complete" << QStringList()
+        << QStringList { "Saved result of alice/job-0001/beam.prja to %1" };
+    QTest::newRow("server stops sending")
+        << "stall"
+        << QStringList { "Download failed: The server sent nothing for 1 seconds, so the "
+                         "download was ended and the connection closed." }
+        << QStringList { "Not connected" };
+    QTest::newRow("cancelled by the user")
+        << "cancel" << QStringList()
+        << QStringList { "Download cancelled; the connection was closed", "Not connected" };
+}
+
+// A result goes into a temporary file beside its target as it arrives:
+// its size is not bounded by memory, and a download that ends early leaves
+// the earlier file as it was and nothing beside it.
+void TestHostileServer::downloadsStreamedToTheirFile()
+{
+    QFETCH(QString, how);
+    QFETCH(QStringList, boxes);
+    QFETCH(QStringList, lastLogLines);
+    m_client->m_window.session().setLimitsForTesting(1 << 20, 1000);
+    const QString target = m_dir->filePath(QStringLiteral("beam.7z"));
+    QFile file(target);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(OldResult) == OldResult.size());
+    file.close();
+    QByteArray result(3 << 20, '\0');
+    for (int i = 0; i < result.size(); ++i)
+        result[i] = char(i * 31 % 253);
+    const QByteArray reply = FakeServer::reply(MT_DownloadJobReply, result);
+    m_server->setReply(MT_DownloadJob, how == "complete" ? reply : reply.left(1 << 20));
+    auto *statusWidget = m_client->child<StatusWidget>("statusWidget");
+    QSignalSpy completed(statusWidget, &StatusWidget::downloadComplete);
+    m_client->download(*m_dialogs, target);
+    m_dialogs->clear(); // the question whether to replace the old file
+
+    if (how == "cancel") {
+        auto *cancel = m_client->child<QPushButton>("pushButtonCancelDownload");
+        QTRY_VERIFY(cancel->isVisible() && cancel->focusPolicy() & Qt::TabFocus);
+        QTest::keyClick(cancel, Qt::Key_Space);
+    }
+    if (how == "complete") {
+        QVERIFY(completed.wait(10000));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll() == result);
+    } else {
+        QTRY_VERIFY(!m_client->isConnected());
+        QTRY_VERIFY(m_client->child<QPushButton>("pushButtonLogin")->isEnabled());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), OldResult);
+    }
+    file.close();
+    QTRY_COMPARE(m_dialogs->boxTexts(), boxes);
+    lastLogLines.replaceInStrings("%1", target);
+    QTRY_COMPARE(
+        m_client->log().split('\n').mid(m_client->log().count('\n') + 1 - lastLogLines.size()),
+        lastLogLines);
+    QCOMPARE(completed.count(), how == "complete" ? 1 : 0);
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList { "beam.7z" });
     checkUsableAgain();
 }
 

@@ -640,6 +640,12 @@ void TestStatusWidget::actionRequestsAndReplies()
     QCOMPARE(m_dialogs->boxes.size(), request == MT_KillJob ? 1 : 0);
     QCOMPARE(m_server->requestTypes().count(MT_JobStatus), refreshes);
     QCOMPARE(completed.count(), request == MT_DownloadJob ? 1 : 0);
+    if (request == MT_DownloadJob) {
+        QCOMPARE(m_statusLines.last(),
+                 QStringLiteral("Saved result of %1 to %2").arg(path, dir.filePath("r.7z")));
+        QCOMPARE(child<QProgressBar>("progressBar")->value(), 0);
+        QVERIFY(!child<QProgressBar>("progressBar")->isEnabled());
+    }
 }
 
 void TestStatusWidget::saveDialog_data()
