@@ -110,10 +110,9 @@ void FunctionTestWidget::on_pushButtonSubmit_clicked()
     dialog.show();
     const int slowQueue = m_ui->radioButtonSlow->isChecked() ? 1 : 0;
     const QString solverId = m_ui->comboBoxSolver->currentData().toString();
-    if (VLK::CalvaroClientCommands::sendJob(m_tcpSocket, zipFilePath, slowQueue,
-                                            m_ui->lineEditProjectFile->text(),
-                                            m_ui->lineEditCmdLine->text(), solverId,
-                                            &dialog.m_aborted, dialog.m_notificationHelper.get()))
+    if (VLK::CalvaroClientCommands::sendJob(
+            m_tcpSocket, zipFilePath, slowQueue, m_ui->lineEditProjectFile->text(),
+            m_ui->lineEditCmdLine->text(), solverId, dialog.abortFlag(), dialog.notification()))
         awaitReply(false);
     else
         reportFailedUpload();

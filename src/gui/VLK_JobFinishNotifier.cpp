@@ -67,7 +67,7 @@ void JobFinishNotifier::report(const QVector<FinishedJob> &jobs, const QString &
     QVector<FinishedJob> unseen;
     QStringList lines;
     for (const FinishedJob &job : jobs) {
-        emit clientBase->addStatusMessage(tr("Job finished: %1").arg(describe(job)));
+        clientBase->reportStatus(tr("Job finished: %1").arg(describe(job)));
         if (job.path != jobInView) {
             unseen.append(job);
             lines.append(describe(job));

@@ -36,6 +36,14 @@ public:
     explicit SubmitProgressDialog(QWidget *parent);
     ~SubmitProgressDialog() override;
 
+    // What an upload needs of the dialog: the flag that Cancel raises and the
+    // callback that shows each block.
+    bool *abortFlag() { return &m_aborted; }
+    CalvaroClientCommands::ProgressNotification *notification()
+    {
+        return m_notificationHelper.get();
+    }
+
     bool m_aborted = false;
     const std::unique_ptr<ProgressDlgNotificationHelper> m_notificationHelper;
 
