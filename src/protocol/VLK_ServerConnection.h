@@ -1,15 +1,12 @@
 #pragma once
 
-#include "protocol/VLK_MessageReassembler.h"
+#include "protocol/ClientSession.h"
 #include "protocol/VLK_Protocol.h"
 
-#include <QAbstractSocket>
 #include <QObject>
 #include <QString>
 
 class QIODevice;
-class QTcpSocket;
-class QTimer;
 
 namespace VLK {
 
@@ -17,9 +14,9 @@ namespace CalvaroClientCommands {
 class ProgressNotification;
 }
 
-// A connection to the solver server for programs without a window: each call
-// sends one request and returns once its reply is in, the connection has
-// failed, a time-out has passed or interrupt() was called. Failures are
+// The connection core for programs without a window: each call sends one
+// request through the core and returns once its reply is in, the connection
+// has failed, a time-out has passed or interrupt() was called. Failures are
 // returned as values with a text for the user, never shown.
 class ServerConnection : public QObject
 {
@@ -37,9 +34,6 @@ public:
         Interrupted
     };
 
-    static constexpr int ConnectTimeoutMs = 5000;
-    static constexpr int ReplyTimeoutMs = 10000;
-
     explicit ServerConnection(QObject *parent = nullptr);
     ~ServerConnection() override;
 
@@ -52,8 +46,8 @@ public:
     // Streams the archive as a new job; true once the server accepted it.
     bool submitJob(const QString &archivePath, const JobHeader &job,
                    CalvaroClientCommands::ProgressNotification *notification);
-    // Writes the result of the job at jobPath to sink as it arrives; the reply
-    // time-out then counts from the last byte received, not from the request.
+    // Writes the result of the job at jobPath to sink as it arrives, whatever
+    // its size; the download has no time-out, it ends only when it stalls.
     bool download(const QString &jobPath, QIODevice &sink);
     // Ends the call in progress (from an event handler, e.g. a signal
     // notifier) and closes the connection.
@@ -61,7 +55,7 @@ public:
     void close();
 
     // The last complete reply, header included (only its header after a download).
-    const QByteArray &reply() const { return m_incoming.buffer(); }
+    const QByteArray &reply() const { return m_session.messageBuffer(); }
     Failure failure() const { return m_failure; }
     const QString &errorText() const { return m_errorText; }
 
@@ -70,33 +64,22 @@ signals:
     void replyProgress(qint64 bytesSoFar, qint64 totalBytes);
 
 private slots:
-    void onReadyRead();
-    void onConnected();
-    void onSocketError(QAbstractSocket::SocketError socketError);
-    void onTimeout();
+    void onSessionFailed(const VLK::ClientSession::Failure &failure);
 
 private:
     bool begin();
-    bool sendAndAwait(bool sent, int expectedReply, QIODevice *sink = nullptr);
-    bool awaitCompletion();
-    bool acceptHeader();
-    bool readPayload();
-    void finishReply();
+    bool awaitReply(bool sent, int expectedReply, bool noTimeout = false);
+    bool waitUntilDone();
+    bool acceptReply(int expectedReply);
+    void record(Failure failure, const QString &text);
     bool fail(Failure failure, const QString &text);
-    QString serverName() const;
 
-    QTcpSocket *m_socket;
-    QTimer *m_timer;
-    MessageReassembler m_incoming;
-    QString m_host;
-    quint16 m_port = 0;
-    bool m_waiting = false;
+    ClientSession m_session;
+    // Set when the core connected or completed a reply since the call began;
+    // a reply may complete while an upload still pumps events.
+    bool m_done = false;
     bool m_interrupted = false;
     bool m_abortUpload = false;
-    int m_expectedReply = 0;
-    QIODevice *m_sink = nullptr;
-    bool m_streaming = false;
-    bool m_restartTimerOnData = false;
     Failure m_failure = Failure::None;
     QString m_errorText;
 };
