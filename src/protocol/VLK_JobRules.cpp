@@ -38,7 +38,7 @@ bool separatorEndsAt(QStringView text, int end)
 QString extensionOf(QStringView fileName)
 {
     const QFileInfo file(fileName.toString());
-    const QString suffix = file.suffix();
+    QString suffix = file.suffix();
     if (!suffix.isEmpty() && file.completeBaseName().endsWith(QLatin1String(".tar")))
         return QStringLiteral("tar.") + suffix;
     return suffix;
