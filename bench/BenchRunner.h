@@ -32,6 +32,8 @@ public:
     // Only the command-line client's download, for a quick look.
     int runCliDownloadOnly();
 
+    enum class Extreme { Smallest, Largest };
+
     // One run of the client and one of its baseline, one after the other.
     struct Pair
     {
@@ -50,12 +52,13 @@ private:
     // machine: every pair, or only the pair that failed.
     QList<Pair> alternate(int runs, const QStringList &clientArguments,
                           const QStringList &baselineArguments, bool startTimeArgument = false);
-    // The pairs of mode's client and baseline; none, with the failure in the
-    // table, when a run failed.
-    QList<Pair> alternateTransfer(const QString &mode, const char *sizeLabel, int runs,
-                                  const QStringList &arguments);
-    // The best (smallest) figure of each side.
-    static Pair best(const QList<Pair> &pairs, const QString &figureName);
+    // The pairs of mode's client and its baseline; none, with the failure in
+    // the table, when a run failed.
+    QList<Pair> alternateTransfer(const QString &mode, const QString &baselineMode,
+                                  const char *sizeLabel, int runs, const QStringList &arguments);
+    // The best (by default the smallest) figure of each side.
+    static Pair best(const QList<Pair> &pairs, const QString &figureName,
+                     Extreme extreme = Extreme::Smallest);
 
     bool createArchives();
     QString archivePath(qint64 bytes) const;

@@ -21,7 +21,6 @@ const QHash<QString, Mode> &modes()
         { QStringLiteral("upload-client"), Bench::runUploadClient },
         { QStringLiteral("upload-baseline"), Bench::runUploadBaseline },
         { QStringLiteral("download-client"), Bench::runDownloadClient },
-        { QStringLiteral("download-baseline"), Bench::runDownloadBaseline },
         { QStringLiteral("download-cli"), Bench::runCliDownload },
         { QStringLiteral("download-streamed-baseline"), Bench::runStreamedDownloadBaseline },
         { QStringLiteral("joblist-client"), Bench::runJobListClient },
