@@ -169,6 +169,8 @@ bool ServerConnection::sendAndAwait(bool sent, int expectedReply, QIODevice *sin
     m_incoming.reset();
     m_expectedReply = expectedReply;
     m_sink = sink;
+    // A streamed result never sits in memory: the in-memory limit is not for it.
+    m_incoming.setStreamedType(sink ? MT_DownloadJobReply : 0);
     m_streaming = false;
     m_waiting = true;
     m_timer->start(ReplyTimeoutMs);
