@@ -312,10 +312,12 @@ int BenchRunner::runAll()
     return m_allRan ? 0 : 1;
 }
 
-int BenchRunner::runCliDownloadOnly()
+int BenchRunner::runDownloadsOnly(bool windowToo)
 {
     std::printf("load average at start: %s\n", qPrintable(loadAverage()));
     std::fflush(stdout);
+    if (windowToo)
+        measureDownloads();
     measureCliDownload();
     std::printf("load average at end: %s\n\n", qPrintable(loadAverage()));
     printTable();

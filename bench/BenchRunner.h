@@ -29,8 +29,9 @@ public:
     explicit BenchRunner(const QString &program);
     // 0 when every measurement ran (whether or not it met its target).
     int runAll();
-    // Only the command-line client's download, for a quick look.
-    int runCliDownloadOnly();
+    // Only the command-line client's download, and with windowToo the
+    // window's: the download rows alone, for a quick look.
+    int runDownloadsOnly(bool windowToo);
 
     enum class Extreme { Smallest, Largest };
 
