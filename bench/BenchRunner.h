@@ -29,8 +29,11 @@ public:
     explicit BenchRunner(const QString &program);
     // 0 when every measurement ran (whether or not it met its target).
     int runAll();
-    // Only the command-line client's download, for a quick look.
-    int runCliDownloadOnly();
+    // Only the command-line client's download, and with windowToo the
+    // window's: the download rows alone, for a quick look.
+    int runDownloadsOnly(bool windowToo);
+
+    enum class Extreme { Smallest, Largest };
 
     // One run of the client and one of its baseline, one after the other.
     struct Pair
@@ -50,12 +53,13 @@ private:
     // machine: every pair, or only the pair that failed.
     QList<Pair> alternate(int runs, const QStringList &clientArguments,
                           const QStringList &baselineArguments, bool startTimeArgument = false);
-    // The pairs of mode's client and baseline; none, with the failure in the
-    // table, when a run failed.
-    QList<Pair> alternateTransfer(const QString &mode, const char *sizeLabel, int runs,
-                                  const QStringList &arguments);
-    // The best (smallest) figure of each side.
-    static Pair best(const QList<Pair> &pairs, const QString &figureName);
+    // The pairs of mode's client and its baseline; none, with the failure in
+    // the table, when a run failed.
+    QList<Pair> alternateTransfer(const QString &mode, const QString &baselineMode,
+                                  const char *sizeLabel, int runs, const QStringList &arguments);
+    // The best (by default the smallest) figure of each side.
+    static Pair best(const QList<Pair> &pairs, const QString &figureName,
+                     Extreme extreme = Extreme::Smallest);
 
     bool createArchives();
     QString archivePath(qint64 bytes) const;

@@ -1,7 +1,6 @@
 #include "CliDownloadBench.h"
 
 #include "BenchSupport.h"
-#include "DownloadBench.h"
 #include "LoopbackPeers.h"
 
 #include "protocol/VLK_Protocol.h"
@@ -115,7 +114,15 @@ ProgramRun runCalvaroDownload(const CliSetup &setup, qint64 payloadSize)
     return run;
 }
 
-bool receiveIntoFile(int socketFd, const QString &path, qint64 payloadSize)
+// When the last byte was in the file, and the processor time the thread had
+// used by then.
+struct LastByte
+{
+    Clock::time_point at;
+    double cpuSeconds = 0;
+};
+
+bool receiveIntoFile(int socketFd, const QString &path, qint64 payloadSize, LastByte &lastByte)
 {
     const QByteArray target = QFile::encodeName(path);
     const QByteArray temporary = target + ".part";
@@ -131,6 +138,7 @@ bool receiveIntoFile(int socketFd, const QString &path, qint64 payloadSize)
         written = got > 0 && ::write(fd, buffer.data(), size_t(got)) == got;
         left -= got;
     }
+    lastByte = { Clock::now(), threadCpuSeconds() };
     written = written && ::fsync(fd) == 0;
     written = ::close(fd) == 0 && written;
     return written && ::rename(temporary.constData(), target.constData()) == 0;
@@ -148,7 +156,7 @@ int runCliDownload(const QStringList &arguments)
     const ProgramRun full = runCalvaroDownload(setup, setup.payloadSize);
     if (!idle.exitedWell || !full.exitedWell)
         return fail(QStringLiteral("calvaro download: the program failed"));
-    const bool intact = fileHoldsPattern(setup.outputPath, setup.payloadSize);
+    const bool intact = Pattern::fileHolds(setup.outputPath, setup.payloadSize);
     QFile::remove(setup.outputPath);
     printResult({ { QStringLiteral("seconds"), full.seconds },
                   { QStringLiteral("cpuSeconds"), full.cpuSeconds },
@@ -169,23 +177,28 @@ int runStreamedDownloadBaseline(const QStringList &arguments)
     memory.markIdle();
     const Clock::time_point started = Clock::now();
     const double cpuStarted = threadCpuSeconds();
+    const double processCpuStarted = processCpuSeconds();
     const int fd = Socket::connectLoopback(source.port());
+    LastByte lastByte;
     QByteArray request;
     VLK::encodeStringCommand(QLatin1String(JobPath), VLK::MT_DownloadJob, request);
     char header[VLK::MessageHeaderSize];
     bool received = fd != -1 && Socket::sendAll(fd, request.constData(), request.size())
         && Socket::receiveExactly(fd, header, sizeof header)
         && qFromBigEndian<qint64>(header) == VLK::MessageHeaderSize + setup.payloadSize
-        && receiveIntoFile(fd, setup.outputPath, setup.payloadSize);
+        && receiveIntoFile(fd, setup.outputPath, setup.payloadSize, lastByte);
     Socket::close(fd);
     const double seconds = secondsBetween(started, Clock::now());
-    const double cpuSeconds = threadCpuSeconds() - cpuStarted;
-    received = received && fileHoldsPattern(setup.outputPath, setup.payloadSize);
+    // Every thread, the source's included, as the window's download counts it.
+    const double cpuSeconds = processCpuSeconds() - processCpuStarted;
+    received = received && Pattern::fileHolds(setup.outputPath, setup.payloadSize);
     QFile::remove(setup.outputPath);
     if (!received)
         return fail(QStringLiteral("streamed download baseline: transfer incomplete"));
     printResult({ { QStringLiteral("seconds"), seconds },
                   { QStringLiteral("cpuSeconds"), cpuSeconds },
+                  { QStringLiteral("receiveSeconds"), secondsBetween(started, lastByte.at) },
+                  { QStringLiteral("receiveCpuSeconds"), lastByte.cpuSeconds - cpuStarted },
                   { QStringLiteral("bytes"), double(setup.payloadSize) },
                   { QStringLiteral("idleKiB"), double(memory.idleKiB()) },
                   { QStringLiteral("peakGrowthKiB"), double(memory.peakGrowthKiB()) },

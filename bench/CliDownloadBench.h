@@ -11,7 +11,8 @@ namespace Bench {
 // with that of the same program downloading an empty result.
 int runCliDownload(const QStringList &arguments);
 // The same bytes received with a blocking socket through one fixed buffer
-// into a new file, synced and renamed into place.
+// into a new file, synced and renamed into place: the baseline of both the
+// command-line client's and the window's download.
 int runStreamedDownloadBaseline(const QStringList &arguments);
 
 } // namespace Bench

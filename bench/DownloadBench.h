@@ -1,19 +1,15 @@
 #pragma once
 
-#include <QString>
 #include <QStringList>
 
 namespace Bench {
 
-// Child modes; arguments: message size in bytes (header included), path of
-// the file to write.
-// A result download received by a client that awaits it, then stored.
+// Child mode; arguments: message size in bytes (header included), path of
+// the file to write. The window's job panel downloads a result of that size:
+// its Get Results button, the reply streamed by the connection into a file
+// beside the target, the file committed by the panel's writer. Any size, so
+// a result above the in-memory limit can be tried too; the file is compared
+// byte for byte with what was sent.
 int runDownloadClient(const QStringList &arguments);
-// The same bytes received with a blocking socket into a preallocated buffer.
-int runDownloadBaseline(const QStringList &arguments);
-
-// Whether the file holds the generated payload of payloadSize bytes (size and
-// a spread of samples: enough to catch a shifted or truncated copy).
-bool fileHoldsPattern(const QString &path, qint64 payloadSize);
 
 } // namespace Bench

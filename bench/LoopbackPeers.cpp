@@ -3,6 +3,10 @@
 #include "protocol/VLK_MessageReader.h"
 #include "protocol/VLK_Protocol.h"
 
+#include <QFile>
+
+#include <cstring>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -238,6 +242,23 @@ bool writeMessage(int fd, qint64 messageType, qint64 payloadSize)
         if (!Socket::sendAll(fd, chunk().constData(), piece))
             return false;
         sent += piece;
+    }
+    return true;
+}
+
+bool fileHolds(const QString &path, qint64 payloadSize)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() != payloadSize)
+        return false;
+    // Every piece read starts at a multiple of the period, as the chunk does.
+    QByteArray piece(ChunkSize, Qt::Uninitialized);
+    for (qint64 checked = 0; checked < payloadSize;) {
+        const qint64 size = qMin<qint64>(ChunkSize, payloadSize - checked);
+        if (file.read(piece.data(), size) != size
+            || std::memcmp(piece.constData(), chunk().constData(), size_t(size)) != 0)
+            return false;
+        checked += size;
     }
     return true;
 }

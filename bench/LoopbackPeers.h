@@ -3,6 +3,7 @@
 #include "BenchSupport.h"
 
 #include <QByteArray>
+#include <QString>
 
 #include <atomic>
 #include <condition_variable>
@@ -107,6 +108,9 @@ namespace Pattern {
 void prepare();
 char byteAt(qint64 payloadOffset);
 bool writeMessage(int fd, qint64 messageType, qint64 payloadSize);
+// Whether the file holds exactly the payloadSize bytes writeMessage sends,
+// compared byte for byte.
+bool fileHolds(const QString &path, qint64 payloadSize);
 // Sends bytes in pieces of segmentSize with a pause after each.
 bool writeInSegments(int fd, const QByteArray &bytes, int segmentSize, int pauseMs);
 } // namespace Pattern

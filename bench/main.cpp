@@ -21,7 +21,6 @@ const QHash<QString, Mode> &modes()
         { QStringLiteral("upload-client"), Bench::runUploadClient },
         { QStringLiteral("upload-baseline"), Bench::runUploadBaseline },
         { QStringLiteral("download-client"), Bench::runDownloadClient },
-        { QStringLiteral("download-baseline"), Bench::runDownloadBaseline },
         { QStringLiteral("download-cli"), Bench::runCliDownload },
         { QStringLiteral("download-streamed-baseline"), Bench::runStreamedDownloadBaseline },
         { QStringLiteral("joblist-client"), Bench::runJobListClient },
@@ -36,15 +35,17 @@ const QHash<QString, Mode> &modes()
 } // namespace
 
 // Without arguments: runs every measurement, each in a child process of this
-// program, and prints the table; with "cli" only the command-line client's.
+// program, and prints the table; with "cli" only the command-line client's
+// download, with "downloads" the window's and the command-line client's.
 // With a mode: one measurement, one result line; the runner starts these
 // offscreen.
 int main(int argc, char *argv[])
 {
-    if (argc < 2 || qstrcmp(argv[1], "cli") == 0) {
+    const bool cliOnly = argc >= 2 && qstrcmp(argv[1], "cli") == 0;
+    if (argc < 2 || cliOnly || qstrcmp(argv[1], "downloads") == 0) {
         QCoreApplication application(argc, argv);
         Bench::BenchRunner runner(QCoreApplication::applicationFilePath());
-        return argc < 2 ? runner.runAll() : runner.runCliDownloadOnly();
+        return argc < 2 ? runner.runAll() : runner.runDownloadsOnly(!cliOnly);
     }
     QApplication application(argc, argv);
     QStringList arguments = QApplication::arguments().mid(1);

@@ -150,7 +150,9 @@ void JobScheduler::advance(Job &job)
 void JobScheduler::beginPacking(Job &job)
 {
     job.state = JobState::Packing;
-    job.resultName = job.folderName() + QStringLiteral("_results.zip");
+    const bool generated = m_settings.resultSize > 0;
+    job.resultName = job.folderName()
+        + (generated ? QStringLiteral("_results.bin") : QStringLiteral("_results.zip"));
     job.messages.append(QStringLiteral("Packing results"));
 
     QFile log(m_store.logPath(job));
@@ -166,8 +168,11 @@ void JobScheduler::beginPacking(Job &job)
     const int number = job.number;
     connect(packer, &ResultPacker::finished, this,
             [this, number](bool ok, const QString &error) { onPacked(number, ok, error); });
-    packer->start(m_store.jobDirectory(job), job.resultName,
-                  { JobStore::archiveEntry(job), QFileInfo(log.fileName()).fileName() });
+    if (generated)
+        packer->generate(m_store.jobDirectory(job), job.resultName, m_settings.resultSize);
+    else
+        packer->start(m_store.jobDirectory(job), job.resultName,
+                      { JobStore::archiveEntry(job), QFileInfo(log.fileName()).fileName() });
 }
 
 void JobScheduler::onPacked(int jobNumber, bool ok, const QString &error)

@@ -16,6 +16,9 @@ struct ScheduleSettings
     int steps = 5; // a job of the slow queue takes twice as many
     int fastSlots = 2;
     int slowSlots = 1;
+    // Bytes of a generated result in place of the zip of the job's files; 0
+    // for the zip.
+    qint64 resultSize = 0;
 };
 
 // Plays the solver: on every tick it moves running jobs one step on, starts

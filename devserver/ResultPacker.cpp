@@ -2,8 +2,14 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QtEndian>
 
 namespace DevServer {
+
+namespace {
+// Written per pass of the event loop: a few milliseconds of work.
+constexpr qint64 GeneratedPieceSize = qint64(4) << 20;
+} // namespace
 
 ResultPacker::ResultPacker(QObject *parent)
     : QObject(parent)
@@ -18,6 +24,11 @@ ResultPacker::ResultPacker(QObject *parent)
 
 ResultPacker::~ResultPacker()
 {
+    if (m_generated.isOpen()) {
+        m_generated.close();
+        QFile::remove(m_resultPath);
+        return;
+    }
     if (m_process.state() == QProcess::NotRunning)
         return;
     // A killed job: no word back, and no half-written archive left behind.
@@ -38,6 +49,47 @@ void ResultPacker::start(const QString &workingDirectory, const QString &resultN
                     QStringList { QStringLiteral("a"), QStringLiteral("-tzip"),
                                   QStringLiteral("-mx=1"), QStringLiteral("--"), resultName }
                         + inputs);
+}
+
+void ResultPacker::generate(const QString &workingDirectory, const QString &resultName, qint64 size)
+{
+    m_resultPath = QDir(workingDirectory).filePath(resultName);
+    m_generated.setFileName(m_resultPath);
+    m_toGenerate = size;
+    if (!m_generated.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        const QString error = m_generated.errorString();
+        // Reported once the caller has connected to finished().
+        QMetaObject::invokeMethod(
+            this, [this, error] { emit finished(false, error); }, Qt::QueuedConnection);
+        return;
+    }
+    QMetaObject::invokeMethod(this, &ResultPacker::generateMore, Qt::QueuedConnection);
+}
+
+void ResultPacker::generateMore()
+{
+    const qint64 offset = m_generated.pos();
+    const qint64 pieceSize = qMin(GeneratedPieceSize, m_toGenerate - offset);
+    QByteArray piece((pieceSize + 7) & ~qint64(7), Qt::Uninitialized);
+    for (qint64 word = 0; word < piece.size(); word += 8)
+        qToBigEndian<quint64>(quint64(offset + word), piece.data() + word);
+    if (m_generated.write(piece.constData(), pieceSize) != pieceSize) {
+        const QString error = m_generated.errorString();
+        m_generated.close();
+        QFile::remove(m_resultPath);
+        emit finished(false, error);
+        return;
+    }
+    if (m_generated.pos() < m_toGenerate) {
+        QMetaObject::invokeMethod(this, &ResultPacker::generateMore, Qt::QueuedConnection);
+        return;
+    }
+    const bool written = m_generated.flush();
+    const QString error = m_generated.errorString();
+    m_generated.close();
+    if (!written)
+        QFile::remove(m_resultPath);
+    emit finished(written, written ? QString() : error);
 }
 
 void ResultPacker::onProcessFinished(int exitCode, QProcess::ExitStatus exitStatus)

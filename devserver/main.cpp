@@ -141,6 +141,11 @@ void addOptions(QCommandLineParser &parser)
           QStringLiteral("Close the connection of a submission whose archive is larger than "
                          "<size> bytes; K, M, G allowed (default 1G)."),
           QStringLiteral("size") },
+        { QStringLiteral("result-size"),
+          QStringLiteral("Give every processed job a generated result of <size> bytes (K, M, G "
+                         "allowed) in place of the zip, for trying downloads of any size: every "
+                         "8 bytes of it hold their own offset as a big-endian number."),
+          QStringLiteral("size") },
         { QStringLiteral("tick-ms"),
           QStringLiteral("Move jobs on every <ms> milliseconds (default 1000)."),
           QStringLiteral("ms") },
@@ -194,6 +199,7 @@ bool readOptions(const QCommandLineParser &parser, Options &options, QString &er
     reader.readInt(QStringLiteral("port"), 0, 65535, port);
     options.port = quint16(port);
     reader.readSize(QStringLiteral("max-upload"), options.limits.maxArchiveSize);
+    reader.readSize(QStringLiteral("result-size"), options.schedule.resultSize);
     reader.readInt(QStringLiteral("tick-ms"), 1, 3600000, options.schedule.tickMs);
     reader.readInt(QStringLiteral("steps"), 1, 1000, options.schedule.steps);
     reader.readInt(QStringLiteral("fast-slots"), 1, 1000, options.schedule.fastSlots);

@@ -13,6 +13,7 @@ packages=(
     clang libclang-rt-14-dev
     dpkg-dev lintian man-db appstream desktop-file-utils
     clang-format clang-tidy clazy
+    time
 )
 
 missing=()

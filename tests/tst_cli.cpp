@@ -1,4 +1,6 @@
 #include "DevServerProcess.h"
+#include "FakeServer.h"
+#include "protocol/VLK_Protocol.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -71,6 +73,7 @@ private slots:
     void downloadTakesTheAnnouncedExtension();
     void interruptedDownloadKeepsOldFile_data();
     void interruptedDownloadKeepsOldFile();
+    void resultAboveTheInMemoryLimitIsTaken();
 
 private:
     void startServer(DevServerProcess *&server, const QString &directory,
@@ -378,6 +381,36 @@ void TestCli::interruptedDownloadKeepsOldFile()
     QCOMPARE(process.exitCode(), exitCode);
     QCOMPARE(contents(target), old);
     QCOMPARE(filesIn(folder.path()), QStringList { QStringLiteral("result.zip") });
+}
+
+// A result streams into its file whatever its size: one announced above the
+// limit of a reply held in memory is taken, and here ends only because the
+// server goes away halfway.
+void TestCli::resultAboveTheInMemoryLimitIsTaken()
+{
+    FakeServer server;
+    QVERIFY(server.listen());
+    server.setReply(VLK::MT_Login, FakeServer::reply(VLK::MT_LoginOk));
+    QProcessEnvironment environment = this->environment(*m_quick);
+    environment.insert(QStringLiteral("CALVARO_PORT"), QString::number(server.port()));
+    QTemporaryDir folder;
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(CALVARO_CLI),
+                  { QStringLiteral("download"), User + QStringLiteral("/job-0001/beam.prja"),
+                    QStringLiteral("-o"), folder.filePath(QStringLiteral("result.zip")) });
+    QVERIFY(server.waitForRequests(2));
+    QCOMPARE(server.requestTypes().last(), qint64(VLK::MT_DownloadJob));
+    server.send(FakeServer::header(VLK::MessageHeaderSize + VLK::MaxMessageSize + 1,
+                                   VLK::MT_DownloadJobReply)
+                + QByteArray(1000, 'r'));
+    server.dropClient();
+    QTRY_VERIFY_WITH_TIMEOUT(process.state() == QProcess::NotRunning, RunTimeoutMs);
+    QCOMPARE(process.exitCode(), 2);
+    const QString error = QString::fromUtf8(process.readAllStandardError());
+    QVERIFY2(error.contains(QStringLiteral("port %1 closed the connection.").arg(server.port())),
+             qPrintable(error));
+    QCOMPARE(filesIn(folder.path()), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -189,6 +189,7 @@ private slots:
     void solverList_data();
     void solverList();
     void jobRunsToProcessedAndItsResultDownloads();
+    void generatedResultHasTheChosenSize();
     void runningJobCanBeKilledButNotRemoved();
     void failedJobs_data();
     void failedJobs();
@@ -420,6 +421,35 @@ void TestDevServer::jobRunsToProcessedAndItsResultDownloads()
     QVERIFY(client.jobs().isEmpty());
     QVERIFY(!QFileInfo::exists(jobDirectory));
     QCOMPARE(client.onJob(MT_DownloadJob, firstJob), qint64(MT_CommandError1));
+}
+
+void TestDevServer::generatedResultHasTheChosenSize()
+{
+    // More than one piece of the generator, ending inside a word.
+    const qint64 size = (qint64(4) << 20) + 13;
+    QVERIFY(startServer({ "--result-size", QString::number(size) }));
+    Client client;
+    QVERIFY(loggedIn(client));
+    QCOMPARE(client.submit(m_zip), qint64(MT_SubmitJobOk));
+    JobInfo job;
+    QVERIFY(waitForStatus(client, firstJob, "Processed", &job));
+    QVERIFY2(job.progressMsg.endsWith("Ready for download: job-0001_results.bin"),
+             qPrintable(job.progressMsg));
+
+    QByteArray bytes;
+    encodeStringCommand(firstJob, MT_DownloadJob, bytes);
+    const Reply download = client.request(bytes);
+    QCOMPARE(download.type, qint64(MT_DownloadJobReply));
+    QByteArray expected;
+    for (quint64 offset = 0; offset < quint64(size); offset += 8) {
+        char word[8];
+        qToBigEndian(offset, word);
+        expected.append(word, 8);
+    }
+    expected.truncate(int(size));
+    // Not QCOMPARE: a difference would print megabytes.
+    QCOMPARE(download.message.size(), int(16 + size));
+    QVERIFY(download.message.mid(16) == expected);
 }
 
 void TestDevServer::runningJobCanBeKilledButNotRemoved()
