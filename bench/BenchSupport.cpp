@@ -1,6 +1,6 @@
 #include "BenchSupport.h"
 
-#include "gui/VLK_CalvaroClientBase.h"
+#include "gui/CalvaroClientBase.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -3,7 +3,7 @@
 #include "BenchSupport.h"
 #include "LoopbackPeers.h"
 
-#include "protocol/VLK_Protocol.h"
+#include "protocol/Protocol.h"
 
 #include <QFile>
 #include <QtEndian>

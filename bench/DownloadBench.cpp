@@ -3,10 +3,10 @@
 #include "BenchSupport.h"
 #include "LoopbackPeers.h"
 
-#include "gui/VLK_CalvaroClientBase.h"
-#include "gui/VLK_StatusWidget.h"
-#include "protocol/VLK_JobRules.h"
-#include "protocol/VLK_Protocol.h"
+#include "gui/CalvaroClientBase.h"
+#include "gui/StatusWidget.h"
+#include "protocol/JobRules.h"
+#include "protocol/Protocol.h"
 
 #include <QFile>
 #include <QPushButton>

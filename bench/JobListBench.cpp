@@ -3,13 +3,13 @@
 #include "BenchSupport.h"
 #include "LoopbackPeers.h"
 
-#include "gui/VLK_CalvaroClientBase.h"
-#include "gui/VLK_JobTableItems.h"
-#include "gui/VLK_StatusWidget.h"
-#include "protocol/VLK_JobFinishWatch.h"
-#include "protocol/VLK_JobRules.h"
-#include "protocol/VLK_Protocol.h"
-#include "protocol/VLK_ShownJobList.h"
+#include "gui/CalvaroClientBase.h"
+#include "gui/JobTableItems.h"
+#include "gui/StatusWidget.h"
+#include "protocol/JobFinishWatch.h"
+#include "protocol/JobRules.h"
+#include "protocol/Protocol.h"
+#include "protocol/ShownJobList.h"
 
 #include <QJsonArray>
 #include <QSettings>

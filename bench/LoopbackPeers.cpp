@@ -1,7 +1,7 @@
 #include "LoopbackPeers.h"
 
-#include "protocol/VLK_MessageReader.h"
-#include "protocol/VLK_Protocol.h"
+#include "protocol/MessageReader.h"
+#include "protocol/Protocol.h"
 
 #include <QFile>
 

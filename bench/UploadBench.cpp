@@ -3,10 +3,10 @@
 #include "BenchSupport.h"
 #include "LoopbackPeers.h"
 
-#include "gui/VLK_CalvaroClientBase.h"
-#include "gui/VLK_SubmitProgressDialog.h"
-#include "protocol/VLK_CalvaroClientCommands.h"
-#include "protocol/VLK_Protocol.h"
+#include "gui/CalvaroClientBase.h"
+#include "gui/SubmitProgressDialog.h"
+#include "protocol/CalvaroClientCommands.h"
+#include "protocol/Protocol.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "protocol/VLK_ProjectArchive.h"
-#include "protocol/VLK_ProjectPacker.h"
+#include "protocol/ProjectArchive.h"
+#include "protocol/ProjectPacker.h"
 
 #include <QCoreApplication>
 #include <QString>

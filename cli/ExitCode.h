@@ -1,6 +1,6 @@
 #pragma once
 
-#include "protocol/VLK_ServerConnection.h"
+#include "protocol/ServerConnection.h"
 
 namespace Cli {
 

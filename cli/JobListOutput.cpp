@@ -2,7 +2,7 @@
 
 #include "Translation.h"
 
-#include "protocol/VLK_JobRules.h"
+#include "protocol/JobRules.h"
 
 #include <QJsonObject>
 #include <QVector>

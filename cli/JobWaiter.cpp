@@ -3,7 +3,7 @@
 #include "ExitCode.h"
 #include "Session.h"
 
-#include "protocol/VLK_JobRules.h"
+#include "protocol/JobRules.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

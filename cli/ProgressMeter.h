@@ -1,6 +1,6 @@
 #pragma once
 
-#include "protocol/VLK_CalvaroClientCommands.h"
+#include "protocol/CalvaroClientCommands.h"
 
 #include <QElapsedTimer>
 #include <QString>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "protocol/VLK_Protocol.h"
-#include "protocol/VLK_ServerConnection.h"
+#include "protocol/Protocol.h"
+#include "protocol/ServerConnection.h"
 
 #include <QCoreApplication>
 #include <QList>

@@ -7,8 +7,8 @@
 #include "ProgressMeter.h"
 #include "Session.h"
 
-#include "protocol/VLK_JobRules.h"
-#include "protocol/VLK_ProjectArchive.h"
+#include "protocol/JobRules.h"
+#include "protocol/ProjectArchive.h"
 
 #include "Translation.h"
 

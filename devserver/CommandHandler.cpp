@@ -6,7 +6,7 @@
 #include "Upload.h"
 #include "UserDirectory.h"
 
-#include "protocol/VLK_JobRules.h"
+#include "protocol/JobRules.h"
 
 #include <QFileInfo>
 

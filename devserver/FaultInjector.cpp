@@ -1,6 +1,6 @@
 #include "FaultInjector.h"
 
-#include "protocol/VLK_Protocol.h"
+#include "protocol/Protocol.h"
 
 namespace DevServer {
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Job.h"
-#include "protocol/VLK_Protocol.h"
+#include "protocol/Protocol.h"
 
 #include <QMap>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "ReplyWriter.h"
 
-#include "protocol/VLK_Protocol.h"
+#include "protocol/Protocol.h"
 
 #include <QTcpSocket>
 

@@ -1,6 +1,6 @@
 #include "RequestLog.h"
 
-#include "protocol/VLK_Protocol.h"
+#include "protocol/Protocol.h"
 
 #include <QDateTime>
 

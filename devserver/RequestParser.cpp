@@ -1,6 +1,6 @@
 #include "RequestParser.h"
 
-#include "protocol/VLK_MessageReader.h"
+#include "protocol/MessageReader.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "protocol/VLK_Protocol.h"
+#include "protocol/Protocol.h"
 
 #include <QByteArray>
 #include <QString>

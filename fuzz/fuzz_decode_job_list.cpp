@@ -1,13 +1,14 @@
 // Any byte string handed to the job-list decoder: no crash, no read past the
 // end, and every decoded record follows the four- or six-part rule.
-#include "protocol/VLK_Protocol.h"
+#include "protocol/Protocol.h"
 
 #include <cstdint>
 #include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QByteArray message = QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size));
+    const QByteArray message
+        = QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size));
     QList<VLK::JobInfo> jobs;
     VLK::decodeJobList(message, jobs);
     if (qint64(jobs.size()) * 8 > qint64(size))

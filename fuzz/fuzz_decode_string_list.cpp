@@ -1,13 +1,14 @@
 // Any byte string handed to the solver-list decoder: no crash, no read past
 // the end, and on success never more texts than the message could hold.
-#include "protocol/VLK_Protocol.h"
+#include "protocol/Protocol.h"
 
 #include <cstdint>
 #include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QByteArray message = QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size));
+    const QByteArray message
+        = QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size));
     QStringList names { QStringLiteral("before") };
     if (VLK::decodeStringList(message, names)) {
         // Every text costs at least its 8-byte count.

@@ -3,8 +3,8 @@
 // changed record must be handed on once and in order as it is decoded, the
 // records it leaves out of its changes must be those shown before, and a
 // second list that cannot be decoded must be refused.
-#include "protocol/VLK_Protocol.h"
-#include "protocol/VLK_ShownJobList.h"
+#include "protocol/Protocol.h"
+#include "protocol/ShownJobList.h"
 
 #include <cstdint>
 #include <cstdlib>

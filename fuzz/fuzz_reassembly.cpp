@@ -7,8 +7,8 @@
 // is exactly as long as announced and starts with its own header, and a
 // refused header or surplus bytes end the stream, as they end the connection.
 #include "ByteQueueDevice.h"
-#include "protocol/VLK_MessageReassembler.h"
-#include "protocol/VLK_Protocol.h"
+#include "protocol/MessageReassembler.h"
+#include "protocol/Protocol.h"
 
 #include <QtEndian>
 

@@ -1,5 +1,5 @@
 #include "gui/FunctionTestWidget.h"
-#include "gui/VLK_Settings.h"
+#include "gui/Settings.h"
 
 #include <QApplication>
 

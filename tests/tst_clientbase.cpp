@@ -1,6 +1,6 @@
 #include "WindowFixture.h"
-#include "gui/VLK_CalvaroClientBase.h"
-#include "protocol/VLK_Protocol.h"
+#include "gui/CalvaroClientBase.h"
+#include "protocol/Protocol.h"
 
 #include <QSignalSpy>
 #include <QTcpSocket>

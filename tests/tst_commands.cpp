@@ -1,6 +1,6 @@
 #include "FakeServer.h"
-#include "protocol/VLK_CalvaroClientCommands.h"
-#include "protocol/VLK_Protocol.h"
+#include "protocol/CalvaroClientCommands.h"
+#include "protocol/Protocol.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -125,7 +125,8 @@ void TestCommands::everyFunctionNeedsAConnectedSocket()
     QVERIFY(!Commands::sendStringCommand(m_socket, MT_KillJob, QStringLiteral("p")));
     QCOMPARE(Commands::lastErrorMessage, QStringLiteral("Socket not connected."));
     Commands::lastErrorMessage.clear();
-    QVERIFY(!Commands::sendJob(m_socket, m_dir->filePath("nowhere.zip"), 0, {}, {}, {}, nullptr, nullptr));
+    QVERIFY(!Commands::sendJob(m_socket, m_dir->filePath("nowhere.zip"), 0, {}, {}, {}, nullptr,
+                               nullptr));
     QCOMPARE(Commands::lastErrorMessage, QStringLiteral("Socket not connected."));
     QVERIFY(!Commands::sendCommand(nullptr, MT_JobStatus));
 
@@ -141,10 +142,10 @@ void TestCommands::uploadBlocks_data()
     QTest::newRow("empty") << 0 << QList<qint64> { 0 };
     QTest::newRow("one block") << 64000 << QList<qint64> { 0, 64000 };
     QTest::newRow("one byte more") << 64001 << QList<qint64> { 0, 64000, 64001 };
-    QTest::newRow("several blocks") << 1000000
-                                    << QList<qint64> { 0,      64000,  128000, 192000, 256000, 320000,
-                                                       384000, 448000, 512000, 576000, 640000, 704000,
-                                                       768000, 832000, 896000, 960000, 1000000 };
+    QTest::newRow("several blocks")
+        << 1000000
+        << QList<qint64> { 0,      64000,  128000, 192000, 256000, 320000, 384000, 448000, 512000,
+                           576000, 640000, 704000, 768000, 832000, 896000, 960000, 1000000 };
 }
 
 void TestCommands::uploadBlocks()
@@ -157,8 +158,9 @@ void TestCommands::uploadBlocks()
 
     RecordingNotification notification;
     bool aborted = false;
-    QVERIFY(Commands::sendJob(m_socket, archive, 1, QStringLiteral("model.prja"), QStringLiteral("-np 4"),
-                              QStringLiteral("fem_static_2"), &aborted, &notification));
+    QVERIFY(Commands::sendJob(m_socket, archive, 1, QStringLiteral("model.prja"),
+                              QStringLiteral("-np 4"), QStringLiteral("fem_static_2"), &aborted,
+                              &notification));
     QList<qint64> sent;
     for (const auto &call : notification.calls) {
         sent.append(call.first);
@@ -205,11 +207,13 @@ void TestCommands::missingOrUnreadableArchiveSendsNothing()
     QVERIFY(connectClient());
     const QString missing = m_dir->filePath(QStringLiteral("missing.zip"));
     QVERIFY(!Commands::sendJob(m_socket, missing, 0, {}, {}, {}, nullptr, nullptr));
-    QCOMPARE(Commands::lastErrorMessage, QStringLiteral("File '%1' not found or cannot be accessed.").arg(missing));
+    QCOMPARE(Commands::lastErrorMessage,
+             QStringLiteral("File '%1' not found or cannot be accessed.").arg(missing));
 
     // A directory exists but cannot be opened as an archive.
     QVERIFY(!Commands::sendJob(m_socket, m_dir->path(), 0, {}, {}, {}, nullptr, nullptr));
-    QCOMPARE(Commands::lastErrorMessage, QStringLiteral("Cannot open/access file '%1'.").arg(m_dir->path()));
+    QCOMPARE(Commands::lastErrorMessage,
+             QStringLiteral("Cannot open/access file '%1'.").arg(m_dir->path()));
 
     QTest::qWait(50);
     QVERIFY(m_server->received().isEmpty());

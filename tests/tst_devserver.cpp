@@ -1,6 +1,6 @@
 #include "DevServerProcess.h"
 #include "FakeServer.h"
-#include "protocol/VLK_Protocol.h"
+#include "protocol/Protocol.h"
 
 #include <QCryptographicHash>
 #include <QDir>

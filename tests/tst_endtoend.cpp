@@ -1,8 +1,8 @@
 #include "DevServerProcess.h"
 #include "DialogHelper.h"
 #include "gui/FunctionTestWidget.h"
-#include "gui/VLK_JobTableItems.h"
-#include "protocol/VLK_Protocol.h"
+#include "gui/JobTableItems.h"
+#include "protocol/Protocol.h"
 
 #include <QAbstractButton>
 #include <QComboBox>

@@ -1,7 +1,7 @@
 #include "WindowFixture.h"
 #include "gui/FunctionTestWidget.h"
-#include "gui/VLK_SubmitProgressDialog.h"
-#include "protocol/VLK_Protocol.h"
+#include "gui/SubmitProgressDialog.h"
+#include "protocol/Protocol.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>

@@ -4,8 +4,8 @@
 // was already on disk damaged.
 #include "WindowFixture.h"
 #include "gui/FunctionTestWidget.h"
-#include "gui/VLK_StatusWidget.h"
-#include "protocol/VLK_Protocol.h"
+#include "gui/StatusWidget.h"
+#include "protocol/Protocol.h"
 
 #include <QComboBox>
 #include <QDir>

@@ -1,7 +1,7 @@
 #include "WindowFixture.h"
 #include "WindowSession.h"
 #include "gui/FunctionTestWidget.h"
-#include "protocol/VLK_Protocol.h"
+#include "protocol/Protocol.h"
 
 #include <QApplication>
 #include <QDBusConnection>

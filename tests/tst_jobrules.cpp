@@ -1,4 +1,4 @@
-#include "protocol/VLK_JobRules.h"
+#include "protocol/JobRules.h"
 
 #include <QTest>
 

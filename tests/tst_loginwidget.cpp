@@ -1,7 +1,7 @@
 #include "WindowFixture.h"
-#include "gui/VLK_CalvaroClientBase.h"
-#include "gui/VLK_LoginWidget.h"
-#include "protocol/VLK_Protocol.h"
+#include "gui/CalvaroClientBase.h"
+#include "gui/LoginWidget.h"
+#include "protocol/Protocol.h"
 
 #include <QComboBox>
 #include <QLineEdit>

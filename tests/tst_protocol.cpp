@@ -1,6 +1,6 @@
 #include "FakeServer.h"
-#include "protocol/VLK_JobRules.h"
-#include "protocol/VLK_Protocol.h"
+#include "protocol/JobRules.h"
+#include "protocol/Protocol.h"
 
 #include <QFile>
 #include <QTemporaryDir>

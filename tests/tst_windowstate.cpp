@@ -1,7 +1,7 @@
 #include "WindowFixture.h"
 #include "WindowSession.h"
 #include "gui/FunctionTestWidget.h"
-#include "gui/VLK_WindowStateStore.h"
+#include "gui/WindowStateStore.h"
 
 #include <QGuiApplication>
 #include <QHeaderView>

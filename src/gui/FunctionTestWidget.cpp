@@ -1,14 +1,14 @@
 #include "gui/FunctionTestWidget.h"
 
-#include "gui/VLK_DoubleClickGuard.h"
-#include "gui/VLK_FocusKeeper.h"
-#include "gui/VLK_Settings.h"
-#include "gui/VLK_SubmitProgressDialog.h"
-#include "gui/VLK_Version.h"
-#include "gui/VLK_WindowStateStore.h"
-#include "protocol/VLK_CalvaroClientCommands.h"
-#include "protocol/VLK_ProjectArchive.h"
-#include "protocol/VLK_Protocol.h"
+#include "gui/DoubleClickGuard.h"
+#include "gui/FocusKeeper.h"
+#include "gui/Settings.h"
+#include "gui/SubmitProgressDialog.h"
+#include "gui/Version.h"
+#include "gui/WindowStateStore.h"
+#include "protocol/CalvaroClientCommands.h"
+#include "protocol/ProjectArchive.h"
+#include "protocol/Protocol.h"
 #include "ui_FunctionTestWidget.h"
 
 #include <QCloseEvent>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "gui/VLK_CalvaroClientBase.h"
-#include "protocol/VLK_ProjectPacker.h"
+#include "gui/CalvaroClientBase.h"
+#include "protocol/ProjectPacker.h"
 
 #include <memory>
 

@@ -1,7 +1,7 @@
 #include "protocol/ClientSession.h"
 
-#include "protocol/VLK_Protocol.h"
-#include "protocol/VLK_SocketErrors.h"
+#include "protocol/Protocol.h"
+#include "protocol/SocketErrors.h"
 
 #include <QTcpSocket>
 #include <QTimer>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "protocol/VLK_MessageReassembler.h"
+#include "protocol/MessageReassembler.h"
 
 #include <QAbstractSocket>
 #include <QMetaType>

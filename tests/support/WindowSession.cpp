@@ -2,7 +2,7 @@
 
 #include "FakeServer.h"
 #include "gui/FunctionTestWidget.h"
-#include "protocol/VLK_Protocol.h"
+#include "protocol/Protocol.h"
 
 #include <QSignalSpy>
 #include <QTest>

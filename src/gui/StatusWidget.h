@@ -1,0 +1,135 @@
+#pragma once
+
+#include "gui/JobTableItems.h"
+#include "gui/ProgressScale.h"
+#include "gui/ResultWriter.h"
+#include "protocol/JobFinishWatch.h"
+#include "protocol/ShownJobList.h"
+
+#include <QStringList>
+#include <QWidget>
+
+#include <memory>
+
+class QSaveFile;
+class QTimer;
+
+namespace VLK {
+class JobFinishNotifier;
+}
+
+namespace Ui {
+class StatusWidget;
+}
+
+namespace VLK {
+
+class CalvaroClientBase;
+
+// The job table of the main window: the user's jobs on the server, refreshed
+// on request or on a timer, with each job's progress messages, the actions
+// kill, remove and get results, and a bar that follows every incoming reply.
+class StatusWidget : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit StatusWidget(QWidget *parent = nullptr);
+    ~StatusWidget() override;
+
+    void setClientBase(CalvaroClientBase *clientBase);
+    void readSettings(const QString &organization, const QString &application);
+
+    // The job table's column widths, order and sort column, empty while no
+    // list is shown; a state restored before the first list is applied to it
+    // in place of fitting the columns to their contents.
+    QByteArray jobTableHeaderState() const;
+    void restoreJobTableHeaderState(const QByteArray &state);
+
+protected:
+    // The file to store the result of the job in row into, or an empty string
+    // to cancel the download. Asks the user with a save dialog.
+    virtual QString saveResultsFileName(int row, const QString &suggestedFileName,
+                                        const QString &jobPath);
+
+signals:
+    void downloadComplete(QString filePath);
+
+public slots:
+    void on_pushButtonStatus_clicked();
+
+private slots:
+    void onAutoRefreshTimeout();
+    void onNewMessageReceived(int msgType, qint64 totalSize);
+    void onProgress(int bytesSoFar, bool enabled);
+    void onMsgReceived(int msgType);
+    void onConnectionStateChanged(bool connected);
+    void on_tableWidgetStatus_itemSelectionChanged();
+    void on_pushButtonDownload_clicked();
+    void on_pushButtonKill_clicked();
+    void on_pushButtonRemove_clicked();
+    void on_pushButtonCancelDownload_clicked();
+    void on_spinBoxAutoRefresh_valueChanged(int arg1);
+    void onResultStored(const QString &filePath, bool written);
+
+private:
+    void assertClientBase() const;
+    bool requireConnection();
+    void startAutoRefresh(int seconds);
+    void showKillConfirmation();
+    void clearJobTable();
+    bool fillJobTable();
+    void showInvalidJobList();
+    void setUpJobTable();
+    void rememberSelectedJob();
+    void rememberJob(int row);
+    void fillChangedRows(const QVector<int> &changedIndexes, bool rowsInReplyOrder);
+    void fitColumnsToContentsOnce();
+    void restoreSelection();
+    int rowOfJob(const QString &jobPath, int likelyRow) const;
+    void trimProgressMsgs(bool keepUnchanged);
+    void setProgressMsg(int index, const QString &progressMsg);
+    void reportFinishedJobs(const QVector<int> &changedIndexes);
+    QString jobInView() const;
+    bool isSortedByColumn() const;
+    int firstSelectedRow() const;
+    QString cellText(int row, int column) const;
+    void updateProgressMessageView();
+    int rowForJobAction();
+    bool requestJobAction(int msgType, int row, bool noTimeout);
+    bool openResultFile();
+    void storeDownloadedResult();
+    void resetProgressBar();
+
+    const std::unique_ptr<Ui::StatusWidget> m_ui;
+    CalvaroClientBase *m_clientBase = nullptr;
+    QString m_organization;
+    QString m_application;
+    QString m_downloadFilePath;
+    // The job whose result is being downloaded, and the temporary file beside
+    // m_downloadFilePath that the result streams into.
+    QString m_downloadJobPath;
+    std::unique_ptr<QSaveFile> m_pendingResult;
+    QTimer *m_autoRefreshTimer;
+    int m_lastSelectedRow = -1;
+    // The job to select again after a refill, by the path that names it.
+    QString m_lastSelectedJobPath;
+    QStringList m_currentProgressMsgs;
+
+    JobTableItems m_jobTableItems;
+    ShownJobList m_shownJobList;
+    ProgressScale m_progressScale;
+    ResultWriter m_resultWriter;
+    JobFinishWatch m_finishWatch;
+    JobFinishNotifier *m_finishNotifier;
+    // Off until the settings have been read.
+    bool m_notifyFinishedJobs = false;
+    QByteArray m_headerStateToRestore;
+    // Set while the panel waits on the user before a request of its own (the
+    // download target, the kill confirmation): a job list request sent by a
+    // tick meanwhile would have its reply wait reset by that request.
+    bool m_holdAutoRefresh = false;
+    bool m_columnsFitted = false;
+};
+
+} // namespace VLK
