@@ -36,7 +36,11 @@ MessageReassembler::HeaderResult MessageReassembler::readHeader(QIODevice &devic
     m_messageSize = totalSize;
     m_messageType = messageType;
     m_messageBuffer.clear();
-    reserveFor(MessageHeaderSize);
+    // A streamed message passes on as it arrives; only its header is kept.
+    if (streamed)
+        m_messageBuffer.resize(int(MessageHeaderSize));
+    else
+        reserveFor(MessageHeaderSize);
     QByteArray rebuiltHeader;
     encodeHeader(totalSize, m_messageType, rebuiltHeader);
     memcpy(m_messageBuffer.data(), rebuiltHeader.constData(), size_t(MessageHeaderSize));
