@@ -55,12 +55,18 @@ QDateTime timeFrom(const QVariant &text)
 const QString KeyCondition
     = QStringLiteral("server = :server AND port = :port AND user = :user AND job_path = :path");
 
+// The columns are NOT NULL: a null text is stored as an empty one.
+QString textValue(const QString &text)
+{
+    return text.isNull() ? QString(QLatin1String("")) : text;
+}
+
 void bindKey(QSqlQuery &query, const JournalKey &key)
 {
-    query.bindValue(QStringLiteral(":server"), key.server);
+    query.bindValue(QStringLiteral(":server"), textValue(key.server));
     query.bindValue(QStringLiteral(":port"), int(key.port));
-    query.bindValue(QStringLiteral(":user"), key.user);
-    query.bindValue(QStringLiteral(":path"), key.jobPath);
+    query.bindValue(QStringLiteral(":user"), textValue(key.user));
+    query.bindValue(QStringLiteral(":path"), textValue(key.jobPath));
 }
 
 const QString EntryColumns = QStringLiteral(
@@ -206,13 +212,13 @@ bool JobJournal::record(const JournalEntry &entry)
         "excluded.solver, command_line = excluded.command_line, queue = excluded.queue, "
         "submitted_at = excluded.submitted_at"));
     bindKey(query, entry.key);
-    query.bindValue(QStringLiteral(":project"), entry.projectFile);
-    query.bindValue(QStringLiteral(":archive"), entry.archive);
-    query.bindValue(QStringLiteral(":solver"), entry.solver);
-    query.bindValue(QStringLiteral(":commandLine"), entry.commandLine);
-    query.bindValue(QStringLiteral(":queue"), entry.queue);
+    query.bindValue(QStringLiteral(":project"), textValue(entry.projectFile));
+    query.bindValue(QStringLiteral(":archive"), textValue(entry.archive));
+    query.bindValue(QStringLiteral(":solver"), textValue(entry.solver));
+    query.bindValue(QStringLiteral(":commandLine"), textValue(entry.commandLine));
+    query.bindValue(QStringLiteral(":queue"), textValue(entry.queue));
     query.bindValue(QStringLiteral(":submitted"), timeText(entry.submittedAt));
-    query.bindValue(QStringLiteral(":status"), entry.lastStatus);
+    query.bindValue(QStringLiteral(":status"), textValue(entry.lastStatus));
     query.bindValue(QStringLiteral(":seen"), timeText(entry.statusSeenAt));
     return exec(query);
 }
@@ -224,7 +230,7 @@ bool JobJournal::updateStatus(const JournalKey &key, const QString &status)
                                  "WHERE ")
                   + KeyCondition);
     bindKey(query, key);
-    query.bindValue(QStringLiteral(":status"), status);
+    query.bindValue(QStringLiteral(":status"), textValue(status));
     query.bindValue(QStringLiteral(":seen"), timeText(QDateTime::currentDateTimeUtc()));
     return exec(query);
 }

@@ -14,6 +14,13 @@ struct JournalKey
     quint16 port = 0;
     QString user;
     QString jobPath;
+
+    bool operator==(const JournalKey &other) const
+    {
+        return server == other.server && port == other.port && user == other.user
+            && jobPath == other.jobPath;
+    }
+    bool operator!=(const JournalKey &other) const { return !(*this == other); }
 };
 
 // What the journal knows of one submitted job: how it was submitted, what its
