@@ -280,6 +280,33 @@ const QVector<Command> &commands()
           QT_TRANSLATE_NOOP("calvaro",
                             "Removes a queued or finished job of yours from the server."),
           addJobArgument, runRemove },
+        { "history", "", QT_TRANSLATE_NOOP("calvaro", "List the jobs of the job journal."),
+          QT_TRANSLATE_NOOP(
+              "calvaro",
+              "Lists every job that the window or calvaro submitted from this account, from\n"
+              "the job journal: when it was submitted, the status last seen, its path, its\n"
+              "command line and where its result was stored."),
+          addNoOptions, runHistory },
+        { "sync", "", QT_TRANSLATE_NOOP("calvaro", "Download every result not yet on disk."),
+          QT_TRANSLATE_NOOP(
+              "calvaro",
+              "Downloads the result of every job of the journal (this server and user) that\n"
+              "offers one and is not yet on disk, into the results folder beside its\n"
+              "project: PROJECT_FOLDER/results/JOB_FOLDER_RESULT_FILE. Each result goes to a\n"
+              "temporary file first and takes its name only once complete and of the\n"
+              "announced size; its size and SHA-256 are then recorded. A job is claimed\n"
+              "before its download, so that two programs never fetch the same one; an\n"
+              "existing file of another job is never replaced, and no job is removed.\n"
+              "Prints one line per stored result. Exit code 0, or 4 if a job failed or its\n"
+              "result could not be stored."),
+          addSyncOptions, runSync },
+        { "resubmit", "JOB", QT_TRANSLATE_NOOP("calvaro", "Submit a journalled job again."),
+          QT_TRANSLATE_NOOP(
+              "calvaro",
+              "Submits a job of the journal again with the same archive, solver, command\n"
+              "line and queue; the project is packed again when the archive is gone.\n"
+              "Prints the new job's path."),
+          addResubmitOptions, runResubmit },
     };
     return table;
 }

@@ -27,6 +27,13 @@ int runSubmit(Session &session);
 int runDownload(Session &session);
 void addSubmitOptions(QCommandLineParser &parser);
 void addDownloadOptions(QCommandLineParser &parser);
+// The journal's commands: history, sync and resubmit.
+int runHistory(Session &session);
+int runSync(Session &session);
+int runResubmit(Session &session);
+void addSyncOptions(QCommandLineParser &parser);
+void addResubmitOptions(QCommandLineParser &parser);
+
 // --timeout and --interval, shared by wait and submit.
 void addWaitOptions(QCommandLineParser &parser);
 // The two numbers of addWaitOptions; false after saying what is wrong.

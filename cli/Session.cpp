@@ -37,20 +37,24 @@ bool Session::wantsJson() const
 
 int Session::open()
 {
-    ConnectionSettings settings;
     QString password;
     QString error;
-    if (!settings.resolve(m_parser, error) || !readPassword(m_parser, password, error))
+    if (!m_settings.resolve(m_parser, error) || !readPassword(m_parser, password, error))
         return reportError(UsageError, error);
     if (m_interrupts.isInterrupted())
         return Interrupted;
     // The server compares digests; the password itself never leaves this program.
     const QString digest = QString::fromLatin1(
         QCryptographicHash::hash(password.toUtf8(), QCryptographicHash::Md5).toHex());
-    if (!m_connection.connectToServer(settings.host, settings.port)
-        || !m_connection.login(settings.userName, digest))
+    if (!m_connection.connectToServer(m_settings.host, m_settings.port)
+        || !m_connection.login(m_settings.userName, digest))
         return reportFailure(tr("Cannot log in"));
     return Success;
+}
+
+VLK::JournalKey Session::journalKey(const QString &jobPath) const
+{
+    return { m_settings.host, m_settings.port, m_settings.userName, jobPath };
 }
 
 int Session::fetchJobs(QList<VLK::JobInfo> &jobs)

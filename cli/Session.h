@@ -1,5 +1,8 @@
 #pragma once
 
+#include "ConnectionSettings.h"
+
+#include "journal/JournalEntry.h"
 #include "protocol/Protocol.h"
 #include "protocol/ServerConnection.h"
 
@@ -31,6 +34,8 @@ public:
     // Connects and logs in; 0, or the exit code after saying what went wrong.
     int open();
     VLK::ServerConnection &connection() { return m_connection; }
+    // The journal's key of a job on the server logged in to.
+    VLK::JournalKey journalKey(const QString &jobPath) const;
     // The job list as the server sends it now; 0 or an exit code.
     int fetchJobs(QList<VLK::JobInfo> &jobs);
 
@@ -49,6 +54,7 @@ private:
     const QCommandLineParser &m_parser;
     const InterruptWatcher &m_interrupts;
     VLK::ServerConnection m_connection;
+    ConnectionSettings m_settings;
 };
 
 } // namespace Cli

@@ -7,6 +7,7 @@
 #include "ProgressMeter.h"
 #include "Session.h"
 
+#include "journal/JobJournal.h"
 #include "protocol/JobRules.h"
 #include "protocol/ProjectArchive.h"
 
@@ -14,6 +15,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QJsonObject>
 #include <QSet>
@@ -29,6 +31,8 @@ struct Submission
 {
     QString archivePath;
     QString projectFile;
+    // The project file that was packed, absolute; empty for an archive.
+    QString localProjectFile;
 };
 
 bool isArchive(const QString &path)
@@ -55,6 +59,7 @@ int prepareSubmission(Session &session, const QString &path, Submission &submiss
         return Session::reportError(packer.wasInterrupted() ? Interrupted : LocalFileError, error);
     submission.archivePath = archive.archivePath();
     submission.projectFile = archive.relativeProjectFile();
+    submission.localProjectFile = QFileInfo(path).absoluteFilePath();
     return Success;
 }
 
@@ -89,6 +94,43 @@ int findNewJob(Session &session, const QSet<QString> &before, QString &path)
                                    "appeared at the same time, so it cannot be told which is "
                                    "this one:\n%1")
                                     .arg(added.join(QLatin1Char('\n'))));
+}
+
+// Submits the job over the open connection, finds its path and records it in the journal at once,
+// so that a sync started in the next moment knows it.
+int submitAndRecord(Session &session, const Submission &submission, const VLK::JobHeader &job,
+                    QString &path)
+{
+    QList<VLK::JobInfo> before;
+    if (const int code = session.fetchJobs(before))
+        return code;
+    {
+        ProgressMeter meter(tr("Uploading %1").arg(QFileInfo(submission.archivePath).fileName()));
+        if (!session.connection().submitJob(submission.archivePath, job, &meter))
+            return session.reportFailure(
+                tr("Cannot submit '%1'").arg(submission.archivePath),
+                tr("(Is '%1' one of the server's solvers? See 'calvaro solvers'.)")
+                    .arg(job.solverId));
+    }
+    if (const int code = findNewJob(session, jobPaths(before), path))
+        return code;
+
+    VLK::JournalEntry entry;
+    entry.key = session.journalKey(path);
+    entry.projectFile = submission.localProjectFile.isEmpty() ? submission.projectFile
+                                                              : submission.localProjectFile;
+    entry.archive = QFileInfo(submission.archivePath).absoluteFilePath();
+    entry.solver = job.solverId;
+    entry.commandLine = job.commandLine;
+    entry.queue = job.slowQueue ? QStringLiteral("slow") : QStringLiteral("fast");
+    entry.submittedAt = QDateTime::currentDateTimeUtc();
+    // The job runs whether or not it can be recorded: say so, and go on.
+    VLK::JobJournal journal;
+    if (!journal.open() || !journal.record(entry))
+        Session::reportError(Success,
+                             tr("Job %1 was submitted but not recorded in the job journal: %2")
+                                 .arg(path, journal.errorText()));
+    return Success;
 }
 
 // Names the file a result goes to by default: the job's folder name, here,
@@ -176,27 +218,15 @@ int runSubmit(Session &session)
     Submission submission;
     if (const int code = prepareSubmission(session, arguments.constFirst(), submission))
         return code;
-    if (const int code = session.open())
-        return code;
-    QList<VLK::JobInfo> before;
-    if (const int code = session.fetchJobs(before))
-        return code;
-
     VLK::JobHeader job;
     job.solverId = parser.value(QStringLiteral("solver"));
     job.projectFile = submission.projectFile;
     job.commandLine = parser.value(QStringLiteral("command-line"));
     job.slowQueue = queue == QLatin1String("slow") ? 1 : 0;
-    {
-        ProgressMeter meter(tr("Uploading %1").arg(QFileInfo(submission.archivePath).fileName()));
-        if (!session.connection().submitJob(submission.archivePath, job, &meter))
-            return session.reportFailure(
-                tr("Cannot submit '%1'").arg(submission.archivePath),
-                tr("(Is '%1' one of the server's solvers? See 'calvaro solvers'.)")
-                    .arg(job.solverId));
-    }
+    if (const int code = session.open())
+        return code;
     QString path;
-    if (const int code = findNewJob(session, jobPaths(before), path))
+    if (const int code = submitAndRecord(session, submission, job, path))
         return code;
 
     QJsonObject result { { QStringLiteral("path"), path },
@@ -220,6 +250,57 @@ int runSubmit(Session &session)
     if (session.wantsJson())
         Session::printJson(result);
     return code;
+}
+
+void addResubmitOptions(QCommandLineParser &parser)
+{
+    parser.addPositionalArgument(QStringLiteral("JOB"),
+                                 tr("The path of a job of the journal (see 'calvaro history')."));
+}
+
+int runResubmit(Session &session)
+{
+    const QStringList arguments = session.parser().positionalArguments();
+    if (arguments.size() != 1)
+        return Session::reportError(
+            UsageError, tr("Name exactly one job by its path (see 'calvaro history')."));
+    VLK::JobJournal journal;
+    if (!journal.open())
+        return Session::reportError(LocalFileError, journal.errorText());
+    if (const int code = session.open())
+        return code;
+    VLK::JournalEntry entry;
+    if (!journal.find(session.journalKey(arguments.constFirst()), entry))
+        return Session::reportError(
+            UsageError,
+            tr("Job '%1' of this server and user is not in the job journal; see "
+               "'calvaro history'.")
+                .arg(arguments.constFirst()));
+    // The same archive where it is still there, else the project packed again.
+    Submission submission;
+    const bool archiveKept = QFileInfo(entry.archive).isFile();
+    if (const int code = prepareSubmission(
+            session, archiveKept || entry.projectFile.isEmpty() ? entry.archive : entry.projectFile,
+            submission))
+        return code;
+    if (archiveKept && QFileInfo(entry.projectFile).isAbsolute()) {
+        submission.localProjectFile = entry.projectFile;
+        submission.projectFile = VLK::ProjectArchive(entry.projectFile).relativeProjectFile();
+    }
+    VLK::JobHeader job;
+    job.solverId = entry.solver;
+    job.projectFile = submission.projectFile;
+    job.commandLine = entry.commandLine;
+    job.slowQueue = entry.queue == QLatin1String("slow") ? 1 : 0;
+    QString path;
+    if (const int code = submitAndRecord(session, submission, job, path))
+        return code;
+    if (session.wantsJson())
+        Session::printJson(QJsonObject { { QStringLiteral("path"), path },
+                                         { QStringLiteral("resubmitted"), entry.key.jobPath } });
+    else
+        Session::printText(path + QLatin1Char('\n'));
+    return Success;
 }
 
 void addDownloadOptions(QCommandLineParser &parser)

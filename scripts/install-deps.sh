@@ -5,8 +5,8 @@ set -euo pipefail
 
 packages=(
     build-essential cmake pkg-config
-    qtbase5-dev qtbase5-dev-tools
-    qt6-base-dev qt6-base-dev-tools
+    qtbase5-dev qtbase5-dev-tools libqt5sql5-sqlite
+    qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite
     p7zip-full
     dbus
     xvfb xauth imagemagick xdotool

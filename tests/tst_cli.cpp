@@ -74,6 +74,7 @@ private slots:
     void interruptedDownloadKeepsOldFile_data();
     void interruptedDownloadKeepsOldFile();
     void resultAboveTheInMemoryLimitIsTaken();
+    void syncKilledAnywhereStoresEachResultOnce();
 
 private:
     void startServer(DevServerProcess *&server, const QString &directory,
@@ -411,6 +412,64 @@ void TestCli::resultAboveTheInMemoryLimitIsTaken()
     QVERIFY2(error.contains(QStringLiteral("port %1 closed the connection.").arg(server.port())),
              qPrintable(error));
     QCOMPARE(filesIn(folder.path()), QStringList());
+}
+
+// calvaro sync killed at a few points (mid-download, between results) and
+// started again: every result ends on disk once, whole, and each was fetched
+// at most once more than the one time it had to be.
+void TestCli::syncKilledAnywhereStoresEachResultOnce()
+{
+    qputenv("XDG_DATA_HOME", m_dir.filePath(QStringLiteral("sync-journal")).toLocal8Bit());
+    DevServerProcess *server = nullptr;
+    startServer(server, m_dir.filePath(QStringLiteral("big")),
+                QuickPace + QStringList { QStringLiteral("--result-size"), QStringLiteral("16M") });
+    const QScopedPointer<DevServerProcess> owner(server);
+    QStringList jobs;
+    for (const char *load : { "10", "20", "30" }) {
+        const Outcome submitted
+            = runCli(*server,
+                     { QStringLiteral("submit"), m_project, QStringLiteral("--solver"),
+                       QStringLiteral("thermal"), QStringLiteral("--command-line"),
+                       QStringLiteral("--load ") + QLatin1String(load) });
+        QVERIFY2(submitted.exitCode == 0, qPrintable(submitted.err));
+        jobs << QString::fromUtf8(submitted.out).trimmed();
+    }
+    QCOMPARE(runCli(*server,
+                    QStringList { QStringLiteral("wait"), QStringLiteral("--interval"),
+                                  QStringLiteral("0.1") }
+                        + jobs)
+                 .exitCode,
+             0);
+
+    const QString results = m_dir.filePath(QStringLiteral("work/beam/results"));
+    int kills = 0;
+    for (int storedBeforeKill = 0; storedBeforeKill < jobs.size(); ++storedBeforeKill) {
+        QProcess sync;
+        startCli(sync, *server, { QStringLiteral("sync") });
+        QTRY_VERIFY(sync.state() != QProcess::Running
+                    || filesIn(results).size() > storedBeforeKill);
+        if (sync.state() == QProcess::Running) {
+            sync.kill();
+            ++kills;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(sync.state(), QProcess::NotRunning, RunTimeoutMs);
+    }
+    const Outcome last = runCli(*server, { QStringLiteral("sync") });
+    QVERIFY2(last.exitCode == 0, qPrintable(last.err));
+
+    const QByteArray expected
+        = contents(findFile(server->dataDirectory(), QStringLiteral("*_results*")));
+    QCOMPARE(expected.size(), 16 * 1024 * 1024);
+    QStringList names;
+    for (const QString &job : qAsConst(jobs))
+        names << job.section(QLatin1Char('/'), -2, -2) + QLatin1Char('_')
+                + job.section(QLatin1Char('/'), -2, -2) + QStringLiteral("_results.bin");
+    QCOMPARE(filesIn(results), names);
+    for (const QString &name : qAsConst(names))
+        QVERIFY2(contents(results + QLatin1Char('/') + name) == expected, qPrintable(name));
+    const int downloads = server->log().count(QStringLiteral("MT_DownloadJob("));
+    QVERIFY2(downloads >= jobs.size() && downloads <= jobs.size() + kills,
+             qPrintable(QStringLiteral("%1 downloads, %2 kills").arg(downloads).arg(kills)));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

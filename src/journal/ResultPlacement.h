@@ -1,0 +1,23 @@
+#pragma once
+
+#include "journal/JournalEntry.h"
+
+#include <QString>
+#include <QStringView>
+
+namespace VLK {
+
+// Where a job's result is stored: in the results folder beside the project,
+// named after the job's folder and the file that the job offers, so that
+// the results of a study's jobs stand side by side and never share a name.
+class ResultPlacement final
+{
+public:
+    // The folder that holds the project: the local project file's, else the
+    // submitted archive's.
+    static QString projectFolder(const JournalEntry &entry);
+    // <project folder>/results/<job folder name>_<offered file name>.
+    static QString targetPath(const JournalEntry &entry, QStringView progressMsg);
+};
+
+} // namespace VLK

@@ -1,0 +1,98 @@
+#include "journal/JobJournal.h"
+
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+const VLK::JournalKey Job { QStringLiteral("127.0.0.1"), 10000, QStringLiteral("engineer"),
+                            QStringLiteral("engineer/job-0001/beam.prja") };
+
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestJournal : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void refusesUnusableFileAndKeepsIt_data();
+    void refusesUnusableFileAndKeepsIt();
+    void claimIsHeldUntilItsHolderEnds();
+};
+
+void TestJournal::refusesUnusableFileAndKeepsIt_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("damaged") << "damaged"
+                             << "is damaged and cannot be read";
+    QTest::newRow("newer schema") << "newer"
+                                  << "was written by a newer version of this program";
+}
+
+void TestJournal::refusesUnusableFileAndKeepsIt()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("journal.sqlite"));
+    if (kind == QLatin1String("damaged")) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(8192, 'x'));
+    } else {
+        {
+            QSqlDatabase database
+                = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("newer"));
+            database.setDatabaseName(path);
+            QVERIFY(database.open());
+            QSqlQuery query(database);
+            QVERIFY(query.exec(QStringLiteral("PRAGMA user_version = 99")));
+            database.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("newer"));
+    }
+    const QByteArray before = contents(path);
+    VLK::JobJournal journal(path);
+    QVERIFY(!journal.open());
+    QVERIFY2(journal.errorText().contains(message), qPrintable(journal.errorText()));
+    QCOMPARE(contents(path), before);
+}
+
+// Two programs on one journal: the second may fetch the job only once the
+// first has ended without storing its result.
+void TestJournal::claimIsHeldUntilItsHolderEnds()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("journal.sqlite"));
+    VLK::JobJournal second(path);
+    QVERIFY(second.open());
+    VLK::JournalEntry entry;
+    entry.key = Job;
+    QVERIFY(second.record(entry));
+    {
+        VLK::JobJournal first(path);
+        QVERIFY(first.open());
+        QVERIFY(first.claimDownload(Job));
+        QVERIFY(!second.claimDownload(Job));
+    }
+    QVERIFY(second.claimDownload(Job));
+    QVERIFY(second.storeResult(Job, dir.filePath(QStringLiteral("r.zip")), 3, "abc"));
+    VLK::JobJournal third(path);
+    QVERIFY(third.open());
+    QVERIFY(!third.claimDownload(Job));
+    QVERIFY(third.find(Job, entry));
+    QCOMPARE(entry.resultSize, qint64(3));
+}
+
+QTEST_GUILESS_MAIN(TestJournal)
+#include "tst_journal.moc"
