@@ -146,14 +146,15 @@ int ResultSync::fetch(const VLK::JournalEntry &entry, const VLK::JobInfo &job)
     }
     qint64 announced = -1;
     ProgressMeter meter(tr("Downloading %1").arg(QFileInfo(target).fileName()));
-    QObject::connect(&m_session.connection(), &VLK::ServerConnection::replyProgress,
-                     [&](qint64 soFar, qint64 total) {
-                         announced = total - VLK::MessageHeaderSize;
-                         meter.show(soFar, total);
+    // The watch ends the connection below with this download, before the
+    // variables it points at go.
+    QObject progressWatch;
+    QObject::connect(&m_session.connection(), &VLK::ServerConnection::replyProgress, &progressWatch,
+                     [announcedSize = &announced, shown = &meter](qint64 soFar, qint64 total) {
+                         *announcedSize = total - VLK::MessageHeaderSize;
+                         shown->show(soFar, total);
                      });
     const bool received = m_session.connection().download(entry.key.jobPath, writer);
-    QObject::disconnect(&m_session.connection(), &VLK::ServerConnection::replyProgress, nullptr,
-                        nullptr);
     meter.finish();
     if (!received) {
         writer.discard();

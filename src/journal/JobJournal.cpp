@@ -52,8 +52,8 @@ QDateTime timeFrom(const QVariant &text)
     return time;
 }
 
-const QString KeyCondition
-    = QStringLiteral("server = :server AND port = :port AND user = :user AND job_path = :path");
+constexpr char KeyCondition[]
+    = "server = :server AND port = :port AND user = :user AND job_path = :path";
 
 // The columns are NOT NULL: a null text is stored as an empty one.
 QString textValue(const QString &text)
@@ -69,10 +69,10 @@ void bindKey(QSqlQuery &query, const JournalKey &key)
     query.bindValue(QStringLiteral(":path"), textValue(key.jobPath));
 }
 
-const QString EntryColumns = QStringLiteral(
-    "server, port, user, job_path, project_file, archive, solver, command_line, queue, "
-    "submitted_at, last_status, status_seen_at, result_path, result_size, result_sha256, "
-    "stored_at");
+constexpr char EntryColumns[]
+    = "server, port, user, job_path, project_file, archive, solver, command_line, queue, "
+      "submitted_at, last_status, status_seen_at, result_path, result_size, result_sha256, "
+      "stored_at";
 
 JournalEntry entryFrom(const QSqlQuery &query)
 {
@@ -228,7 +228,7 @@ bool JobJournal::updateStatus(const JournalKey &key, const QString &status)
     QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
     query.prepare(QStringLiteral("UPDATE jobs SET last_status = :status, status_seen_at = :seen "
                                  "WHERE ")
-                  + KeyCondition);
+                  + QLatin1String(KeyCondition));
     bindKey(query, key);
     query.bindValue(QStringLiteral(":status"), textValue(status));
     query.bindValue(QStringLiteral(":seen"), timeText(QDateTime::currentDateTimeUtc()));
@@ -273,7 +273,7 @@ bool JobJournal::claimDownload(const JournalKey &key)
         return false;
     QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
     query.prepare(QStringLiteral("SELECT result_path, claim_holder FROM jobs WHERE ")
-                  + KeyCondition);
+                  + QLatin1String(KeyCondition));
     bindKey(query, key);
     bool claimed = exec(query) && query.next() && query.value(0).toString().isEmpty()
         && !claimHolderIsAlive(query.value(1).toString());
@@ -281,7 +281,7 @@ bool JobJournal::claimDownload(const JournalKey &key)
     if (claimed) {
         QSqlQuery take(QSqlDatabase::database(m_connectionName, false));
         take.prepare(QStringLiteral("UPDATE jobs SET claim_holder = :holder WHERE ")
-                     + KeyCondition);
+                     + QLatin1String(KeyCondition));
         bindKey(take, key);
         take.bindValue(QStringLiteral(":holder"), m_claimHolder);
         claimed = exec(take);
@@ -294,7 +294,7 @@ void JobJournal::releaseClaim(const JournalKey &key)
     QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
     query.prepare(QStringLiteral("UPDATE jobs SET claim_holder = '' WHERE claim_holder = :holder "
                                  "AND ")
-                  + KeyCondition);
+                  + QLatin1String(KeyCondition));
     bindKey(query, key);
     query.bindValue(QStringLiteral(":holder"), m_claimHolder);
     exec(query);
@@ -307,7 +307,7 @@ bool JobJournal::storeResult(const JournalKey &key, const QString &path, qint64 
     query.prepare(QStringLiteral("UPDATE jobs SET result_path = :result, result_size = :size, "
                                  "result_sha256 = :sha, stored_at = :stored, claim_holder = '' "
                                  "WHERE ")
-                  + KeyCondition);
+                  + QLatin1String(KeyCondition));
     bindKey(query, key);
     query.bindValue(QStringLiteral(":result"), path);
     query.bindValue(QStringLiteral(":size"), size);
@@ -319,8 +319,8 @@ bool JobJournal::storeResult(const JournalKey &key, const QString &path, qint64 
 bool JobJournal::find(const JournalKey &key, JournalEntry &entry)
 {
     QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
-    query.prepare(QStringLiteral("SELECT ") + EntryColumns + QStringLiteral(" FROM jobs WHERE ")
-                  + KeyCondition);
+    query.prepare(QStringLiteral("SELECT ") + QLatin1String(EntryColumns)
+                  + QStringLiteral(" FROM jobs WHERE ") + QLatin1String(KeyCondition));
     bindKey(query, key);
     if (!exec(query) || !query.next())
         return false;
@@ -333,7 +333,8 @@ bool JobJournal::entries(QList<JournalEntry> &result, const QString &server, qui
 {
     QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT ") + EntryColumns + QStringLiteral(" FROM jobs")
+    query.prepare(QStringLiteral("SELECT ") + QLatin1String(EntryColumns)
+                  + QStringLiteral(" FROM jobs")
                   + (server.isEmpty() ? QString()
                                       : QStringLiteral(" WHERE server = :server AND port = :port "
                                                        "AND user = :user"))
@@ -354,7 +355,7 @@ bool JobJournal::entries(QList<JournalEntry> &result, const QString &server, qui
 bool JobJournal::ownerOfResult(const QString &path, JournalKey &owner)
 {
     QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
-    query.prepare(QStringLiteral("SELECT ") + EntryColumns
+    query.prepare(QStringLiteral("SELECT ") + QLatin1String(EntryColumns)
                   + QStringLiteral(" FROM jobs WHERE result_path = :result"));
     query.bindValue(QStringLiteral(":result"), path);
     if (!exec(query) || !query.next())
