@@ -9,13 +9,11 @@ namespace VLK {
 
 ReconnectBackoff::ReconnectBackoff()
     : ReconnectBackoff([] { return QRandomGenerator::global()->bounded(2.0) - 1.0; })
-{
-}
+{ }
 
 ReconnectBackoff::ReconnectBackoff(JitterSource jitter)
     : m_jitter(std::move(jitter))
-{
-}
+{ }
 
 int ReconnectBackoff::nextDelayMs()
 {
