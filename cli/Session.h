@@ -1,9 +1,11 @@
 #pragma once
 
 #include "protocol/Protocol.h"
+#include "protocol/ReconnectBackoff.h"
 #include "protocol/ServerConnection.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QList>
 #include <QString>
 
@@ -33,6 +35,10 @@ public:
     VLK::ServerConnection &connection() { return m_connection; }
     // The job list as the server sends it now; 0 or an exit code.
     int fetchJobs(QList<VLK::JobInfo> &jobs);
+    // The same for commands that watch the server for long: a connection
+    // that breaks is made again, after the window's backoff, until deadline.
+    // A refused login still ends at once.
+    int fetchJobsStayingConnected(QList<VLK::JobInfo> &jobs, const QDeadlineTimer &deadline);
 
     // Says why the last call of the connection failed, after what the user
     // was doing (and, when the server refused it, what may be the reason),
@@ -44,11 +50,23 @@ public:
     static void printText(const QString &text);
     static void printJson(const QJsonValue &value);
     static int reportError(int exitCode, const QString &message);
+    // A line on stderr that is not an error.
+    static void printMessage(const QString &message);
 
 private:
+    bool logIn();
+    int decodeJobs(QList<VLK::JobInfo> &jobs);
+    int reconnect(const QDeadlineTimer &deadline);
+    bool connectionBroke() const;
+
     const QCommandLineParser &m_parser;
     const InterruptWatcher &m_interrupts;
     VLK::ServerConnection m_connection;
+    VLK::ReconnectBackoff m_backoff;
+    QString m_host;
+    quint16 m_port = 0;
+    QString m_userName;
+    QString m_passwordDigest;
 };
 
 } // namespace Cli
