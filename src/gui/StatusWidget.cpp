@@ -189,7 +189,6 @@ void StatusWidget::showKillConfirmation()
 
 void StatusWidget::markListStale(bool stale)
 {
-    m_listIsStale = stale;
     m_ui->label->setText(stale ? tr("Jobs on server (list of %1, not connected):")
                                      .arg(QLocale().toString(m_listTime, QLocale::LongFormat))
                                : tr("Jobs on server:"));

@@ -101,6 +101,7 @@ private:
     bool openResultFile();
     void storeDownloadedResult();
     void resetProgressBar();
+    // Names the time of the list in its heading while the connection is gone.
     void markListStale(bool stale);
 
     const std::unique_ptr<Ui::StatusWidget> m_ui;
@@ -132,10 +133,9 @@ private:
     // tick meanwhile would have its reply wait reset by that request.
     bool m_holdAutoRefresh = false;
     bool m_columnsFitted = false;
-    // When the shown list arrived, and whether its connection has gone since
-    // (the list stays, greyed, until the session is back).
+    // When the shown list arrived; named while its connection is gone and
+    // the list stays, greyed, until the session is back.
     QTime m_listTime;
-    bool m_listIsStale = false;
 };
 
 } // namespace VLK
