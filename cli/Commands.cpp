@@ -10,6 +10,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QJsonObject>
 
@@ -105,7 +106,9 @@ int runJobs(Session &session)
     const bool redraw = parser.isSet(QStringLiteral("watch")) && isTerminal(stdout);
     do {
         QList<VLK::JobInfo> jobs;
-        if (const int code = session.fetchJobs(jobs))
+        if (const int code = parser.isSet(QStringLiteral("watch"))
+                ? session.fetchJobsStayingConnected(jobs, QDeadlineTimer(QDeadlineTimer::Forever))
+                : session.fetchJobs(jobs))
             return code;
         jobs = shownJobs(parser, jobs);
         if (session.wantsJson()) {

@@ -6,6 +6,7 @@
 #include "protocol/JobRules.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QJsonObject>
 
@@ -64,9 +65,12 @@ int JobWaiter::run()
 {
     QElapsedTimer clock;
     clock.start();
+    const QDeadlineTimer deadline = m_timeoutSeconds > 0
+        ? QDeadlineTimer(qint64(m_timeoutSeconds * 1000))
+        : QDeadlineTimer(QDeadlineTimer::Forever);
     for (;;) {
         QList<VLK::JobInfo> list;
-        if (const int code = m_session.fetchJobs(list))
+        if (const int code = m_session.fetchJobsStayingConnected(list, deadline))
             return code;
         for (WaitedJob &job : m_jobs) {
             if (job.outcome != Outcome::Pending)

@@ -4,9 +4,11 @@
 
 #include "journal/JournalEntry.h"
 #include "protocol/Protocol.h"
+#include "protocol/ReconnectBackoff.h"
 #include "protocol/ServerConnection.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QList>
 #include <QString>
 
@@ -38,6 +40,10 @@ public:
     VLK::JournalKey journalKey(const QString &jobPath) const;
     // The job list as the server sends it now; 0 or an exit code.
     int fetchJobs(QList<VLK::JobInfo> &jobs);
+    // The same for commands that watch the server for long: a connection
+    // that breaks is made again, after the window's backoff, until deadline.
+    // A refused login still ends at once.
+    int fetchJobsStayingConnected(QList<VLK::JobInfo> &jobs, const QDeadlineTimer &deadline);
 
     // Says why the last call of the connection failed, after what the user
     // was doing (and, when the server refused it, what may be the reason),
@@ -49,12 +55,21 @@ public:
     static void printText(const QString &text);
     static void printJson(const QJsonValue &value);
     static int reportError(int exitCode, const QString &message);
+    // A line on stderr that is not an error.
+    static void printMessage(const QString &message);
 
 private:
+    bool logIn();
+    int decodeJobs(QList<VLK::JobInfo> &jobs);
+    int reconnect(const QDeadlineTimer &deadline);
+    bool connectionBroke() const;
+
     const QCommandLineParser &m_parser;
     const InterruptWatcher &m_interrupts;
     VLK::ServerConnection m_connection;
     ConnectionSettings m_settings;
+    VLK::ReconnectBackoff m_backoff;
+    QString m_passwordDigest;
 };
 
 } // namespace Cli

@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <memory>
+
 #ifdef Q_OS_UNIX
 #include <csignal>
 #endif
@@ -75,6 +77,7 @@ private slots:
     void interruptedDownloadKeepsOldFile();
     void resultAboveTheInMemoryLimitIsTaken();
     void syncKilledAnywhereStoresEachResultOnce();
+    void waitSurvivesAServerRestart();
 
 private:
     void startServer(DevServerProcess *&server, const QString &directory,
@@ -470,6 +473,47 @@ void TestCli::syncKilledAnywhereStoresEachResultOnce()
     const int downloads = server->log().count(QStringLiteral("MT_DownloadJob("));
     QVERIFY2(downloads >= jobs.size() && downloads <= jobs.size() + kills,
              qPrintable(QStringLiteral("%1 downloads, %2 kills").arg(downloads).arg(kills)));
+}
+
+// The server goes away while calvaro waits for a job, and comes back on the
+// same port with the same data: the job runs again there, and calvaro waits
+// on as if nothing had happened.
+void TestCli::waitSurvivesAServerRestart()
+{
+    // Slow enough that the job still runs when the server goes.
+    const QStringList pace { QStringLiteral("--tick-ms"), QStringLiteral("200"),
+                             QStringLiteral("--steps"), QStringLiteral("10") };
+    DevServerProcess *server = nullptr;
+    startServer(server, m_dir.filePath(QStringLiteral("restarted")), pace);
+    const std::unique_ptr<DevServerProcess> stopsServer(server);
+    const Outcome submitted = runCli(*server,
+                                     { QStringLiteral("submit"), m_project,
+                                       QStringLiteral("--solver"), QStringLiteral("thermal") });
+    QVERIFY2(submitted.exitCode == 0, qPrintable(submitted.err));
+    const QString job = QString::fromUtf8(submitted.out).trimmed();
+
+    const auto listsSent = [&] { return server->log().count(QLatin1String("MT_JobStatus(")); };
+    const int listsBefore = listsSent();
+    QProcess waiting;
+    startCli(waiting, *server,
+             { QStringLiteral("wait"), job, QStringLiteral("--interval"), QStringLiteral("0.1") });
+    QTRY_VERIFY(listsSent() > listsBefore);
+    server->kill();
+    QString err;
+    QTRY_VERIFY2_WITH_TIMEOUT((err += QString::fromLocal8Bit(waiting.readAllStandardError()))
+                                  .contains(QLatin1String("Connection lost: ")),
+                              qPrintable(err + waiting.readAllStandardOutput()), 10000);
+    const QStringList options
+        = QStringList { QStringLiteral("--users"), server->writeUsersFile({ { User, Password } }) }
+        + pace;
+    QVERIFY2(server->start(options), qPrintable(server->log()));
+
+    QVERIFY(waiting.waitForFinished(RunTimeoutMs));
+    err += QString::fromLocal8Bit(waiting.readAllStandardError());
+    QVERIFY2(waiting.exitStatus() == QProcess::NormalExit && waiting.exitCode() == 0,
+             qPrintable(err));
+    QCOMPARE(err.count(QLatin1String("Connection lost: ")), 1);
+    QVERIFY(err.contains(QLatin1String("Reconnected.")));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

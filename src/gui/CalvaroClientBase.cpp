@@ -63,8 +63,30 @@ void CalvaroClientBase::reportStatus(const QString &msg)
     emit addStatusMessage(msg);
 }
 
+void CalvaroClientBase::setKeepsSessions(bool keep)
+{
+    m_keepsSessions = keep;
+}
+
+void CalvaroClientBase::resumeSession()
+{
+    m_resuming = true;
+    connectToServer(m_host, m_port);
+}
+
+void CalvaroClientBase::endSession()
+{
+    m_resuming = false;
+    if (!m_sessionKept)
+        return;
+    m_sessionKept = false;
+    emit sessionEnded();
+}
+
 void CalvaroClientBase::connectToServer(const QString &host, quint16 port)
 {
+    m_host = host;
+    m_port = port;
     m_downloading = false;
     m_session->connectToServer(host, port);
     emit connectionStateChanged(false);
@@ -100,7 +122,12 @@ void CalvaroClientBase::onHeaderIncomplete(qint64 bytesAvailable)
 
 void CalvaroClientBase::onSessionFailed(const ClientSession::Failure &failure)
 {
+    if (losesKeptSession(failure))
+        return;
     m_downloading = false;
+    // Only a broken connection is worth trying again; a stream out of step
+    // or a transfer the user ended closes the session as well.
+    endSession();
     switch (failure.kind) {
     case ClientSession::FailureKind::ConnectionRefused:
     case ClientSession::FailureKind::RemoteHostClosed:
@@ -148,6 +175,32 @@ void CalvaroClientBase::onSessionFailed(const ClientSession::Failure &failure)
     }
 }
 
+// A connection that broke by itself under a kept session is brought back by
+// whoever listens, so the user sees no box for it.
+bool CalvaroClientBase::losesKeptSession(const ClientSession::Failure &failure)
+{
+    if (!m_sessionKept)
+        return false;
+    switch (failure.kind) {
+    case ClientSession::FailureKind::ConnectionRefused:
+    case ClientSession::FailureKind::RemoteHostClosed:
+    case ClientSession::FailureKind::HostNotFound:
+    case ClientSession::FailureKind::SocketError:
+    case ClientSession::FailureKind::ConnectTimeout:
+    case ClientSession::FailureKind::ReplyTimeout:
+        break;
+    default:
+        return false;
+    }
+    const bool transferCut = m_downloading;
+    m_downloading = false;
+    m_resuming = false;
+    emit progress(0, false);
+    emit connectionStateChanged(false);
+    emit connectionLost(failure.text, transferCut);
+    return true;
+}
+
 // Once the stream is out of step, nothing more can be framed: the user learns
 // why the connection ended.
 void CalvaroClientBase::reportBrokenStream(const QString &title, const QString &text)
@@ -169,15 +222,19 @@ void CalvaroClientBase::processMessage()
     const int messageType = m_session->messageType();
     switch (messageType) {
     case MT_LoginOk:
+        m_sessionKept = m_keepsSessions;
         emit addStatusMessage(tr("Login successful"));
         emit msgReceived(MT_LoginOk);
+        m_resuming = false;
+        // No events run in between: an auto-refresh tick would send a
+        // request of its own before this one's reply.
         emit addStatusMessage(tr("Requesting solver list..."));
-        QCoreApplication::processEvents();
         m_solvers.clear();
         if (CalvaroClientCommands::sendCommand(m_tcpSocket, MT_SolverList))
             awaitReply(false);
         break;
     case MT_LogoutOk:
+        endSession();
         emit addStatusMessage(tr("Logged out"));
         emit msgReceived(MT_LogoutOk);
         emit connectionStateChanged(false);
@@ -211,6 +268,7 @@ void CalvaroClientBase::processMessage()
 // meanwhile: the user corrects the password and logs in on a new one.
 void CalvaroClientBase::refuseLogin()
 {
+    endSession();
     m_session->disconnectFromServer();
     emit addStatusMessage(tr("Login refused"));
     emit connectionStateChanged(false);

@@ -47,6 +47,20 @@ public:
     // A line for the status log, for the panels.
     void reportStatus(const QString &msg);
 
+    // With this on, a connection that breaks by itself after a successful
+    // login shows no box: connectionLost() tells whoever brings it back.
+    void setKeepsSessions(bool keep);
+    // True from a successful login until the user ends the session or the
+    // server refuses a login; the connection may be down meanwhile.
+    bool isSessionKept() const { return m_sessionKept; }
+    // Connects again to the server of the last connection; the login panel
+    // logs in as before.
+    void resumeSession();
+    // True while the login of a resumed session is under way.
+    bool isResumingSession() const { return m_resuming; }
+    // No reconnect follows from here on; sessionEnded() tells so.
+    void endSession();
+
     // Test access to the connection's limits and time-outs.
     ClientSession &session() { return *m_session; }
 
@@ -64,6 +78,11 @@ private:
     // reply there answers it.
     bool m_loginPending = false;
     bool m_downloading = false;
+    bool m_keepsSessions = false;
+    bool m_sessionKept = false;
+    bool m_resuming = false;
+    QString m_host;
+    quint16 m_port = 0;
 
 signals:
     void connectionStateChanged(bool connected);
@@ -72,6 +91,10 @@ signals:
     void addStatusMessage(QString msg);
     void connectionEstablished();
     void msgReceived(int msgType);
+    // A kept session lost its connection without the user asking; a result
+    // download was cut if transferCut.
+    void connectionLost(const QString &reason, bool transferCut);
+    void sessionEnded();
 
 private slots:
     void onReadyRead();
@@ -87,6 +110,7 @@ private:
     void reportBrokenStream(const QString &title, const QString &text);
     void processMessage();
     void refuseLogin();
+    bool losesKeptSession(const VLK::ClientSession::Failure &failure);
 };
 
 } // namespace VLK

@@ -2,6 +2,8 @@
 
 #include "gui/DoubleClickGuard.h"
 #include "gui/FocusKeeper.h"
+#include "gui/ReconnectBanner.h"
+#include "gui/ReconnectController.h"
 #include "gui/Settings.h"
 #include "gui/SubmitProgressDialog.h"
 #include "gui/Version.h"
@@ -39,6 +41,9 @@ FunctionTestWidget::FunctionTestWidget(QWidget *parent)
     VLK::DoubleClickGuard::install(m_ui->pushButtonSubmit);
     m_ui->loginWidget->setClientBase(this);
     m_ui->statusWidget->setClientBase(this);
+    // Below the login panel, where the user looks for the connection's state.
+    m_ui->verticalLayout->insertWidget(
+        1, new VLK::ReconnectBanner(new VLK::ReconnectController(this), this));
     connect(this, &FunctionTestWidget::connectionStateChanged, this,
             &FunctionTestWidget::onConnectionStateChanged);
     connect(this, &FunctionTestWidget::msgReceived, this, &FunctionTestWidget::onMsgReceived);
@@ -172,6 +177,7 @@ void FunctionTestWidget::onPackingFinished(const VLK::ProjectPacker::Result &res
 void FunctionTestWidget::closeEvent(QCloseEvent *event)
 {
     m_packer->cancel();
+    endSession();
     VLK::CalvaroClientBase::closeEvent(event);
 }
 
@@ -250,6 +256,13 @@ void FunctionTestWidget::reportFailedUpload()
     emit addStatusMessage(tr("Job not sent: %1").arg(VLK::CalvaroClientCommands::lastErrorMessage));
     if (isConnected())
         return;
+    // The server may have the job all the same, so it is not sent again.
+    if (isSessionKept()) {
+        emit addStatusMessage(
+            tr("The upload is not repeated by itself; the job list shows whether the server "
+               "has the job"));
+        return;
+    }
     emit addStatusMessage(tr("Not connected"));
     emit connectionStateChanged(false);
 }

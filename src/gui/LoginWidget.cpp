@@ -122,7 +122,8 @@ void LoginWidget::onAddStatusMessage(const QString &msg)
 void LoginWidget::onConnectionStateChanged(bool connected)
 {
     m_ui->pushButtonLogin->setEnabled(!connected);
-    m_ui->pushButtonLogout->setEnabled(connected);
+    // Logout also ends a session whose connection is being brought back.
+    m_ui->pushButtonLogout->setEnabled(connected || isReconnecting());
 }
 
 void LoginWidget::onConnectionEstablished()
@@ -133,10 +134,7 @@ void LoginWidget::onConnectionEstablished()
     onAddStatusMessage(tr("Connected"));
     QCoreApplication::processEvents();
 
-    QString user;
-    QString digest;
-    loginData(user, digest);
-    if (CalvaroClientCommands::sendLogin(m_clientBase->m_tcpSocket, user, digest)) {
+    if (CalvaroClientCommands::sendLogin(m_clientBase->m_tcpSocket, m_loginUser, m_loginDigest)) {
         m_clientBase->awaitReply();
         return;
     }
@@ -155,6 +153,9 @@ void LoginWidget::on_pushButtonLogin_clicked()
         return;
     }
 
+    // A new login begins a new session, and no reconnect of the old one.
+    m_clientBase->endSession();
+    takeLoginData();
     m_ui->pushButtonLogin->setEnabled(true);
     onAddStatusMessage(tr("Connecting to server..."));
     QCoreApplication::processEvents();
@@ -168,6 +169,12 @@ void LoginWidget::on_pushButtonLogout_clicked()
 {
     Q_ASSERT_X(m_clientBase != nullptr, SourceUnit, "m_clientBase != NULL");
 
+    if (isReconnecting()) {
+        m_clientBase->endSession();
+        onAddStatusMessage(tr("Logged out"));
+        onConnectionStateChanged(false);
+        return;
+    }
     if (!m_clientBase->requireConnection(this, staticMetaObject.className()))
         return;
     if (CalvaroClientCommands::sendCommand(m_clientBase->m_tcpSocket, MT_Logout))
@@ -180,10 +187,16 @@ void LoginWidget::on_lineEditPassword_returnPressed()
     on_pushButtonLogin_clicked();
 }
 
-void LoginWidget::loginData(QString &user, QString &passwordDigest) const
+// The connection of the session is gone and is being brought back.
+bool LoginWidget::isReconnecting() const
 {
-    user = m_ui->lineEditUser->text();
-    passwordDigest = digestOfPassword(m_ui->lineEditPassword->text());
+    return m_clientBase != nullptr && m_clientBase->isSessionKept() && !m_clientBase->isConnected();
+}
+
+void LoginWidget::takeLoginData()
+{
+    m_loginUser = m_ui->lineEditUser->text();
+    m_loginDigest = digestOfPassword(m_ui->lineEditPassword->text());
 }
 
 // New addresses go to the top; one used again keeps its place.

@@ -41,7 +41,8 @@ private slots:
     void on_lineEditPassword_returnPressed();
 
 private:
-    void loginData(QString &user, QString &passwordDigest) const;
+    void takeLoginData();
+    bool isReconnecting() const;
     void rememberAddress(const QString &host);
 
     const std::unique_ptr<Ui::LoginWidget> m_ui;
@@ -49,6 +50,10 @@ private:
     QString m_organization;
     QString m_application;
     QStringListModel *m_ipAddressesModel;
+    // What Login last took from the fields; a session resumed after its
+    // connection broke logs in with it again.
+    QString m_loginUser;
+    QString m_loginDigest;
 };
 
 } // namespace VLK

@@ -16,6 +16,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QLocale>
 #include <QMessageBox>
 #include <QSaveFile>
 #include <QScopedValueRollback>
@@ -141,12 +142,19 @@ void StatusWidget::onMsgReceived(int msgType)
     assertClientBase();
     switch (msgType) {
     case MT_LoginOk:
+        // A resumed session keeps its list, so that what finished meanwhile
+        // is announced by the next one.
+        if (!m_clientBase->isResumingSession())
+            clearJobTable();
+        break;
     case MT_LogoutOk:
         clearJobTable();
         break;
     case MT_JobStatusReply:
         if (!fillJobTable())
             return;
+        m_listTime = QTime::currentTime();
+        markListStale(false);
         // The reply and the records it replaced are freed by now; the
         // allocator would otherwise keep their pages for the next refresh.
         SystemMemory::returnFreeHeapPages();
@@ -179,8 +187,16 @@ void StatusWidget::showKillConfirmation()
                              tr("Job terminated via signal (may take a second to actually stop)."));
 }
 
+void StatusWidget::markListStale(bool stale)
+{
+    m_ui->label->setText(stale ? tr("Jobs on server (list of %1, not connected):")
+                                     .arg(QLocale().toString(m_listTime, QLocale::LongFormat))
+                               : tr("Jobs on server:"));
+}
+
 void StatusWidget::clearJobTable()
 {
+    markListStale(false);
     m_ui->tableWidgetStatus->setRowCount(0);
     m_ui->tableWidgetStatus->setColumnCount(0);
     m_currentProgressMsgs.clear();
@@ -451,6 +467,9 @@ void StatusWidget::onConnectionStateChanged(bool connected)
         m_ui->pushButtonCancelDownload->setFocus(Qt::OtherFocusReason);
     m_ui->pushButtonStatus->setEnabled(connected);
     m_ui->tableWidgetStatus->setEnabled(connected);
+    if (!connected && !m_clientBase->isConnected() && m_clientBase->isSessionKept()
+        && m_ui->tableWidgetStatus->rowCount() > 0)
+        markListStale(true);
     if (connected) {
         on_tableWidgetStatus_itemSelectionChanged();
     } else {

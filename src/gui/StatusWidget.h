@@ -7,6 +7,7 @@
 #include "protocol/ShownJobList.h"
 
 #include <QStringList>
+#include <QTime>
 #include <QWidget>
 
 #include <memory>
@@ -100,6 +101,8 @@ private:
     bool openResultFile();
     void storeDownloadedResult();
     void resetProgressBar();
+    // Names the time of the list in its heading while the connection is gone.
+    void markListStale(bool stale);
 
     const std::unique_ptr<Ui::StatusWidget> m_ui;
     CalvaroClientBase *m_clientBase = nullptr;
@@ -130,6 +133,9 @@ private:
     // tick meanwhile would have its reply wait reset by that request.
     bool m_holdAutoRefresh = false;
     bool m_columnsFitted = false;
+    // When the shown list arrived; named while its connection is gone and
+    // the list stays, greyed, until the session is back.
+    QTime m_listTime;
 };
 
 } // namespace VLK

@@ -47,7 +47,7 @@ bool DevServerProcess::start(const QStringList &arguments)
     m_process.setProcessEnvironment(environment);
     const int logStart = log().size();
     m_process.start(m_program,
-                    QStringList { QStringLiteral("--port"), QStringLiteral("0"),
+                    QStringList { QStringLiteral("--port"), QString::number(m_port),
                                   QStringLiteral("--data-dir"), dataDirectory() }
                         + arguments);
     if (!m_process.waitForStarted())
@@ -71,6 +71,14 @@ void DevServerProcess::stop()
     if (!isRunning())
         return;
     m_process.terminate();
+    m_process.waitForFinished();
+}
+
+void DevServerProcess::kill()
+{
+    if (!isRunning())
+        return;
+    m_process.kill();
     m_process.waitForFinished();
 }
 

@@ -25,9 +25,12 @@ public:
     QString writeUsersFile(const QList<QPair<QString, QString>> &namesAndPasswords) const;
 
     // Starts the server with these options besides port and data directory,
-    // and waits until it tells the port it listens on.
+    // and waits until it tells the port it listens on: a free one the first
+    // time, the same one again after a stop or kill.
     bool start(const QStringList &arguments);
     void stop();
+    // Ends the server at once, as a crash or a power cut would.
+    void kill();
 
     QString log() const;
     // The most resident memory the server has had, in KiB (-1 where unknown).
