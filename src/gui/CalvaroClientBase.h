@@ -46,6 +46,10 @@ public:
     void cancelDownload();
     // A line for the status log, for the panels.
     void reportStatus(const QString &msg);
+    // While a panel works through a series of its own requests, a command
+    // the server refuses is reported to it by commandFailed() in place of a
+    // box, so that it can tell the user once about all of them.
+    void collectCommandFailures(bool collect);
 
     // Test access to the connection's limits and time-outs.
     ClientSession &session() { return *m_session; }
@@ -64,6 +68,7 @@ private:
     // reply there answers it.
     bool m_loginPending = false;
     bool m_downloading = false;
+    bool m_collectCommandFailures = false;
 
 signals:
     void connectionStateChanged(bool connected);
@@ -72,6 +77,7 @@ signals:
     void addStatusMessage(QString msg);
     void connectionEstablished();
     void msgReceived(int msgType);
+    void commandFailed();
 
 private slots:
     void onReadyRead();
