@@ -358,8 +358,9 @@ void StatusWidget::fitColumnsToContentsOnce()
         fitColumnToDistinctTexts(*table, column);
 }
 
-// The job selected before stays selected wherever the list put it. Once it is
-// gone, nothing is: an action must never reach a job that merely took its row.
+// The jobs selected before stay selected wherever the list put them. Once the
+// first is gone, none is: an action must never reach a job that merely took
+// its row.
 void StatusWidget::restoreSelection()
 {
     QTableWidget *table = m_ui->tableWidgetStatus;
@@ -368,19 +369,20 @@ void StatusWidget::restoreSelection()
         table->selectionModel()->clear();
         return;
     }
-    table->selectRow(row);
-    if (m_otherSelectedJobPaths.isEmpty())
-        return;
-    // Several jobs are looked for in one pass over the list.
-    const QSet<QString> others(m_otherSelectedJobPaths.cbegin(), m_otherSelectedJobPaths.cend());
-    QItemSelection selection;
+    const QAbstractItemModel *model = table->model();
     const int lastColumn = JobTableItems::ColumnCount - 1;
-    for (int otherRow = 0; otherRow < table->rowCount(); ++otherRow) {
-        if (others.contains(cellText(otherRow, JobTableItems::PathColumn)))
-            selection.select(table->model()->index(otherRow, 0),
-                             table->model()->index(otherRow, lastColumn));
+    QItemSelection selection(model->index(row, 0), model->index(row, lastColumn));
+    if (!m_otherSelectedJobPaths.isEmpty()) {
+        // Several jobs are looked for in one pass over the list.
+        const QSet<QString> others(m_otherSelectedJobPaths.cbegin(),
+                                   m_otherSelectedJobPaths.cend());
+        for (int otherRow = 0; otherRow < table->rowCount(); ++otherRow) {
+            if (others.contains(cellText(otherRow, JobTableItems::PathColumn)))
+                selection.select(model->index(otherRow, 0), model->index(otherRow, lastColumn));
+        }
     }
-    table->selectionModel()->select(selection, QItemSelectionModel::Select);
+    table->selectionModel()->setCurrentIndex(model->index(row, 0), QItemSelectionModel::NoUpdate);
+    table->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
 }
 
 // Where jobPath is listed, looked for at likelyRow first: a refreshed list
