@@ -234,7 +234,8 @@ void TestStatusWidget::jobListFillsTheTable()
         if (reversed)
             std::reverse(lines.begin(), lines.end());
         QVERIFY(showJobs(lines));
-        QCOMPARE(m_statusLines.last(), QStringLiteral("5 jobs for this user"));
+        // Only the user's own jobs are counted.
+        QCOMPARE(m_statusLines.last(), QStringLiteral("4 jobs for this user"));
         const auto cell
             = [&](int row, int column) { return table()->item(reversed ? 4 - row : row, column); };
         QCOMPARE(table()->rowCount(), 5);
@@ -251,6 +252,8 @@ void TestStatusWidget::jobListFillsTheTable()
             QCOMPARE(cell(4, column)->foreground(), QBrush(Qt::gray));
         }
     }
+    // The same number again is no news.
+    QCOMPARE(m_statusLines.count(QStringLiteral("4 jobs for this user")), 1);
     // A value set from outside the fill is kept, whatever its kind.
     QFont bold;
     bold.setBold(true);

@@ -229,6 +229,7 @@ void StatusWidget::clearJobTable()
     m_shownJobList.forget();
     m_columnsFitted = false;
     m_finishWatch.reset();
+    m_reportedOwnJobCount = -1;
 }
 
 bool StatusWidget::fillJobTable()
@@ -249,7 +250,6 @@ bool StatusWidget::fillJobTable()
         return false;
     }
     const int jobCount = m_shownJobList.jobCount();
-    m_clientBase->reportStatus(tr("%1 jobs for this user").arg(jobCount));
 
     if (firstSetup)
         setUpJobTable();
@@ -263,7 +263,21 @@ bool StatusWidget::fillJobTable()
     restoreSelection();
     table->verticalScrollBar()->setValue(scrollPosition);
     reportFinishedJobs(changedIndexes);
+    reportOwnJobCount();
     return true;
+}
+
+// Only a changed number is news: written after every refresh, the line would
+// push everything else out of the log.
+void StatusWidget::reportOwnJobCount()
+{
+    int ownJobs = 0;
+    for (int index = 0; index < m_shownJobList.jobCount(); ++index)
+        ownJobs += m_shownJobList.job(index).accessible ? 1 : 0;
+    if (ownJobs == m_reportedOwnJobCount)
+        return;
+    m_reportedOwnJobCount = ownJobs;
+    m_clientBase->reportStatus(tr("%1 jobs for this user").arg(ownJobs));
 }
 
 void StatusWidget::showInvalidJobList()

@@ -96,6 +96,7 @@ private:
     void trimProgressMsgs(bool keepUnchanged);
     void setProgressMsg(int index, const QString &progressMsg);
     void reportFinishedJobs(const QVector<int> &changedIndexes);
+    void reportOwnJobCount();
     QString jobInView() const;
     bool isSortedByColumn() const;
     int firstSelectedRow() const;
@@ -152,6 +153,9 @@ private:
     // tick meanwhile would have its reply wait reset by that request.
     bool m_holdAutoRefresh = false;
     bool m_columnsFitted = false;
+    // The number of the user's own jobs last written to the log, -1 before
+    // the first list of a login.
+    int m_reportedOwnJobCount = -1;
 };
 
 } // namespace VLK
