@@ -28,14 +28,6 @@ QStringList jobArguments(const Session &session)
     return session.parser().positionalArguments();
 }
 
-int needOneJob(const Session &session)
-{
-    if (jobArguments(session).size() == 1)
-        return Success;
-    return Session::reportError(UsageError,
-                                tr("Name exactly one job by its path (see 'calvaro jobs')."));
-}
-
 bool readSeconds(const QCommandLineParser &parser, const QString &option, double &seconds)
 {
     if (!parser.isSet(option))
@@ -160,15 +152,37 @@ struct JobAction
     QString refusalHint;
     QString done;
     QString doneText;
+    QString verb;
 };
 
-int runJobAction(Session &session, const JobAction &action)
+// The jobs named on the command line, then those that --status or --all
+// select among the user's own.
+int actionTargets(Session &session, QStringList &paths)
 {
-    if (const int code = needOneJob(session))
-        return code;
-    const QString path = jobArguments(session).constFirst();
-    if (const int code = session.open())
-        return code;
+    const QCommandLineParser &parser = session.parser();
+    paths = jobArguments(session);
+    if (parser.isSet(QStringLiteral("status")) || parser.isSet(QStringLiteral("all"))) {
+        QList<VLK::JobInfo> jobs;
+        if (const int code = session.open())
+            return code;
+        if (const int code = session.fetchJobs(jobs))
+            return code;
+        const QString status = parser.value(QStringLiteral("status"));
+        for (const VLK::JobInfo &job : jobs) {
+            if (job.accessible && job.status.startsWith(status, Qt::CaseInsensitive)
+                && !paths.contains(job.path))
+                paths << job.path;
+        }
+        return Success;
+    }
+    if (paths.isEmpty())
+        return Session::reportError(
+            UsageError, tr("Name the jobs by their paths, or select them with --status or --all."));
+    return Success;
+}
+
+int actOnJob(Session &session, const JobAction &action, const QString &path)
+{
     if (!session.connection().request(action.request, path, action.reply))
         return session.reportFailure(action.doing.arg(path), action.refusalHint);
     if (session.wantsJson())
@@ -179,12 +193,37 @@ int runJobAction(Session &session, const JobAction &action)
     return Success;
 }
 
+// Every job is asked for in turn, one refused job does not stop the others;
+// the exit code is the highest of theirs.
+int runJobAction(Session &session, const JobAction &action)
+{
+    QStringList paths;
+    if (const int code = actionTargets(session, paths))
+        return code;
+    if (session.parser().isSet(QStringLiteral("dry-run"))) {
+        for (const QString &path : paths)
+            Session::printText(tr("Would %1 %2\n").arg(action.verb, path));
+        return Success;
+    }
+    if (const int code = session.open())
+        return code;
+    int worst = Success;
+    for (const QString &path : paths) {
+        const int code = actOnJob(session, action, path);
+        worst = qMax(worst, code);
+        if (code != Success && code != RequestRefused)
+            break;
+    }
+    return worst;
+}
+
 int runKill(Session &session)
 {
     return runJobAction(session,
                         { VLK::MT_KillJob, VLK::MT_KillJobOk, tr("Cannot kill job '%1'"),
                           tr("(Is it running, and yours?)"), QStringLiteral("killed"),
-                          tr("Job %1 terminated (it may take a second to actually stop).") });
+                          tr("Job %1 terminated (it may take a second to actually stop)."),
+                          tr("kill") });
 }
 
 int runRemove(Session &session)
@@ -193,15 +232,23 @@ int runRemove(Session &session)
                         { VLK::MT_RemoveJob, VLK::MT_RemoveJobOk, tr("Cannot remove job '%1'"),
                           tr("(Is it queued or finished, and yours? A running job must be "
                              "killed first.)"),
-                          QStringLiteral("removed"), tr("Job %1 removed.") });
+                          QStringLiteral("removed"), tr("Job %1 removed."), tr("remove") });
 }
 
 void addNoOptions(QCommandLineParser &) { }
 
-void addJobArgument(QCommandLineParser &parser)
+void addJobActionOptions(QCommandLineParser &parser)
 {
     parser.addPositionalArgument(QStringLiteral("JOB"),
-                                 tr("The job's path, as 'calvaro jobs' shows it."));
+                                 tr("The jobs' paths, as 'calvaro jobs' shows them."),
+                                 QStringLiteral("[JOB...]"));
+    parser.addOptions({
+        { QStringLiteral("status"),
+          tr("Also every job of yours whose status begins with <text> (any case)."),
+          QStringLiteral("text") },
+        { QStringLiteral("all"), tr("Also every job of yours.") },
+        { QStringLiteral("dry-run"), tr("Only list what would be done.") },
+    });
 }
 
 void addWaitCommandOptions(QCommandLineParser &parser)
@@ -277,12 +324,17 @@ const QVector<Command> &commands()
               "complete, so an existing file is either kept or replaced whole. Prints the\n"
               "file's path."),
           addDownloadOptions, runDownload },
-        { "kill", "JOB", QT_TRANSLATE_NOOP("calvaro", "Kill a running job."),
-          QT_TRANSLATE_NOOP("calvaro", "Kills a running job of yours."), addJobArgument, runKill },
-        { "remove", "JOB", QT_TRANSLATE_NOOP("calvaro", "Remove a queued or finished job."),
+        { "kill", "[JOB...]", QT_TRANSLATE_NOOP("calvaro", "Kill running jobs."),
           QT_TRANSLATE_NOOP("calvaro",
-                            "Removes a queued or finished job of yours from the server."),
-          addJobArgument, runRemove },
+                            "Kills running jobs of yours, one after another. A refused job\n"
+                            "does not stop the others; the highest exit code wins."),
+          addJobActionOptions, runKill },
+        { "remove", "[JOB...]", QT_TRANSLATE_NOOP("calvaro", "Remove queued or finished jobs."),
+          QT_TRANSLATE_NOOP("calvaro",
+                            "Removes queued or finished jobs of yours from the server, one after\n"
+                            "another. A refused job does not stop the others; the highest exit\n"
+                            "code wins."),
+          addJobActionOptions, runRemove },
         { "history", "", QT_TRANSLATE_NOOP("calvaro", "List the jobs of the job journal."),
           QT_TRANSLATE_NOOP(
               "calvaro",

@@ -78,6 +78,7 @@ private slots:
     void resultAboveTheInMemoryLimitIsTaken();
     void syncKilledAnywhereStoresEachResultOnce();
     void waitSurvivesAServerRestart();
+    void removeOfSeveralJobsGoesOnPastARefusal();
 
 private:
     void startServer(DevServerProcess *&server, const QString &directory,
@@ -514,6 +515,34 @@ void TestCli::waitSurvivesAServerRestart()
              qPrintable(err));
     QCOMPARE(err.count(QLatin1String("Connection lost: ")), 1);
     QVERIFY(err.contains(QLatin1String("Reconnected.")));
+}
+
+void TestCli::removeOfSeveralJobsGoesOnPastARefusal()
+{
+    QStringList jobs;
+    for (int index = 0; index < 2; ++index) {
+        const Outcome submitted
+            = runCli(*m_quick,
+                     { "submit", m_project, "--solver", "thermal", "--wait", "--interval", "0.1" });
+        QVERIFY2(submitted.exitCode == 0, qPrintable(submitted.err));
+        jobs << QString::fromUtf8(submitted.out).trimmed();
+    }
+    const QString missing = User + QStringLiteral("/job-9999/none.prja");
+    const auto listed = [this] { return QString::fromUtf8(runCli(*m_quick, { "jobs" }).out); };
+
+    const Outcome dryRun = runCli(*m_quick, { "remove", "--status", "processed", "--dry-run" });
+    QCOMPARE(dryRun.exitCode, 0);
+    for (const QString &job : jobs)
+        QVERIFY(dryRun.out.contains(("Would remove " + job).toUtf8()));
+    QVERIFY(listed().contains(jobs.at(1)));
+
+    const Outcome removed = runCli(*m_quick, { "remove", jobs.at(0), missing, jobs.at(1) });
+    QCOMPARE(removed.exitCode, 3);
+    QVERIFY(removed.err.contains("Cannot remove job '" + missing + "'"));
+    QCOMPARE(removed.out.count("removed."), 2);
+    const QString after = listed();
+    QVERIFY(!after.contains(jobs.at(0)));
+    QVERIFY(!after.contains(jobs.at(1)));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

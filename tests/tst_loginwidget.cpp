@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStringListModel>
@@ -87,6 +88,7 @@ private slots:
     void statusLog_data();
     void statusLog();
     void newestLogLineStaysInView();
+    void logKeepsTheLinesBeingRead();
 
 private:
     void setUpWindow() override { m_client = std::make_unique<CalvaroClientBase>(); }
@@ -429,6 +431,29 @@ void TestLoginWidget::newestLogLineStaysInView()
     QVERIFY(!viewport.contains(panel.log->cursorRect(QTextCursor(panel.log->document()))));
     QVERIFY(panel.log->textCursor().atEnd());
     QVERIFY(viewport.contains(panel.log->cursorRect()));
+}
+
+void TestLoginWidget::logKeepsTheLinesBeingRead()
+{
+    Panel panel(nullptr);
+    panel.widget.resize(600, 70);
+    panel.widget.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&panel.widget));
+    for (int i = 1; i <= 30; ++i)
+        panel.widget.onAddStatusMessage(QString::number(i));
+    QScrollBar *scrollBar = panel.log->verticalScrollBar();
+    scrollBar->setValue(2);
+    panel.widget.onAddStatusMessage(QStringLiteral("Job finished"));
+    const int readingAt = scrollBar->value();
+    QVERIFY(readingAt < scrollBar->maximum());
+    for (int refresh = 0; refresh < 9; ++refresh)
+        panel.widget.onAddStatusMessage(QStringLiteral("Job finished"));
+    QCOMPARE(scrollBar->value(), readingAt);
+    // Back at the end, the log follows it again.
+    scrollBar->setValue(scrollBar->maximum());
+    panel.widget.onAddStatusMessage(QStringLiteral("last"));
+    QVERIFY(panel.log->viewport()->rect().intersects(panel.log->cursorRect()));
+    QVERIFY(panel.log->textCursor().atEnd());
 }
 
 QTEST_MAIN(TestLoginWidget)

@@ -5,12 +5,15 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSpinBox>
@@ -118,6 +121,36 @@ class TestStatusWidget : public WindowFixture
                 enabled << child(name)->text();
         return enabled;
     }
+    QStringList shownPaths() const
+    {
+        QStringList paths;
+        for (int row = 0; row < table()->rowCount(); ++row)
+            if (!table()->isRowHidden(row))
+                paths << table()->item(row, 3)->text();
+        return paths;
+    }
+    QStringList selectedPaths() const
+    {
+        QStringList paths;
+        for (int row : selectedRows())
+            paths << table()->item(row, 3)->text();
+        std::sort(paths.begin(), paths.end());
+        return paths;
+    }
+    void ctrlClickRow(int row)
+    {
+        const QRect cell = table()->visualRect(table()->model()->index(row, 1));
+        QTest::mouseClick(table()->viewport(), Qt::LeftButton, Qt::ControlModifier, cell.center());
+    }
+    // The job path that each request of this type named.
+    QStringList requestedPaths(int type) const
+    {
+        QStringList paths;
+        for (const FakeServer::Request &request : m_server->requests())
+            if (request.type == type)
+                paths << QString::fromUtf8(request.bytes.mid(24));
+        return paths;
+    }
     void expectBox(QMessageBox::Icon icon, const QString &title, const QString &text)
     {
         QVERIFY(m_dialogs->waitForBoxes(1));
@@ -163,6 +196,12 @@ private slots:
     void userWaitsHoldBackAutoRefresh();
     void progressBarScalesHugeMessages();
     void refusedActionsLeaveTheSessionAlive();
+    void filterShowsMatchingRows_data();
+    void filterShowsMatchingRows();
+    void filterAndSelectionSurviveAutoRefresh();
+    void confirmationActsOnTheListedJobs();
+    void refusedJobsEndInOneSummary();
+    void keyboardFiltersSelectsAndRemoves();
 };
 
 void TestStatusWidget::setUpWindow()
@@ -195,7 +234,8 @@ void TestStatusWidget::jobListFillsTheTable()
         if (reversed)
             std::reverse(lines.begin(), lines.end());
         QVERIFY(showJobs(lines));
-        QCOMPARE(m_statusLines.last(), QStringLiteral("5 jobs for this user"));
+        // Only the user's own jobs are counted.
+        QCOMPARE(m_statusLines.last(), QStringLiteral("4 jobs for this user"));
         const auto cell
             = [&](int row, int column) { return table()->item(reversed ? 4 - row : row, column); };
         QCOMPARE(table()->rowCount(), 5);
@@ -212,6 +252,8 @@ void TestStatusWidget::jobListFillsTheTable()
             QCOMPARE(cell(4, column)->foreground(), QBrush(Qt::gray));
         }
     }
+    // The same number again is no news.
+    QCOMPARE(m_statusLines.count(QStringLiteral("4 jobs for this user")), 1);
     // A value set from outside the fill is kept, whatever its kind.
     QFont bold;
     bold.setBold(true);
@@ -882,6 +924,180 @@ void TestStatusWidget::refusedActionsLeaveTheSessionAlive()
     QVERIFY(m_client->isConnected());
     QVERIFY(child("pushButtonStatus")->isEnabled());
     QVERIFY(!m_statusLines.contains("Server timeout"));
+}
+
+namespace {
+// Jobs of a study beside another user's, in reply order.
+const QStringList MixedJobs = {
+    job("Queued", "m", "study/a/model.dat"),      job("Running (step 3)", "m", "study/b/model.dat"),
+    job("Processed", Ready, "study/c/model.dat"), job("Failed", "m", "study/d/model.dat"),
+    job("Killed", "m", "other/e/model.dat"),      job("Running", "m", "other/f/model.dat", false),
+};
+const QStringList MixedPaths = { "study/a/model.dat", "study/b/model.dat", "study/c/model.dat",
+                                 "study/d/model.dat", "other/e/model.dat", "other/f/model.dat" };
+} // namespace
+
+void TestStatusWidget::filterShowsMatchingRows_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("quick");
+    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<QString>("count");
+    const auto row = [](const char *name, const char *text, int quick, const QStringList &shown,
+                        const char *count) {
+        QTest::newRow(name) << QString(text) << quick << shown << QString(count);
+    };
+    const QStringList study = MixedPaths.mid(0, 4);
+    row("none", "", 0, MixedPaths, "6 jobs");
+    row("any column, any case", "STUDY", 0, study, "4 of 6 jobs shown");
+    row("status text", "step 3", 0, { MixedPaths.at(1) }, "1 of 6 jobs shown");
+    row("mine", "", 1, MixedPaths.mid(0, 5), "5 of 6 jobs shown");
+    row("queued", "", 2, { MixedPaths.at(0) }, "1 of 6 jobs shown");
+    row("running", "", 3, { MixedPaths.at(1), MixedPaths.at(5) }, "2 of 6 jobs shown");
+    row("finished", "", 4, MixedPaths.mid(2, 3), "3 of 6 jobs shown");
+    row("failed and text", "study", 5, { MixedPaths.at(3) }, "1 of 6 jobs shown");
+    row("nothing", "nowhere", 0, {}, "0 of 6 jobs shown");
+}
+
+void TestStatusWidget::filterShowsMatchingRows()
+{
+    QFETCH(QString, text);
+    QFETCH(int, quick);
+    QFETCH(QStringList, shown);
+    QFETCH(QString, count);
+    QVERIFY(showJobs(MixedJobs));
+    // Rows that are selected and then hidden are not acted on.
+    table()->selectAll();
+    child<QLineEdit>("lineEditFilter")->setText(text);
+    child<QComboBox>("comboBoxQuickFilter")->setCurrentIndex(quick);
+    QCOMPARE(shownPaths(), shown);
+    QCOMPARE(child<QLabel>("labelJobCount")->text(), count);
+    const bool anyRemovable
+        = shown.contains("study/a/model.dat") || shown.contains("study/c/model.dat");
+    QCOMPARE(child("pushButtonRemove")->isEnabled(), anyRemovable);
+}
+
+void TestStatusWidget::filterAndSelectionSurviveAutoRefresh()
+{
+    QStringList many = MixedJobs;
+    for (int index = 0; index < 60; ++index)
+        many << job("Queued", "m", QString("bulk/%1/model.dat").arg(index));
+    QVERIFY(showJobs(many));
+    child<QLineEdit>("lineEditFilter")->setText("bulk/");
+    table()->scrollToBottom();
+    const int scrolled = table()->verticalScrollBar()->value();
+    QVERIFY(scrolled > 0);
+    selectRow(table()->rowAt(table()->viewport()->height() / 2));
+    ctrlClickRow(table()->rowAt(table()->viewport()->height() / 2) + 1);
+    const QStringList selected = selectedPaths();
+    QCOMPARE(selected.size(), 2);
+    QCOMPARE(child("pushButtonRemove")->text(), QString("Remove (2)"));
+
+    // The list comes back in another order, one job longer.
+    std::reverse(many.begin(), many.end());
+    many.prepend(job("Queued", "m", "bulk/new/model.dat"));
+    m_server->setReply(MT_JobStatus, FakeServer::textList(MT_JobStatusReply, many));
+    QSignalSpy received(m_client.get(), &CalvaroClientBase::msgReceived);
+    child<QSpinBox>("spinBoxAutoRefresh")->setValue(1);
+    QTRY_COMPARE_WITH_TIMEOUT(received.count(), 2, 5000);
+    child<QSpinBox>("spinBoxAutoRefresh")->setValue(0);
+    QCOMPARE(shownPaths().size(), 61);
+    QCOMPARE(child<QLabel>("labelJobCount")->text(), QString("61 of 67 jobs shown"));
+    QCOMPARE(selectedPaths(), selected);
+    QCOMPARE(table()->verticalScrollBar()->value(), scrolled);
+}
+
+void TestStatusWidget::confirmationActsOnTheListedJobs()
+{
+    const QStringList running
+        = { job("Running", "m", "p/a"), job("Running", "m", "p/b"), job("Running", "m", "p/c"),
+            job("Running", "m", "p/d"), job("Queued", "m", "p/e") };
+    QVERIFY(showJobs(running));
+    m_server->setReply(MT_KillJob, FakeServer::reply(MT_KillJobOk));
+    selectRow(0);
+    ctrlClickRow(1);
+    ctrlClickRow(4);
+    QCOMPARE(child("pushButtonKill")->text(), QString("Kill (2)"));
+    // A refresh while the user reads puts other jobs into the rows listed.
+    m_dialogs->holdBoxes(true);
+    QStringList rowsWhileOpen;
+    QTimer::singleShot(0, this, [&] {
+        if (m_dialogs->waitForBoxes(1)
+            && showJobs({ running.at(3), running.at(2), running.at(0), running.at(1) }))
+            rowsWhileOpen = column(3);
+        m_server->clearReceived();
+        m_dialogs->holdBoxes(false);
+    });
+    click("pushButtonKill");
+    QCOMPARE(rowsWhileOpen, (QStringList { "p/d", "p/c", "p/a", "p/b" }));
+    QCOMPARE(m_dialogs->boxes.at(0).icon, QMessageBox::Question);
+    QCOMPARE(m_dialogs->boxes.at(0).text,
+             QString("Kill 2 jobs?\n\np/a\np/b\n\n"
+                     "Left out, as only running jobs can be killed: 1\np/e (Queued)"));
+    QVERIFY(m_dialogs->waitForBoxes(2));
+    QCOMPARE(requestedPaths(MT_KillJob), (QStringList { "p/a", "p/b" }));
+    QCOMPARE(m_dialogs->boxes.at(1).text, QString("2 killed"));
+    QTRY_COMPARE(m_server->requestTypes().count(MT_JobStatus), 1);
+}
+
+void TestStatusWidget::refusedJobsEndInOneSummary()
+{
+    QVERIFY(showJobs(
+        { job("Queued", "m", "p/a"), job("Processed", Ready, "p/b"), job("Queued", "m", "p/c") }));
+    m_server->clearReplies();
+    connect(m_server.get(), &FakeServer::requestReceived, m_panel.get(), [this](qint64 type) {
+        if (type != MT_RemoveJob)
+            return;
+        const bool refused = m_server->requests().last().bytes.endsWith("p/b");
+        m_server->send(FakeServer::reply(refused ? MT_CommandError2 : MT_RemoveJobOk));
+    });
+    m_server->setReply(MT_JobStatus, FakeServer::textList(MT_JobStatusReply, { job("Queued") }));
+    table()->selectAll();
+    click("pushButtonRemove");
+    QVERIFY(m_dialogs->waitForBoxes(2));
+    expectBox(QMessageBox::Question, "Remove jobs", "Remove 3 jobs?\n\np/a\np/b\np/c");
+    QCOMPARE(m_dialogs->boxes.at(1).icon, QMessageBox::Warning);
+    QCOMPARE(m_dialogs->boxes.at(1).text, QString("2 removed, 1 refused: p/b"));
+    QCOMPARE(requestedPaths(MT_RemoveJob), (QStringList { "p/a", "p/b", "p/c" }));
+    QTRY_COMPARE(table()->rowCount(), 1);
+    QCOMPARE(m_server->requestTypes().count(MT_JobStatus), 2);
+    QVERIFY(!m_dialogs->waitForBoxes(3, 500));
+}
+
+void TestStatusWidget::keyboardFiltersSelectsAndRemoves()
+{
+    QVERIFY(showJobs(
+        { job("Queued", "m", "p/a"), job("Queued", "m", "p/b"), job("Queued", "m", "p/c") }));
+    m_server->setReply(MT_RemoveJob, FakeServer::reply(MT_RemoveJobOk));
+    m_panel->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_panel.get()));
+    QTest::keyClick(table(), Qt::Key_F, Qt::ControlModifier);
+    auto *filter = child<QLineEdit>("lineEditFilter");
+    QTRY_VERIFY(filter->hasFocus());
+    QTest::keyClicks(filter, "P/");
+    QTest::keyClick(filter, Qt::Key_Down);
+    QTRY_VERIFY(table()->hasFocus());
+    QCOMPARE(selectedPaths(), QStringList { "p/a" });
+    QTest::keyClick(table(), Qt::Key_Down, Qt::ShiftModifier);
+    QCOMPARE(selectedPaths(), (QStringList { "p/a", "p/b" }));
+    m_dialogs->holdBoxes(true);
+    QTimer::singleShot(0, this, [&] {
+        if (m_dialogs->waitForBoxes(1))
+            QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return);
+        m_dialogs->holdBoxes(false);
+    });
+    QTest::keyClick(table(), Qt::Key_Delete);
+    QVERIFY(m_dialogs->waitForBoxes(2));
+    QCOMPARE(requestedPaths(MT_RemoveJob), (QStringList { "p/a", "p/b" }));
+    // Escape empties the filter.
+    QTRY_VERIFY(child("pushButtonStatus")->isEnabled());
+    m_panel->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_panel.get()));
+    QTest::keyClick(table(), Qt::Key_F, Qt::ControlModifier);
+    QTRY_VERIFY(filter->hasFocus());
+    QCOMPARE(filter->selectedText(), QString("P/"));
+    QTest::keyClick(filter, Qt::Key_Escape);
+    QCOMPARE(filter->text(), QString());
 }
 
 QTEST_MAIN(TestStatusWidget)

@@ -83,6 +83,11 @@ void CalvaroClientBase::endSession()
     emit sessionEnded();
 }
 
+void CalvaroClientBase::collectCommandFailures(bool collect)
+{
+    m_collectCommandFailures = collect;
+}
+
 void CalvaroClientBase::connectToServer(const QString &host, quint16 port)
 {
     m_host = host;
@@ -253,8 +258,12 @@ void CalvaroClientBase::processMessage()
         break;
     case MT_CommandError1:
     case MT_CommandError2:
-        if (answersLogin)
+        if (answersLogin) {
             refuseLogin();
+        } else if (m_collectCommandFailures) {
+            emit commandFailed();
+            break;
+        }
         QMessageBox::critical(this, tr("Command failed"),
                               tr("Error processing command, see server log."));
         break;

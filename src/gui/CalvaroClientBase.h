@@ -46,6 +46,10 @@ public:
     void cancelDownload();
     // A line for the status log, for the panels.
     void reportStatus(const QString &msg);
+    // While a panel works through a series of its own requests, a command
+    // the server refuses is reported to it by commandFailed() in place of a
+    // box, so that it can tell the user once about all of them.
+    void collectCommandFailures(bool collect);
 
     // With this on, a connection that breaks by itself after a successful
     // login shows no box: connectionLost() tells whoever brings it back.
@@ -83,6 +87,7 @@ private:
     bool m_resuming = false;
     QString m_host;
     quint16 m_port = 0;
+    bool m_collectCommandFailures = false;
 
 signals:
     void connectionStateChanged(bool connected);
@@ -95,6 +100,7 @@ signals:
     // download was cut if transferCut.
     void connectionLost(const QString &reason, bool transferCut);
     void sessionEnded();
+    void commandFailed();
 
 private slots:
     void onReadyRead();

@@ -10,6 +10,7 @@
 #include <QCryptographicHash>
 #include <QIntValidator>
 #include <QMessageBox>
+#include <QScrollBar>
 #include <QSettings>
 #include <QStringListModel>
 #include <QTcpSocket>
@@ -113,10 +114,23 @@ void LoginWidget::onAddStatusMessage(const QString &msg)
             kept.append(lines.at(i));
     }
 
+    // The log follows its end only while the user is there; one who scrolled
+    // up to read keeps reading where they were.
+    QPlainTextEdit *log = m_ui->plainTextEditStatus;
+    QScrollBar *scrollBar = log->verticalScrollBar();
+    // Told by the last line being in view: the scroll range grows only once
+    // the lines are laid out.
+    const QTextCursor bottomLine = log->cursorForPosition(QPoint(0, log->viewport()->height() - 1));
+    const bool atEnd = bottomLine.blockNumber() >= log->document()->blockCount() - 1;
+    const int readingAt = scrollBar->value();
     m_ui->plainTextEditStatus->setPlainText(kept.join(QLatin1Char('\n')));
-    // Replacing the text puts the cursor at the top; the newest line is the one to show.
-    m_ui->plainTextEditStatus->moveCursor(QTextCursor::End);
-    m_ui->plainTextEditStatus->ensureCursorVisible();
+    if (atEnd) {
+        // Replacing the text puts the cursor at the top; the newest line is the one to show.
+        m_ui->plainTextEditStatus->moveCursor(QTextCursor::End);
+        m_ui->plainTextEditStatus->ensureCursorVisible();
+    } else {
+        scrollBar->setValue(readingAt);
+    }
 }
 
 void LoginWidget::onConnectionStateChanged(bool connected)

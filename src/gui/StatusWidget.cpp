@@ -12,17 +12,25 @@
 #include "protocol/SystemMemory.h"
 #include "ui_StatusWidget.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLocale>
+#include <QMenu>
 #include <QMessageBox>
 #include <QSaveFile>
 #include <QScopedValueRollback>
+#include <QScrollBar>
+#include <QSet>
 #include <QSettings>
+#include <QShortcut>
 #include <QTcpSocket>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace VLK {
 
@@ -49,6 +57,34 @@ StatusWidget::StatusWidget(QWidget *parent)
     m_ui->plainTextEdit->setFont(QFont(QStringLiteral("Courier New"), 8));
     connect(m_autoRefreshTimer, &QTimer::timeout, this, &StatusWidget::onAutoRefreshTimeout);
     connect(&m_resultWriter, &ResultWriter::finished, this, &StatusWidget::onResultStored);
+    connect(m_ui->lineEditFilter, &QLineEdit::textChanged, this, &StatusWidget::onFilterChanged);
+    connect(m_ui->comboBoxQuickFilter, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &StatusWidget::onFilterChanged);
+    connect(m_ui->lineEditFilter, &QLineEdit::returnPressed, this,
+            &StatusWidget::focusTableFromFilter);
+    // Sorting moves the cells, not the rows' hidden state.
+    connect(m_ui->tableWidgetStatus->model(), &QAbstractItemModel::layoutChanged, this,
+            &StatusWidget::applyFilter);
+    m_ui->tableWidgetStatus->setContextMenuPolicy(Qt::CustomContextMenu);
+    setUpShortcuts();
+}
+
+void StatusWidget::setUpShortcuts()
+{
+    auto *find = new QShortcut(QKeySequence::Find, this);
+    connect(find, &QShortcut::activated, this, &StatusWidget::focusFilter);
+    auto *clearFilter = new QShortcut(QKeySequence(Qt::Key_Escape), m_ui->lineEditFilter, nullptr,
+                                      nullptr, Qt::WidgetShortcut);
+    connect(clearFilter, &QShortcut::activated, m_ui->lineEditFilter, &QLineEdit::clear);
+    auto *toTable = new QShortcut(QKeySequence(Qt::Key_Down), m_ui->lineEditFilter, nullptr,
+                                  nullptr, Qt::WidgetShortcut);
+    connect(toTable, &QShortcut::activated, this, &StatusWidget::focusTableFromFilter);
+    auto *refresh = new QShortcut(QKeySequence(Qt::Key_F5), this);
+    connect(refresh, &QShortcut::activated, m_ui->pushButtonStatus, &QPushButton::click);
+    auto *remove = new QShortcut(QKeySequence::Delete, m_ui->tableWidgetStatus, nullptr, nullptr,
+                                 Qt::WidgetShortcut);
+    connect(remove, &QShortcut::activated, this,
+            [this] { actOnSelection(JobAction::Remove, true); });
 }
 
 StatusWidget::~StatusWidget() = default;
@@ -62,6 +98,7 @@ void StatusWidget::setClientBase(CalvaroClientBase *clientBase)
             &StatusWidget::onNewMessageReceived);
     connect(clientBase, &CalvaroClientBase::progress, this, &StatusWidget::onProgress);
     connect(clientBase, &CalvaroClientBase::msgReceived, this, &StatusWidget::onMsgReceived);
+    connect(clientBase, &CalvaroClientBase::commandFailed, this, &StatusWidget::onCommandFailed);
 }
 
 void StatusWidget::readSettings(const QString &organization, const QString &application)
@@ -133,13 +170,18 @@ void StatusWidget::onAutoRefreshTimeout()
 {
     // Refresh is disabled while there is no connection or a reply is awaited,
     // so ticks never pile requests up.
-    if (m_ui->pushButtonStatus->isEnabled() && !m_holdAutoRefresh)
+    if (m_ui->pushButtonStatus->isEnabled() && !m_holdAutoRefresh && !m_batch)
         on_pushButtonStatus_clicked();
 }
 
 void StatusWidget::onMsgReceived(int msgType)
 {
     assertClientBase();
+    if (m_batch && (msgType == MT_KillJobOk || msgType == MT_RemoveJobOk)) {
+        m_batch->succeeded();
+        requestNextOfBatch();
+        return;
+    }
     switch (msgType) {
     case MT_LoginOk:
         // A resumed session keeps its list, so that what finished meanwhile
@@ -203,6 +245,7 @@ void StatusWidget::clearJobTable()
     m_shownJobList.forget();
     m_columnsFitted = false;
     m_finishWatch.reset();
+    m_reportedOwnJobCount = -1;
 }
 
 bool StatusWidget::fillJobTable()
@@ -223,18 +266,34 @@ bool StatusWidget::fillJobTable()
         return false;
     }
     const int jobCount = m_shownJobList.jobCount();
-    m_clientBase->reportStatus(tr("%1 jobs for this user").arg(jobCount));
 
     if (firstSetup)
         setUpJobTable();
     else
         rememberSelectedJob();
+    const int scrollPosition = table->verticalScrollBar()->value();
     table->setRowCount(jobCount);
     fillChangedRows(changedIndexes, rowsInReplyOrder);
     fitColumnsToContentsOnce();
+    applyFilter();
     restoreSelection();
+    table->verticalScrollBar()->setValue(scrollPosition);
     reportFinishedJobs(changedIndexes);
+    reportOwnJobCount();
     return true;
+}
+
+// Only a changed number is news: written after every refresh, the line would
+// push everything else out of the log.
+void StatusWidget::reportOwnJobCount()
+{
+    int ownJobs = 0;
+    for (int index = 0; index < m_shownJobList.jobCount(); ++index)
+        ownJobs += m_shownJobList.job(index).accessible ? 1 : 0;
+    if (ownJobs == m_reportedOwnJobCount)
+        return;
+    m_reportedOwnJobCount = ownJobs;
+    m_clientBase->reportStatus(tr("%1 jobs for this user").arg(ownJobs));
 }
 
 void StatusWidget::showInvalidJobList()
@@ -256,7 +315,7 @@ void StatusWidget::setUpJobTable()
     // Turned on while the table is empty, where it has nothing to sort.
     table->setSortingEnabled(true);
     table->setColumnCount(JobTableItems::ColumnCount);
-    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->setSelectionMode(QAbstractItemView::ExtendedSelection);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setHorizontalHeaderLabels(
         { tr("User ID"), tr("Solver ID"), tr("Status"), tr("Path"), tr("Progress Msg") });
@@ -265,14 +324,21 @@ void StatusWidget::setUpJobTable()
 void StatusWidget::rememberSelectedJob()
 {
     const int selectedRow = firstSelectedRow();
-    if (selectedRow != -1)
-        rememberJob(selectedRow);
+    if (selectedRow == -1)
+        return;
+    rememberJob(selectedRow);
+    m_otherSelectedJobPaths.clear();
+    for (const QModelIndex &index : m_ui->tableWidgetStatus->selectionModel()->selectedRows()) {
+        if (index.row() != selectedRow)
+            m_otherSelectedJobPaths << cellText(index.row(), JobTableItems::PathColumn);
+    }
 }
 
 void StatusWidget::rememberJob(int row)
 {
     m_lastSelectedRow = row;
     m_lastSelectedJobPath = cellText(row, JobTableItems::PathColumn);
+    m_otherSelectedJobPaths.clear();
 }
 
 void StatusWidget::fillChangedRows(const QVector<int> &changedIndexes, bool rowsInReplyOrder)
@@ -322,16 +388,31 @@ void StatusWidget::fitColumnsToContentsOnce()
         fitColumnToDistinctTexts(*table, column);
 }
 
-// The job selected before stays selected wherever the list put it. Once it is
-// gone, nothing is: an action must never reach a job that merely took its row.
+// The jobs selected before stay selected wherever the list put them. Once the
+// first is gone, none is: an action must never reach a job that merely took
+// its row.
 void StatusWidget::restoreSelection()
 {
     QTableWidget *table = m_ui->tableWidgetStatus;
     const int row = rowOfJob(m_lastSelectedJobPath, m_lastSelectedRow);
-    if (row == -1)
+    if (row == -1) {
         table->selectionModel()->clear();
-    else
-        table->selectRow(row);
+        return;
+    }
+    const QAbstractItemModel *model = table->model();
+    const int lastColumn = JobTableItems::ColumnCount - 1;
+    QItemSelection selection(model->index(row, 0), model->index(row, lastColumn));
+    if (!m_otherSelectedJobPaths.isEmpty()) {
+        // Several jobs are looked for in one pass over the list.
+        const QSet<QString> others(m_otherSelectedJobPaths.cbegin(),
+                                   m_otherSelectedJobPaths.cend());
+        for (int otherRow = 0; otherRow < table->rowCount(); ++otherRow) {
+            if (others.contains(cellText(otherRow, JobTableItems::PathColumn)))
+                selection.select(model->index(otherRow, 0), model->index(otherRow, lastColumn));
+        }
+    }
+    table->selectionModel()->setCurrentIndex(model->index(row, 0), QItemSelectionModel::NoUpdate);
+    table->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
 }
 
 // Where jobPath is listed, looked for at likelyRow first: a refreshed list
@@ -422,17 +503,21 @@ void StatusWidget::on_tableWidgetStatus_itemSelectionChanged()
     m_ui->pushButtonDownload->setEnabled(false);
     m_ui->pushButtonRemove->setEnabled(false);
 
-    const int row = m_ui->tableWidgetStatus->rowCount() > 0 ? firstSelectedRow() : -1;
-    if (row != -1) {
-        const QTableWidgetItem *userCell
-            = m_ui->tableWidgetStatus->item(row, JobTableItems::UserIdColumn);
-        const bool accessible = userCell && userCell->data(JobTableItems::AccessibleRole).toBool();
-        const JobTableItems::Actions actions
-            = JobTableItems::actionsFor(accessible, cellText(row, JobTableItems::StatusColumn),
-                                        cellText(row, JobTableItems::ProgressColumn));
-        m_ui->pushButtonKill->setEnabled(actions.kill);
-        m_ui->pushButtonDownload->setEnabled(actions.download);
-        m_ui->pushButtonRemove->setEnabled(actions.remove);
+    const QList<int> rows = selectedShownRows();
+    const std::pair<QPushButton *, JobAction> buttons[] = {
+        { m_ui->pushButtonKill, JobAction::Kill },
+        { m_ui->pushButtonRemove, JobAction::Remove },
+        { m_ui->pushButtonDownload, JobAction::Download },
+    };
+    for (const auto &button : buttons) {
+        const int jobCount = rows.isEmpty()
+            ? 0
+            : JobActionPlan::forRows(*m_ui->tableWidgetStatus, rows, button.second)
+                  .targets()
+                  .size();
+        const bool batchable = button.second != JobAction::Download;
+        button.first->setEnabled(jobCount == 1 || (jobCount > 1 && batchable));
+        button.first->setText(JobActionPlan::buttonText(button.second, jobCount));
     }
     updateProgressMessageView();
 }
@@ -470,6 +555,10 @@ void StatusWidget::onConnectionStateChanged(bool connected)
     if (!connected && !m_clientBase->isConnected() && m_clientBase->isSessionKept()
         && m_ui->tableWidgetStatus->rowCount() > 0)
         markListStale(true);
+    if (m_batch && !m_clientBase->isConnected()) {
+        m_batch->abandon();
+        finishBatch();
+    }
     if (connected) {
         on_tableWidgetStatus_itemSelectionChanged();
     } else {
@@ -479,19 +568,25 @@ void StatusWidget::onConnectionStateChanged(bool connected)
     }
 }
 
-int StatusWidget::rowForJobAction()
+// The selected rows that the filter shows: a hidden row is never acted on.
+QList<int> StatusWidget::selectedShownRows() const
 {
-    assertClientBase();
-    if (!requireConnection())
-        return -1;
-    return firstSelectedRow();
+    const QTableWidget *table = m_ui->tableWidgetStatus;
+    QList<int> rows;
+    if (table->rowCount() == 0)
+        return rows;
+    for (const QModelIndex &index : table->selectionModel()->selectedRows()) {
+        if (!table->isRowHidden(index.row()))
+            rows << index.row();
+    }
+    std::sort(rows.begin(), rows.end());
+    return rows;
 }
 
 // Like the refresh, an action waits for its reply only once its request is
 // out: a download waits without a time-out, so nothing else would end it.
-bool StatusWidget::requestJobAction(int msgType, int row, bool noTimeout)
+bool StatusWidget::requestJobAction(int msgType, const QString &jobPath, int row, bool noTimeout)
 {
-    const QString jobPath = cellText(row, JobTableItems::PathColumn);
     if (!CalvaroClientCommands::sendStringCommand(m_clientBase->m_tcpSocket, msgType, jobPath))
         return false;
     rememberJob(row);
@@ -506,23 +601,110 @@ bool StatusWidget::requestJobAction(int msgType, int row, bool noTimeout)
 
 void StatusWidget::on_pushButtonKill_clicked()
 {
-    const int row = rowForJobAction();
-    if (row != -1)
-        requestJobAction(MT_KillJob, row, false);
+    actOnSelection(JobAction::Kill, false);
 }
 
 void StatusWidget::on_pushButtonRemove_clicked()
 {
-    const int row = rowForJobAction();
-    if (row != -1)
-        requestJobAction(MT_RemoveJob, row, false);
+    actOnSelection(JobAction::Remove, false);
 }
 
 void StatusWidget::on_pushButtonDownload_clicked()
 {
-    const int row = rowForJobAction();
+    actOnSelection(JobAction::Download, false);
+}
+
+// One job is acted on at once, unless confirmAlways; several only once the
+// user has confirmed the list, and then exactly the jobs listed, wherever a
+// refresh meanwhile has moved them.
+void StatusWidget::actOnSelection(JobAction action, bool confirmAlways)
+{
+    assertClientBase();
+    if (!requireConnection())
+        return;
+    const QList<int> rows = selectedShownRows();
+    if (rows.isEmpty())
+        return;
+    const JobActionPlan plan = JobActionPlan::forRows(*m_ui->tableWidgetStatus, rows, action);
+    if (plan.targets().isEmpty())
+        return;
+    const bool several = plan.targets().size() > 1;
+    // Results of several jobs are fetched one at a time, each by its own click.
+    if (several && action == JobAction::Download)
+        return;
+    if ((several || confirmAlways) && (!confirm(plan) || !requireConnection()))
+        return;
+    if (several) {
+        startBatch(plan);
+        return;
+    }
+    const QString jobPath = plan.targets().first();
+    const int row = rowOfJob(jobPath, rows.first());
     if (row == -1)
         return;
+    if (action == JobAction::Download)
+        downloadRow(row);
+    else
+        requestJobAction(action == JobAction::Kill ? MT_KillJob : MT_RemoveJob, jobPath, row,
+                         false);
+}
+
+bool StatusWidget::confirm(const JobActionPlan &plan)
+{
+    const QScopedValueRollback<bool> holding(m_holdAutoRefresh, true);
+    return QMessageBox::question(this, JobActionPlan::title(plan.action()), plan.confirmationText(),
+                                 QMessageBox::Yes | QMessageBox::Cancel, QMessageBox::Yes)
+        == QMessageBox::Yes;
+}
+
+void StatusWidget::startBatch(const JobActionPlan &plan)
+{
+    m_batch = std::make_unique<JobBatch>(plan.action(), plan.targets());
+    m_clientBase->collectCommandFailures(true);
+    m_ui->tableWidgetStatus->setFocus(Qt::OtherFocusReason);
+    requestNextOfBatch();
+}
+
+void StatusWidget::requestNextOfBatch()
+{
+    if (m_batch->hasNext()) {
+        const int msgType = m_batch->action() == JobAction::Kill ? MT_KillJob : MT_RemoveJob;
+        if (CalvaroClientCommands::sendStringCommand(m_clientBase->m_tcpSocket, msgType,
+                                                     m_batch->takeNext())) {
+            m_clientBase->awaitReply(false);
+            return;
+        }
+        m_batch->abandon();
+    }
+    finishBatch();
+}
+
+void StatusWidget::onCommandFailed()
+{
+    if (!m_batch)
+        return;
+    m_batch->refused();
+    requestNextOfBatch();
+}
+
+// The list is refreshed once, after the last reply, and the user is told
+// once how every job went.
+void StatusWidget::finishBatch()
+{
+    const std::unique_ptr<JobBatch> batch = std::move(m_batch);
+    m_clientBase->collectCommandFailures(false);
+    m_clientBase->reportStatus(batch->summary());
+    if (m_clientBase->isConnected())
+        on_pushButtonStatus_clicked();
+    const QString title = JobActionPlan::title(batch->action());
+    if (batch->anyFailed())
+        QMessageBox::warning(this, title, batch->summary());
+    else
+        QMessageBox::information(this, title, batch->summary());
+}
+
+void StatusWidget::downloadRow(int row)
+{
     const QString jobPath = cellText(row, JobTableItems::PathColumn);
     const QString suggestedFileName = JobRules::resultFileName(
         QFileInfo(jobPath).path(), cellText(row, JobTableItems::ProgressColumn));
@@ -535,10 +717,77 @@ void StatusWidget::on_pushButtonDownload_clicked()
         return;
     m_downloadJobPath = jobPath;
     m_clientBase->streamNextDownloadTo(m_pendingResult.get());
-    if (!requestJobAction(MT_DownloadJob, row, true)) {
+    if (!requestJobAction(MT_DownloadJob, jobPath, row, true)) {
         m_clientBase->streamNextDownloadTo(nullptr);
         m_pendingResult.reset();
     }
+}
+
+void StatusWidget::onFilterChanged()
+{
+    m_filter.setText(m_ui->lineEditFilter->text());
+    m_filter.setQuick(JobFilter::Quick(m_ui->comboBoxQuickFilter->currentIndex()));
+    applyFilter();
+    on_tableWidgetStatus_itemSelectionChanged();
+}
+
+void StatusWidget::applyFilter()
+{
+    QTableWidget *table = m_ui->tableWidgetStatus;
+    const int shown = m_filter.apply(*table);
+    const int jobCount = table->rowCount();
+    m_ui->labelJobCount->setText(m_filter.isActive()
+                                     ? tr("%1 of %2 jobs shown").arg(shown).arg(jobCount)
+                                     : tr("%1 jobs").arg(jobCount));
+}
+
+void StatusWidget::focusFilter()
+{
+    m_ui->lineEditFilter->setFocus(Qt::ShortcutFocusReason);
+    m_ui->lineEditFilter->selectAll();
+}
+
+// From the filter the user goes on to the rows it found.
+void StatusWidget::focusTableFromFilter()
+{
+    QTableWidget *table = m_ui->tableWidgetStatus;
+    table->setFocus(Qt::ShortcutFocusReason);
+    if (!selectedShownRows().isEmpty())
+        return;
+    for (int row = 0; row < table->rowCount(); ++row) {
+        if (!table->isRowHidden(row) && table->item(row, 0)
+            && (table->item(row, 0)->flags() & Qt::ItemIsSelectable)) {
+            table->selectRow(row);
+            return;
+        }
+    }
+}
+
+void StatusWidget::on_tableWidgetStatus_customContextMenuRequested(const QPoint &pos)
+{
+    QTableWidget *table = m_ui->tableWidgetStatus;
+    QMenu menu(this);
+    for (QPushButton *button :
+         { m_ui->pushButtonKill, m_ui->pushButtonRemove, m_ui->pushButtonDownload }) {
+        QAction *action = menu.addAction(button->text(), button, &QPushButton::click);
+        action->setEnabled(button->isEnabled());
+    }
+    menu.addSeparator();
+    QAction *copy = menu.addAction(tr("Copy path"), this, &StatusWidget::copySelectedPaths);
+    copy->setEnabled(!selectedShownRows().isEmpty());
+    // Opened from the keyboard, the menu shows at the current row.
+    QPoint at = pos;
+    if (!table->indexAt(pos).isValid() && table->currentIndex().isValid())
+        at = table->visualRect(table->currentIndex()).center();
+    menu.exec(table->viewport()->mapToGlobal(at));
+}
+
+void StatusWidget::copySelectedPaths() const
+{
+    QStringList paths;
+    for (int row : selectedShownRows())
+        paths << cellText(row, JobTableItems::PathColumn);
+    QApplication::clipboard()->setText(paths.join(QLatin1Char('\n')));
 }
 
 void StatusWidget::on_pushButtonCancelDownload_clicked()

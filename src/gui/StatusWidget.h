@@ -1,5 +1,8 @@
 #pragma once
 
+#include "gui/JobActionPlan.h"
+#include "gui/JobBatch.h"
+#include "gui/JobFilter.h"
 #include "gui/JobTableItems.h"
 #include "gui/ProgressScale.h"
 #include "gui/ResultWriter.h"
@@ -72,6 +75,9 @@ private slots:
     void on_pushButtonCancelDownload_clicked();
     void on_spinBoxAutoRefresh_valueChanged(int arg1);
     void onResultStored(const QString &filePath, bool written);
+    void onCommandFailed();
+    void onFilterChanged();
+    void on_tableWidgetStatus_customContextMenuRequested(const QPoint &pos);
 
 private:
     void assertClientBase() const;
@@ -91,13 +97,25 @@ private:
     void trimProgressMsgs(bool keepUnchanged);
     void setProgressMsg(int index, const QString &progressMsg);
     void reportFinishedJobs(const QVector<int> &changedIndexes);
+    void reportOwnJobCount();
     QString jobInView() const;
     bool isSortedByColumn() const;
     int firstSelectedRow() const;
     QString cellText(int row, int column) const;
     void updateProgressMessageView();
-    int rowForJobAction();
-    bool requestJobAction(int msgType, int row, bool noTimeout);
+    void setUpShortcuts();
+    void applyFilter();
+    void focusFilter();
+    void focusTableFromFilter();
+    QList<int> selectedShownRows() const;
+    void copySelectedPaths() const;
+    void actOnSelection(JobAction action, bool confirmAlways);
+    bool confirm(const JobActionPlan &plan);
+    void startBatch(const JobActionPlan &plan);
+    void requestNextOfBatch();
+    void finishBatch();
+    void downloadRow(int row);
+    bool requestJobAction(int msgType, const QString &jobPath, int row, bool noTimeout);
     bool openResultFile();
     void storeDownloadedResult();
     void resetProgressBar();
@@ -115,8 +133,13 @@ private:
     std::unique_ptr<QSaveFile> m_pendingResult;
     QTimer *m_autoRefreshTimer;
     int m_lastSelectedRow = -1;
-    // The job to select again after a refill, by the path that names it.
+    // The job to select again after a refill, by the path that names it, and
+    // the other jobs selected with it.
     QString m_lastSelectedJobPath;
+    QStringList m_otherSelectedJobPaths;
+    JobFilter m_filter;
+    // The action under way on several jobs, one request at a time.
+    std::unique_ptr<JobBatch> m_batch;
     QStringList m_currentProgressMsgs;
 
     JobTableItems m_jobTableItems;
@@ -136,6 +159,9 @@ private:
     // When the shown list arrived; named while its connection is gone and
     // the list stays, greyed, until the session is back.
     QTime m_listTime;
+    // The number of the user's own jobs last written to the log, -1 before
+    // the first list of a login.
+    int m_reportedOwnJobCount = -1;
 };
 
 } // namespace VLK

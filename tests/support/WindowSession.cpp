@@ -27,10 +27,15 @@ bool answer(FunctionTestWidget &window, FakeServer &server, const QByteArray &re
     return QTest::qWaitFor([&] { return status.contains({ waitForStatus }); });
 }
 
+// The log tells only a changed number of jobs, so the list is waited for
+// as such.
 bool showJobList(FunctionTestWidget &window, FakeServer &server, const QStringList &jobs)
 {
-    return answer(window, server, FakeServer::textList(VLK::MT_JobStatusReply, jobs),
-                  QStringLiteral("%1 jobs for this user").arg(jobs.size()));
+    QSignalSpy received(&window, &VLK::CalvaroClientBase::msgReceived);
+    window.awaitReply();
+    server.send(FakeServer::textList(VLK::MT_JobStatusReply, jobs));
+    return QTest::qWaitFor(
+        [&] { return received.contains({ QVariant(int(VLK::MT_JobStatusReply)) }); });
 }
 
 // The owner's name and the solver follow from the path's first part.

@@ -1,0 +1,61 @@
+#include "gui/JobBatch.h"
+
+namespace VLK {
+
+JobBatch::JobBatch(JobAction action, const QStringList &jobPaths)
+    : m_action(action)
+    , m_pending(jobPaths)
+{ }
+
+QString JobBatch::takeNext()
+{
+    m_current = m_pending.takeFirst();
+    return m_current;
+}
+
+void JobBatch::succeeded()
+{
+    ++m_succeeded;
+    m_current.clear();
+}
+
+void JobBatch::refused()
+{
+    m_refused << m_current;
+    m_current.clear();
+}
+
+void JobBatch::abandon()
+{
+    if (!m_current.isEmpty())
+        m_notSent << m_current;
+    m_current.clear();
+    m_notSent << m_pending;
+    m_pending.clear();
+}
+
+QString JobBatch::summary() const
+{
+    QString done;
+    switch (m_action) {
+    case JobAction::Kill:
+        done = tr("%1 killed");
+        break;
+    case JobAction::Remove:
+        done = tr("%1 removed");
+        break;
+    case JobAction::Download:
+        done = tr("%1 saved");
+        break;
+    }
+    QStringList parts { done.arg(m_succeeded) };
+    if (!m_refused.isEmpty())
+        parts << tr("%1 refused: %2")
+                     .arg(QString::number(m_refused.size()), m_refused.join(QLatin1String(", ")));
+    if (!m_notSent.isEmpty())
+        parts << tr("%1 not done, the connection was lost: %2")
+                     .arg(QString::number(m_notSent.size()), m_notSent.join(QLatin1String(", ")));
+    return parts.join(QLatin1String(", "));
+}
+
+} // namespace VLK
