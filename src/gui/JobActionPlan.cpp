@@ -7,6 +7,51 @@
 namespace VLK {
 
 namespace {
+// What each action is called wherever it is shown, translated where used.
+struct ActionTexts
+{
+    const char *name;
+    const char *title;
+    const char *question;
+    const char *leftOut;
+    const char *outcome;
+};
+
+const ActionTexts &textsOf(JobAction action)
+{
+    static const ActionTexts kill {
+        QT_TRANSLATE_NOOP("VLK::JobActionPlan", "Kill"),
+        QT_TRANSLATE_NOOP("VLK::JobActionPlan", "Kill jobs"),
+        QT_TRANSLATE_NOOP("VLK::JobActionPlan", "Kill %1 jobs?"),
+        QT_TRANSLATE_NOOP("VLK::JobActionPlan", "Left out, as only running jobs can be killed: %1"),
+        QT_TRANSLATE_NOOP("VLK::JobActionPlan", "%1 killed")
+    };
+    static const ActionTexts remove {
+        QT_TRANSLATE_NOOP("VLK::JobActionPlan", "Remove"),
+        QT_TRANSLATE_NOOP("VLK::JobActionPlan", "Remove jobs"),
+        QT_TRANSLATE_NOOP("VLK::JobActionPlan", "Remove %1 jobs?"),
+        QT_TRANSLATE_NOOP("VLK::JobActionPlan",
+                          "Left out, as only queued and processed jobs can be removed: %1"),
+        QT_TRANSLATE_NOOP("VLK::JobActionPlan", "%1 removed")
+    };
+    static const ActionTexts download {
+        QT_TRANSLATE_NOOP("VLK::JobActionPlan", "Get Results"),
+        QT_TRANSLATE_NOOP("VLK::JobActionPlan", "Get results"),
+        QT_TRANSLATE_NOOP("VLK::JobActionPlan", "Get the results of %1 jobs?"),
+        QT_TRANSLATE_NOOP("VLK::JobActionPlan", "Left out, as they offer no result: %1"),
+        QT_TRANSLATE_NOOP("VLK::JobActionPlan", "%1 saved")
+    };
+    switch (action) {
+    case JobAction::Kill:
+        return kill;
+    case JobAction::Remove:
+        return remove;
+    case JobAction::Download:
+        break;
+    }
+    return download;
+}
+
 QString cellText(const QTableWidget &table, int row, int column)
 {
     const QTableWidgetItem *cell = table.item(row, column);
@@ -54,69 +99,30 @@ JobActionPlan JobActionPlan::forRows(const QTableWidget &table, const QList<int>
     return plan;
 }
 
+QString JobActionPlan::confirmationText() const
+{
+    QString text = tr(textsOf(m_action).question).arg(m_targets.size()) + QLatin1String("\n\n")
+        + listed(m_targets, MaxListedJobs);
+    if (!m_leftOut.isEmpty())
+        text += QLatin1String("\n\n") + tr(textsOf(m_action).leftOut).arg(m_leftOut.size())
+            + QLatin1Char('\n') + listed(m_leftOut, MaxListedJobs);
+    return text;
+}
+
 QString JobActionPlan::buttonText(JobAction action, int jobCount)
 {
-    QString name;
-    switch (action) {
-    case JobAction::Kill:
-        name = tr("Kill");
-        break;
-    case JobAction::Remove:
-        name = tr("Remove");
-        break;
-    case JobAction::Download:
-        name = tr("Get Results");
-        break;
-    }
+    const QString name = tr(textsOf(action).name);
     return jobCount > 1 ? tr("%1 (%2)").arg(name, QString::number(jobCount)) : name;
 }
 
 QString JobActionPlan::title(JobAction action)
 {
-    switch (action) {
-    case JobAction::Kill:
-        return tr("Kill jobs");
-    case JobAction::Remove:
-        return tr("Remove jobs");
-    case JobAction::Download:
-        return tr("Get results");
-    }
-    return QString();
+    return tr(textsOf(action).title);
 }
 
-QString JobActionPlan::confirmationText() const
+QString JobActionPlan::outcomeText(JobAction action)
 {
-    QString question;
-    switch (m_action) {
-    case JobAction::Kill:
-        question = tr("Kill %1 jobs?");
-        break;
-    case JobAction::Remove:
-        question = tr("Remove %1 jobs?");
-        break;
-    case JobAction::Download:
-        question = tr("Get the results of %1 jobs?");
-        break;
-    }
-    QString text
-        = question.arg(m_targets.size()) + QLatin1String("\n\n") + listed(m_targets, MaxListedJobs);
-    if (!m_leftOut.isEmpty())
-        text += QLatin1String("\n\n") + leftOutReason().arg(m_leftOut.size()) + QLatin1Char('\n')
-            + listed(m_leftOut, MaxListedJobs);
-    return text;
-}
-
-QString JobActionPlan::leftOutReason() const
-{
-    switch (m_action) {
-    case JobAction::Kill:
-        return tr("Left out, as only running jobs can be killed: %1");
-    case JobAction::Remove:
-        return tr("Left out, as only queued and processed jobs can be removed: %1");
-    case JobAction::Download:
-        return tr("Left out, as they offer no result: %1");
-    }
-    return QString();
+    return tr(textsOf(action).outcome);
 }
 
 } // namespace VLK

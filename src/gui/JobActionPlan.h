@@ -29,6 +29,8 @@ public:
     // are several.
     static QString buttonText(JobAction action, int jobCount);
     static QString title(JobAction action);
+    // "%1 killed" and the like, for the summary of a batch.
+    static QString outcomeText(JobAction action);
     // The jobs to act on, at most MaxListedJobs of them, then those left out
     // and why.
     QString confirmationText() const;
@@ -39,7 +41,6 @@ private:
     explicit JobActionPlan(JobAction action)
         : m_action(action)
     { }
-    QString leftOutReason() const;
 
     JobAction m_action;
     QStringList m_targets;

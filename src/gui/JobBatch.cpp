@@ -36,18 +36,7 @@ void JobBatch::abandon()
 
 QString JobBatch::summary() const
 {
-    QString done;
-    switch (m_action) {
-    case JobAction::Kill:
-        done = tr("%1 killed");
-        break;
-    case JobAction::Remove:
-        done = tr("%1 removed");
-        break;
-    case JobAction::Download:
-        done = tr("%1 saved");
-        break;
-    }
+    const QString done = JobActionPlan::outcomeText(m_action);
     QStringList parts { done.arg(m_succeeded) };
     if (!m_refused.isEmpty())
         parts << tr("%1 refused: %2")
