@@ -288,7 +288,8 @@ BenchRunner::BenchRunner(const QString &program)
 {
     m_childEnvironment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     // The children's settings stay in the run's own directory.
-    m_childEnvironment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_workDir.filePath("config"));
+    m_childEnvironment.insert(QStringLiteral("XDG_CONFIG_HOME"),
+                              m_workDir.filePath(QStringLiteral("config")));
 }
 
 int BenchRunner::runAll()
@@ -656,7 +657,7 @@ void BenchRunner::measureJobListNotifications()
                 addFailure(QStringLiteral("job list with finished jobs announced"), size, result);
                 return;
             }
-            const bool on = setting == QLatin1String("notify-on");
+            const bool on = QLatin1String(setting) == QLatin1String("notify-on");
             appendLaterRefreshes(result, "refreshMs", on ? onMs : offMs);
             appendLaterRefreshes(result, "refreshCpuMs", on ? onCpuMs : offCpuMs);
         }

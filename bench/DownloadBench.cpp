@@ -125,7 +125,7 @@ bool selectOfferedJob(VLK::CalvaroClientBase &client, VLK::StatusWidget &panel)
         = QObject::connect(&client, &VLK::CalvaroClientBase::msgReceived, [&listed](int type) {
               listed = listed || type == VLK::MT_JobStatusReply;
           });
-    panel.on_pushButtonStatus_clicked();
+    panel.refreshJobList();
     const bool shown = runEventsUntil([&listed] { return listed; }, TransferTimeoutMs);
     QObject::disconnect(watch);
     auto *table = panel.findChild<QTableWidget *>(QStringLiteral("tableWidgetStatus"));

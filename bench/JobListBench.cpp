@@ -200,7 +200,7 @@ int runJobListClient(const QStringList &arguments)
     std::vector<double> refreshMs, refreshCpuMs, arrivalGapMs, totalGapMs, rssKiB;
     for (int refresh = 0; refresh < refreshes; ++refresh) {
         watch.expectReply();
-        panel.on_pushButtonStatus_clicked();
+        panel.refreshJobList();
         if (!runEventsUntil([&watch] { return watch.handled(); }, RefreshTimeoutMs))
             return fail(QStringLiteral("job list: no reply"));
         if (!tablePaints.waitForPaintAfter(tablePaints.count(), RefreshTimeoutMs))

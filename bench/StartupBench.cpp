@@ -3,6 +3,9 @@
 #include "BenchSupport.h"
 
 #include "gui/FunctionTestWidget.h"
+#include "protocol/ApplicationIdentity.h"
+
+#include <QCoreApplication>
 
 namespace Bench {
 
@@ -27,8 +30,10 @@ int reportShown(QWidget &window, const QStringList &arguments)
 
 int runStartupClient(const QStringList &arguments)
 {
+    VLK::ApplicationIdentity::install();
     FunctionTestWidget window;
-    window.setOrganizationAndApplication(QStringLiteral("Orvand"), QStringLiteral("CalvaroClient"));
+    window.setOrganizationAndApplication(QCoreApplication::organizationName(),
+                                         QCoreApplication::applicationName());
     window.readSettings();
     return reportShown(window, arguments);
 }

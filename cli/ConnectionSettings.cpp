@@ -2,6 +2,8 @@
 
 #include "Translation.h"
 
+#include "protocol/ApplicationIdentity.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
@@ -21,8 +23,6 @@ namespace Cli {
 
 namespace {
 
-const char *const Organization = "Orvand";
-const char *const Application = "CalvaroClient";
 const char *const LoginGroup = "CalvaroServerLoginData";
 
 QString firstOf(const QCommandLineParser &parser, const char *option, const char *variable,
@@ -94,7 +94,8 @@ bool askOnTerminal(const QString &prompt, QString &answer)
 
 bool ConnectionSettings::resolve(const QCommandLineParser &parser, QString &error)
 {
-    QSettings stored { QLatin1String(Organization), QLatin1String(Application) };
+    QSettings stored { VLK::ApplicationIdentity::organization(),
+                       VLK::ApplicationIdentity::application() };
     stored.beginGroup(QLatin1String(LoginGroup));
     const QStringList storedHosts = stored.value(QStringLiteral("IPAddresses")).toStringList();
     const QString storedPort = stored.value(QStringLiteral("Port")).toString();

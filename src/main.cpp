@@ -1,5 +1,5 @@
 #include "gui/FunctionTestWidget.h"
-#include "gui/Settings.h"
+#include "protocol/ApplicationIdentity.h"
 
 #include <QApplication>
 
@@ -8,9 +8,10 @@ int main(int argc, char *argv[])
     int result = 0;
     {
         QApplication application(argc, argv);
+        VLK::ApplicationIdentity::install();
         FunctionTestWidget window(nullptr);
-        window.setOrganizationAndApplication(QLatin1String(VLK::Settings::Organization),
-                                             QLatin1String(VLK::Settings::Application));
+        window.setOrganizationAndApplication(QCoreApplication::organizationName(),
+                                             QCoreApplication::applicationName());
         window.readSettings();
         window.show();
         result = application.exec();

@@ -219,31 +219,47 @@ void TestCli::exitCodes_data()
 
     const QString project = QStringLiteral("PROJECT");
     QTest::newRow("failing job") << false << QString()
-                                 << QStringList { "submit",  project,          "--solver",
-                                                  "thermal", "--command-line", "--fail",
-                                                  "--wait",  "--interval",     "0.1" }
+                                 << QStringList { QStringLiteral("submit"),
+                                                  project,
+                                                  QStringLiteral("--solver"),
+                                                  QStringLiteral("thermal"),
+                                                  QStringLiteral("--command-line"),
+                                                  QStringLiteral("--fail"),
+                                                  QStringLiteral("--wait"),
+                                                  QStringLiteral("--interval"),
+                                                  QStringLiteral("0.1") }
                                  << QStringList() << 4 << "Failed";
     QTest::newRow("killed job") << true << "killed job"
-                                << QStringList { "wait", "JOB", "--interval", "0.1" }
+                                << QStringList { QStringLiteral("wait"), QStringLiteral("JOB"),
+                                                 QStringLiteral("--interval"),
+                                                 QStringLiteral("0.1") }
                                 << QStringList() << 5 << "Killed";
-    QTest::newRow("wrong password")
-        << false << QString() << QStringList { "jobs" } << QStringList { "CALVARO_PASSWORD=wrong" }
-        << 2 << "did not accept user 'engineer' with this password";
+    QTest::newRow("wrong password") << false << QString() << QStringList { QStringLiteral("jobs") }
+                                    << QStringList { QStringLiteral("CALVARO_PASSWORD=wrong") } << 2
+                                    << "did not accept user 'engineer' with this password";
     QTest::newRow("refused request")
-        << false << QString() << QStringList { "kill", "engineer/job-9999/none.prja" }
+        << false << QString()
+        << QStringList { QStringLiteral("kill"), QStringLiteral("engineer/job-9999/none.prja") }
         << QStringList() << 3 << "Cannot kill job 'engineer/job-9999/none.prja'";
     QTest::newRow("wait time-out")
-        << true << "slow job"
-        << QStringList { "wait", "JOB", "--timeout", "0.5", "--interval", "0.1" } << QStringList()
-        << 6 << "Still not finished after 0.5 seconds";
+        << true << "slow job" << QStringList { QStringLiteral("wait"),       QStringLiteral("JOB"),
+                                               QStringLiteral("--timeout"),  QStringLiteral("0.5"),
+                                               QStringLiteral("--interval"), QStringLiteral("0.1") }
+        << QStringList() << 6 << "Still not finished after 0.5 seconds";
     QTest::newRow("7z missing") << false << QString()
-                                << QStringList { "submit", project, "--solver", "thermal" }
-                                << QStringList { "PATH=EMPTY" } << 7 << "Cannot run '7z'";
+                                << QStringList { QStringLiteral("submit"), project,
+                                                 QStringLiteral("--solver"),
+                                                 QStringLiteral("thermal") }
+                                << QStringList { QStringLiteral("PATH=EMPTY") } << 7
+                                << QStringLiteral("Cannot run '7z'");
     QTest::newRow("existing target without --force")
-        << false << QString() << QStringList { "download", "JOB", "-o", "PROJECT" } << QStringList()
-        << 7 << "exists already; use --force";
-    QTest::newRow("unknown command") << false << QString() << QStringList { "sumbit" }
-                                     << QStringList() << 1 << "There is no command 'sumbit'";
+        << false << QString()
+        << QStringList { QStringLiteral("download"), QStringLiteral("JOB"), QStringLiteral("-o"),
+                         QStringLiteral("PROJECT") }
+        << QStringList() << 7 << "exists already; use --force";
+    QTest::newRow("unknown command")
+        << false << QString() << QStringList { QStringLiteral("sumbit") } << QStringList() << 1
+        << "There is no command 'sumbit'";
 }
 
 void TestCli::exitCodes()
@@ -327,10 +343,11 @@ void TestCli::jobsJsonMatchesServerList()
 void TestCli::downloadTakesTheAnnouncedExtension()
 {
     QVERIFY(!m_processedJob.isEmpty());
-    const QString expected = m_processedJob.section(QLatin1Char('/'), -2, -2) + ".zip";
+    const QString expected
+        = m_processedJob.section(QLatin1Char('/'), -2, -2) + QStringLiteral(".zip");
     const Outcome outcome = runCli(*m_quick, { QStringLiteral("download"), m_processedJob });
     QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.err));
-    QCOMPARE(QString::fromUtf8(outcome.out), expected + '\n');
+    QCOMPARE(QString::fromUtf8(outcome.out), expected + u'\n');
     const QString onServer = findFile(m_quick->dataDirectory(), QStringLiteral("*_results.zip"));
     QCOMPARE(contents(m_dir.filePath(expected)), contents(onServer));
     QVERIFY(QFile::remove(m_dir.filePath(expected)));
@@ -343,10 +360,14 @@ void TestCli::interruptedDownloadKeepsOldFile_data()
     QTest::addColumn<int>("exitCode");
 
     QTest::newRow("connection dropped mid-reply")
-        << QStringList { "--drop-after", "1", "--drop-mid-reply" } << false << 2;
+        << QStringList { QStringLiteral("--drop-after"), QStringLiteral("1"),
+                         QStringLiteral("--drop-mid-reply") }
+        << false << 2;
 #ifdef Q_OS_UNIX
-    QTest::newRow("Ctrl+C") << QStringList { "--segment-bytes", "50", "--segment-pause-ms", "100" }
-                            << true << 130;
+    QTest::newRow("Ctrl+C") << QStringList {
+        QStringLiteral("--segment-bytes"), QStringLiteral("50"),
+        QStringLiteral("--segment-pause-ms"), QStringLiteral("100")
+    } << true << 130;
 #endif
 }
 
@@ -501,9 +522,10 @@ void TestCli::waitSurvivesAServerRestart()
     QTRY_VERIFY(listsSent() > listsBefore);
     server->kill();
     QString err;
-    QTRY_VERIFY2_WITH_TIMEOUT((err += QString::fromLocal8Bit(waiting.readAllStandardError()))
-                                  .contains(QLatin1String("Connection lost: ")),
-                              qPrintable(err + waiting.readAllStandardOutput()), 10000);
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        (err += QString::fromLocal8Bit(waiting.readAllStandardError()))
+            .contains(QLatin1String("Connection lost: ")),
+        qPrintable(err + QString::fromLocal8Bit(waiting.readAllStandardOutput())), 10000);
     const QStringList options
         = QStringList { QStringLiteral("--users"), server->writeUsersFile({ { User, Password } }) }
         + pace;
@@ -523,22 +545,29 @@ void TestCli::removeOfSeveralJobsGoesOnPastARefusal()
     for (int index = 0; index < 2; ++index) {
         const Outcome submitted
             = runCli(*m_quick,
-                     { "submit", m_project, "--solver", "thermal", "--wait", "--interval", "0.1" });
+                     { QStringLiteral("submit"), m_project, QStringLiteral("--solver"),
+                       QStringLiteral("thermal"), QStringLiteral("--wait"),
+                       QStringLiteral("--interval"), QStringLiteral("0.1") });
         QVERIFY2(submitted.exitCode == 0, qPrintable(submitted.err));
         jobs << QString::fromUtf8(submitted.out).trimmed();
     }
     const QString missing = User + QStringLiteral("/job-9999/none.prja");
-    const auto listed = [this] { return QString::fromUtf8(runCli(*m_quick, { "jobs" }).out); };
+    const auto listed
+        = [this] { return QString::fromUtf8(runCli(*m_quick, { QStringLiteral("jobs") }).out); };
 
-    const Outcome dryRun = runCli(*m_quick, { "remove", "--status", "processed", "--dry-run" });
+    const Outcome dryRun = runCli(*m_quick,
+                                  { QStringLiteral("remove"), QStringLiteral("--status"),
+                                    QStringLiteral("processed"), QStringLiteral("--dry-run") });
     QCOMPARE(dryRun.exitCode, 0);
     for (const QString &job : jobs)
-        QVERIFY(dryRun.out.contains(("Would remove " + job).toUtf8()));
+        QVERIFY(dryRun.out.contains((QStringLiteral("Would remove ") + job).toUtf8()));
     QVERIFY(listed().contains(jobs.at(1)));
 
-    const Outcome removed = runCli(*m_quick, { "remove", jobs.at(0), missing, jobs.at(1) });
+    const Outcome removed
+        = runCli(*m_quick, { QStringLiteral("remove"), jobs.at(0), missing, jobs.at(1) });
     QCOMPARE(removed.exitCode, 3);
-    QVERIFY(removed.err.contains("Cannot remove job '" + missing + "'"));
+    QVERIFY(removed.err.contains(QStringLiteral("Cannot remove job '") + missing
+                                 + QStringLiteral("'")));
     QCOMPARE(removed.out.count("removed."), 2);
     const QString after = listed();
     QVERIFY(!after.contains(jobs.at(0)));

@@ -127,9 +127,12 @@ void TestClientBase::loginOkRunsTheWholeSequence()
     m_server->send(FakeServer::reply(MT_LoginOk));
     QVERIFY(m_server->waitForRequests(1));
     QCOMPARE(log.entries,
-             (QStringList { "state 0", "new 100 16", "progress 16 1", "progress 0 0", "state 1",
-                            "status Login successful", "msg 100",
-                            "status Requesting solver list...", "state 0" }));
+             (QStringList { QStringLiteral("state 0"), QStringLiteral("new 100 16"),
+                            QStringLiteral("progress 16 1"), QStringLiteral("progress 0 0"),
+                            QStringLiteral("state 1"), QStringLiteral("status Login successful"),
+                            QStringLiteral("msg 100"),
+                            QStringLiteral("status Requesting solver list..."),
+                            QStringLiteral("state 0") }));
     QCOMPARE(m_server->requestTypes(), QList<qint64> { MT_SolverList });
     QVERIFY(m_client->m_solvers.isEmpty());
     QVERIFY(m_dialogs->boxes.isEmpty());
@@ -144,9 +147,9 @@ void TestClientBase::loginOkAfterTheConnectionIsGone()
     m_server->send(FakeServer::reply(MT_LoginOk));
     m_server->dropClient();
     QVERIFY(m_dialogs->waitForBoxes(1));
-    QTRY_VERIFY(log.entries.contains("status Not connected"));
-    QVERIFY(log.entries.contains("msg 100"));
-    QCOMPARE(log.matching("state ").last(), QStringLiteral("state 0"));
+    QTRY_VERIFY(log.entries.contains(QStringLiteral("status Not connected")));
+    QVERIFY(log.entries.contains(QStringLiteral("msg 100")));
+    QCOMPARE(log.matching(QStringLiteral("state ")).last(), QStringLiteral("state 0"));
     QCOMPARE(m_dialogs->boxes.at(0).text, QStringLiteral("Remote host closed the connection."));
 }
 
@@ -181,17 +184,18 @@ void TestClientBase::largeDownloadInSegments()
         payload[i] = char(i % 251);
     const QByteArray reply = FakeServer::reply(MT_DownloadJobReply, payload);
     m_server->sendInSegments(reply, { 16, 100000, 300000, 250000, 200000 }, 40);
-    QTRY_VERIFY(log.entries.contains("msg 104"));
+    QTRY_VERIFY(log.entries.contains(QStringLiteral("msg 104")));
 
-    QCOMPARE(log.matching("new "), QStringList { "new 104 1000016" });
-    QCOMPARE(log.matching("msg "), QStringList { "msg 104" });
-    const QStringList progress = log.matching("progress ");
+    QCOMPARE(log.matching(QStringLiteral("new ")),
+             QStringList { QStringLiteral("new 104 1000016") });
+    QCOMPARE(log.matching(QStringLiteral("msg ")), QStringList { QStringLiteral("msg 104") });
+    const QStringList progress = log.matching(QStringLiteral("progress "));
     QVERIFY(progress.size() >= 3);
     QCOMPARE(progress.last(), QStringLiteral("progress 0 0"));
     QCOMPARE(progress.at(progress.size() - 2), QStringLiteral("progress 1000016 1"));
     int previous = 0;
     for (int i = 0; i < progress.size() - 1; ++i) {
-        const int bytes = progress.at(i).section(' ', 1, 1).toInt();
+        const int bytes = progress.at(i).section(u' ', 1, 1).toInt();
         QVERIFY(bytes > previous);
         previous = bytes;
     }
@@ -222,8 +226,9 @@ void TestClientBase::announcedSizes()
     m_server->send(FakeServer::header(totalSize, MT_DownloadJobReply));
 
     if (accepted) {
-        QTRY_VERIFY(!log.matching("new ").isEmpty());
-        QCOMPARE(log.matching("new "), QStringList { QStringLiteral("new 104 %1").arg(totalSize) });
+        QTRY_VERIFY(!log.matching(QStringLiteral("new ")).isEmpty());
+        QCOMPARE(log.matching(QStringLiteral("new ")),
+                 QStringList { QStringLiteral("new 104 %1").arg(totalSize) });
         // An announcement alone reserves next to nothing.
         QVERIFY(m_client->m_messageBuffer.capacity() <= 1 << 20);
         QVERIFY(m_dialogs->boxes.isEmpty());
@@ -241,10 +246,10 @@ void TestClientBase::announcedSizes()
             QStringLiteral("Invalid message size of %1 Bytes received, at least 16 Bytes expected.")
                 .arg(totalSize));
     QTRY_COMPARE(m_client->m_tcpSocket->state(), QAbstractSocket::UnconnectedState);
-    QVERIFY(log.matching("new ").isEmpty());
-    QVERIFY(log.matching("msg ").isEmpty());
+    QVERIFY(log.matching(QStringLiteral("new ")).isEmpty());
+    QVERIFY(log.matching(QStringLiteral("msg ")).isEmpty());
     QCOMPARE(log.entries.last(), QStringLiteral("state 0"));
-    QVERIFY(log.entries.contains("status Not connected"));
+    QVERIFY(log.entries.contains(QStringLiteral("status Not connected")));
     // The client can connect again at once.
     QVERIFY(connectClient(*m_client, *m_server));
 }
@@ -257,7 +262,7 @@ void TestClientBase::surplusBytesAreNeverDispatched()
     const QByteArray first = FakeServer::textList(MT_SolverListReply, { QStringLiteral("fem") });
     const QByteArray second = FakeServer::reply(MT_SubmitJobOk);
     m_server->send(first.left(20));
-    QTRY_VERIFY(!log.matching("progress 20").isEmpty());
+    QTRY_VERIFY(!log.matching(QStringLiteral("progress 20")).isEmpty());
     QTest::ignoreMessage(QtDebugMsg, "Bad request, message size mismatch.");
     m_server->send(first.mid(20) + second);
     QTRY_COMPARE(m_client->m_tcpSocket->state(), QAbstractSocket::UnconnectedState);
@@ -266,9 +271,10 @@ void TestClientBase::surplusBytesAreNeverDispatched()
     QCOMPARE(m_dialogs->boxes.at(0).text,
              QStringLiteral(
                  "The server sent more data than its reply announced; the connection was closed."));
-    QVERIFY(log.matching("msg ").isEmpty());
+    QVERIFY(log.matching(QStringLiteral("msg ")).isEmpty());
     QCOMPARE(log.entries.mid(log.entries.size() - 3),
-             (QStringList { "progress 0 0", "status Not connected", "state 0" }));
+             (QStringList { QStringLiteral("progress 0 0"), QStringLiteral("status Not connected"),
+                            QStringLiteral("state 0") }));
     QVERIFY(m_client->m_messageBuffer.size() <= first.size());
 }
 
@@ -278,13 +284,13 @@ void TestClientBase::headerOnlyReplyFollowedByAnother()
     m_client->awaitReply();
     SignalLog log(*m_client);
     m_server->send(FakeServer::reply(MT_SubmitJobOk) + FakeServer::reply(MT_RemoveJobOk));
-    QTRY_VERIFY(log.entries.contains("msg 103"));
+    QTRY_VERIFY(log.entries.contains(QStringLiteral("msg 103")));
     QTest::qWait(50);
     // The second reply waits in the socket until more data arrives.
-    QCOMPARE(log.matching("msg "), QStringList { "msg 103" });
+    QCOMPARE(log.matching(QStringLiteral("msg ")), QStringList { QStringLiteral("msg 103") });
     QCOMPARE(m_client->m_tcpSocket->bytesAvailable(), qint64(16));
     m_server->send(FakeServer::reply(MT_KillJobOk));
-    QTRY_VERIFY(log.entries.contains("msg 106"));
+    QTRY_VERIFY(log.entries.contains(QStringLiteral("msg 106")));
 }
 
 void TestClientBase::unknownReplyTypeIsIgnored()
@@ -293,10 +299,11 @@ void TestClientBase::unknownReplyTypeIsIgnored()
     m_client->awaitReply();
     SignalLog log(*m_client);
     m_server->send(FakeServer::reply(150, "whatever"));
-    QTRY_VERIFY(log.entries.contains("state 1"));
+    QTRY_VERIFY(log.entries.contains(QStringLiteral("state 1")));
     QTest::qWait(20);
     QCOMPARE(log.entries,
-             (QStringList { "new 150 24", "progress 24 1", "progress 0 0", "state 1" }));
+             (QStringList { QStringLiteral("new 150 24"), QStringLiteral("progress 24 1"),
+                            QStringLiteral("progress 0 0"), QStringLiteral("state 1") }));
     QVERIFY(m_dialogs->boxes.isEmpty());
 }
 
@@ -306,11 +313,12 @@ void TestClientBase::commandErrorsShowTheBox_data()
     QTest::addColumn<bool>("answersLogin");
     QTest::addColumn<QAbstractSocket::SocketState>("socketState");
     QTest::addColumn<QStringList>("lastEntries");
-    const QStringList refused { "state 1", "status Login refused", "state 0" };
+    const QStringList refused { QStringLiteral("state 1"), QStringLiteral("status Login refused"),
+                                QStringLiteral("state 0") };
     QTest::newRow("204") << int(MT_CommandError1) << false << QAbstractSocket::ConnectedState
-                         << QStringList { "state 1" };
+                         << QStringList { QStringLiteral("state 1") };
     QTest::newRow("205") << int(MT_CommandError2) << false << QAbstractSocket::ConnectedState
-                         << QStringList { "state 1" };
+                         << QStringList { QStringLiteral("state 1") };
     // A refused login closes the connection, so that the next Login starts afresh.
     QTest::newRow("204 to the login")
         << int(MT_CommandError1) << true << QAbstractSocket::UnconnectedState << refused;
@@ -339,7 +347,7 @@ void TestClientBase::commandErrorsShowTheBox()
     QCOMPARE(m_dialogs->boxes.at(0).title, QStringLiteral("Command failed"));
     QCOMPARE(m_dialogs->boxes.at(0).text,
              QStringLiteral("Error processing command, see server log."));
-    QVERIFY(log.matching("msg ").isEmpty());
+    QVERIFY(log.matching(QStringLiteral("msg ")).isEmpty());
     QCOMPARE(m_client->m_tcpSocket->state(), socketState);
     QCOMPARE(log.entries.mid(log.entries.size() - lastEntries.size()), lastEntries);
 }
@@ -350,9 +358,10 @@ void TestClientBase::logoutReportsDisconnected()
     m_client->awaitReply();
     SignalLog log(*m_client);
     m_server->send(FakeServer::reply(MT_LogoutOk));
-    QTRY_VERIFY(log.entries.contains("msg 101"));
+    QTRY_VERIFY(log.entries.contains(QStringLiteral("msg 101")));
     QCOMPARE(log.entries.mid(3),
-             (QStringList { "state 1", "status Logged out", "msg 101", "state 0" }));
+             (QStringList { QStringLiteral("state 1"), QStringLiteral("status Logged out"),
+                            QStringLiteral("msg 101"), QStringLiteral("state 0") }));
     // Closed by the client, so that the next Login starts afresh; no error report.
     QCOMPARE(m_client->m_tcpSocket->state(), QAbstractSocket::UnconnectedState);
     QTRY_VERIFY(!m_server->hasClient());
@@ -373,7 +382,9 @@ void TestClientBase::socketErrors()
         m_dialogs->boxes.at(0).text,
         QStringLiteral("The connection was refused by the peer. Make sure the server is running."));
     // Not connected already while the box is open.
-    QTRY_COMPARE(log.entries, (QStringList { "state 0", "state 0", "status Not connected" }));
+    QTRY_COMPARE(log.entries,
+                 (QStringList { QStringLiteral("state 0"), QStringLiteral("state 0"),
+                                QStringLiteral("status Not connected") }));
 
     // Closed by the server while connected.
     QVERIFY(m_server->listen());
@@ -419,16 +430,17 @@ void TestClientBase::timersEndWaitsButNotDownloads()
     }
     downloadServer.send(reply.mid(11000));
 
-    QTRY_VERIFY(downloadLog.entries.contains("msg 104"));
+    QTRY_VERIFY(downloadLog.entries.contains(QStringLiteral("msg 104")));
     QVERIFY(downloading.m_messageBuffer == reply);
 
     QCOMPARE(m_dialogs->boxTexts(&connecting),
-             QStringList { "Connection time out: Timeout on server connection." });
+             QStringList { QStringLiteral("Connection time out: Timeout on server connection.") });
     QCOMPARE(connectingLog.entries.last(), QStringLiteral("state 0"));
     QCOMPARE(connecting.m_tcpSocket->state(), QAbstractSocket::UnconnectedState);
 
-    QCOMPARE(m_dialogs->boxTexts(&silent), QStringList { "Server timeout: Server timed out." });
-    QVERIFY(silentLog.entries.contains("status Server timeout"));
+    QCOMPARE(m_dialogs->boxTexts(&silent),
+             QStringList { QStringLiteral("Server timeout: Server timed out.") });
+    QVERIFY(silentLog.entries.contains(QStringLiteral("status Server timeout")));
     QCOMPARE(silentLog.entries.last(), QStringLiteral("state 0"));
     QTRY_COMPARE(silent.m_tcpSocket->state(), QAbstractSocket::UnconnectedState);
 

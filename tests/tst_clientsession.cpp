@@ -48,7 +48,7 @@ void TestClientSession::hostileReplies_data()
     const QByteArray download = FakeServer::reply(MT_DownloadJobReply, result);
     QTest::newRow("result above the in-memory limit") << true << download << QString() << -1;
     QTest::newRow("reply held in memory above the limit")
-        << false << FakeServer::textList(MT_JobStatusReply, { QString(2 << 20, 'j') }) << QString()
+        << false << FakeServer::textList(MT_JobStatusReply, { QString(2 << 20, u'j') }) << QString()
         << int(Kind::MessageTooLarge);
     QTest::newRow("negative size, even for a result")
         << true << FakeServer::header(-24, MT_DownloadJobReply) << QString()
@@ -85,18 +85,20 @@ void TestClientSession::hostileReplies()
     QVERIFY(connected.wait(5000) && server.waitForClient());
 
     QBuffer sink;
-    QVERIFY(sink.open(then == "read-only sink" ? QIODevice::ReadOnly : QIODevice::WriteOnly));
+    QVERIFY(sink.open(then == QStringLiteral("read-only sink") ? QIODevice::ReadOnly
+                                                               : QIODevice::WriteOnly));
     const int request = download ? MT_DownloadJob : MT_JobStatus;
     server.setReply(request, reply);
-    if (then == "drop")
+    if (then == QStringLiteral("drop"))
         connect(&server, &FakeServer::requestReceived, &server, &FakeServer::dropClient,
                 Qt::QueuedConnection);
-    if (then == "cancel")
+    if (then == QStringLiteral("cancel"))
         connect(&session, &ClientSession::messageData, &session,
                 [&session] { session.cancelTransfer(); });
     if (download)
         session.streamNextDownloadTo(&sink);
-    QVERIFY(download ? CalvaroClientCommands::sendStringCommand(session.socket(), request, "p")
+    QVERIFY(download ? CalvaroClientCommands::sendStringCommand(session.socket(), request,
+                                                                QStringLiteral("p"))
                      : CalvaroClientCommands::sendCommand(session.socket(), request));
     QSignalSpy completed(&session, &ClientSession::messageCompleted);
     QSignalSpy failed(&session, &ClientSession::failed);

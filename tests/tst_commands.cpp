@@ -125,8 +125,8 @@ void TestCommands::everyFunctionNeedsAConnectedSocket()
     QVERIFY(!Commands::sendStringCommand(m_socket, MT_KillJob, QStringLiteral("p")));
     QCOMPARE(Commands::lastErrorMessage, QStringLiteral("Socket not connected."));
     Commands::lastErrorMessage.clear();
-    QVERIFY(!Commands::sendJob(m_socket, m_dir->filePath("nowhere.zip"), 0, {}, {}, {}, nullptr,
-                               nullptr));
+    QVERIFY(!Commands::sendJob(m_socket, m_dir->filePath(QStringLiteral("nowhere.zip")), 0, {}, {},
+                               {}, nullptr, nullptr));
     QCOMPARE(Commands::lastErrorMessage, QStringLiteral("Socket not connected."));
     QVERIFY(!Commands::sendCommand(nullptr, MT_JobStatus));
 
@@ -242,7 +242,7 @@ void TestCommands::slowReaderKeepsTheQueueShort()
     watch.socket = m_socket;
     QVERIFY(Commands::sendJob(m_socket, archive, 0, {}, {}, {}, nullptr, &watch));
     QCOMPARE(watch.calls, 1 + (size + 63999) / 64000);
-    QVERIFY2(watch.largestQueue <= 8 * 64000, QByteArray::number(watch.largestQueue));
+    QVERIFY2(watch.largestQueue <= 8 * 64000, QByteArray::number(watch.largestQueue).constData());
     QVERIFY(m_server->waitForRequests(1, 30000));
     QCOMPARE(m_server->requests().at(0).bytes.size(), 16 + 8 + 16 + size);
 }

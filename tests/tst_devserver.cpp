@@ -17,7 +17,8 @@ using namespace VLK;
 
 namespace {
 
-const QStringList defaultSolvers { "fem_static", "cfd_transient_3", "thermal" };
+const QStringList defaultSolvers { QStringLiteral("fem_static"), QStringLiteral("cfd_transient_3"),
+                                   QStringLiteral("thermal") };
 
 struct Reply
 {
@@ -76,12 +77,14 @@ public:
         encodeStringCommand(path, type, bytes);
         return request(bytes).type;
     }
-    qint64 login(const QString &user, const QString &password = "secret")
+    qint64 login(const QString &user, const QString &password = QStringLiteral("secret"))
     {
         QByteArray bytes;
-        encodeLogin(user,
-                    QCryptographicHash::hash(password.toUtf8(), QCryptographicHash::Md5).toHex(),
-                    bytes);
+        encodeLogin(
+            user,
+            QString::fromLatin1(
+                QCryptographicHash::hash(password.toUtf8(), QCryptographicHash::Md5).toHex()),
+            bytes);
         return request(bytes).type;
     }
     QList<JobInfo> jobs()
@@ -96,11 +99,12 @@ public:
     }
     // Writes the header part of a submission; the archive is up to the caller.
     void beginSubmission(qint64 archiveSize, const QString &commandLine = QString(), int slow = 0,
-                         const QString &solver = "fem_static", const QString &zipName = "model.zip")
+                         const QString &solver = QStringLiteral("fem_static"),
+                         const QString &zipName = QStringLiteral("model.zip"))
     {
         JobHeader header;
         header.solverId = solver;
-        header.projectFile = "model.prja";
+        header.projectFile = QStringLiteral("model.prja");
         header.zipFileName = zipName;
         header.commandLine = commandLine;
         header.slowQueue = slow;
@@ -168,7 +172,7 @@ QByteArray submission(const QByteArray &headerText, const QByteArray &archive)
     return withHeader(16 + body.size(), MT_SubmitJob, body);
 }
 
-const QString firstJob = "alice/job-0001/model.prja";
+const QString firstJob = QStringLiteral("alice/job-0001/model.prja");
 
 } // namespace
 
@@ -210,7 +214,7 @@ private slots:
 
 private:
     bool startServer(const QStringList &arguments = QStringList());
-    bool loggedIn(Client &client, const QString &user = "alice");
+    bool loggedIn(Client &client, const QString &user = QStringLiteral("alice"));
 
     QTemporaryDir *m_dir = nullptr;
     DevServerProcess *m_server = nullptr;
@@ -220,16 +224,18 @@ private:
 void TestDevServer::initTestCase()
 {
     QTemporaryDir dir;
-    QVERIFY(QDir(dir.path()).mkdir("project"));
-    QFile project(dir.path() + "/project/model.prja");
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("project")));
+    QFile project(dir.path() + QStringLiteral("/project/model.prja"));
     QVERIFY(project.open(QIODevice::WriteOnly));
     project.write("solver input\n");
     project.close();
     QProcess archiver;
     archiver.setWorkingDirectory(dir.path());
-    archiver.start("7z", { "a", "-tzip", "model.zip", "project" });
+    archiver.start(QStringLiteral("7z"),
+                   { QStringLiteral("a"), QStringLiteral("-tzip"), QStringLiteral("model.zip"),
+                     QStringLiteral("project") });
     QVERIFY(archiver.waitForFinished());
-    QFile zip(dir.path() + "/model.zip");
+    QFile zip(dir.path() + QStringLiteral("/model.zip"));
     QVERIFY(zip.open(QIODevice::ReadOnly));
     m_zip = zip.readAll();
     QVERIFY(m_zip.startsWith("PK"));
@@ -251,7 +257,9 @@ void TestDevServer::cleanup()
 
 bool TestDevServer::startServer(const QStringList &arguments)
 {
-    return m_server->start(QStringList { "--tick-ms", "40", "--steps", "3" } + arguments);
+    return m_server->start(QStringList { QStringLiteral("--tick-ms"), QStringLiteral("40"),
+                                         QStringLiteral("--steps"), QStringLiteral("3") }
+                           + arguments);
 }
 
 bool TestDevServer::loggedIn(Client &client, const QString &user)
@@ -286,13 +294,13 @@ void TestDevServer::login()
     QFETCH(qint64, loginReply);
     QFETCH(qint64, jobListReply);
 
-    QFile users(m_dir->path() + "/users");
+    QFile users(m_dir->path() + QStringLiteral("/users"));
     QVERIFY(users.open(QIODevice::WriteOnly));
     users.write("# test users\nalice:" + md5Hex("secret")
                 + "\n\nbob:" + md5Hex(QString::fromUtf8("pässwort").toUtf8()) + "\n");
     users.close();
-    QVERIFY(startServer({ "--users", users.fileName() }));
-    QVERIFY(!m_server->log().contains("WARNING"));
+    QVERIFY(startServer({ QStringLiteral("--users"), users.fileName() }));
+    QVERIFY(!m_server->log().contains(QStringLiteral("WARNING")));
 
     Client client;
     QVERIFY(client.connectTo(m_server->port()));
@@ -321,12 +329,12 @@ void TestDevServer::requestsBeforeLoginAreRefused()
 {
     QFETCH(QByteArray, request);
     QVERIFY(startServer());
-    QVERIFY(m_server->log().contains("WARNING: no --users file given"));
+    QVERIFY(m_server->log().contains(QStringLiteral("WARNING: no --users file given")));
 
     Client client;
     QVERIFY(client.connectTo(m_server->port()));
     QCOMPARE(client.request(request).type, qint64(MT_CommandError2));
-    QCOMPARE(client.login("alice"), qint64(MT_LoginOk));
+    QCOMPARE(client.login(QStringLiteral("alice")), qint64(MT_LoginOk));
     QVERIFY(client.jobs().isEmpty());
 }
 
@@ -337,22 +345,22 @@ void TestDevServer::logoutKeepsTheConnectionAndEveryRequestIsLogged()
     QVERIFY(loggedIn(client));
     QCOMPARE(client.command(MT_Logout), qint64(MT_LogoutOk));
     QCOMPARE(client.command(MT_JobStatus), qint64(MT_CommandError2));
-    QCOMPARE(client.login("bob"), qint64(MT_LoginOk));
+    QCOMPARE(client.login(QStringLiteral("bob")), qint64(MT_LoginOk));
     QCOMPARE(client.command(MT_JobStatus), qint64(MT_JobStatusReply));
 
-    const QStringList lines = m_server->log().split('\n').filter(" bytes -> ");
+    const QStringList lines = m_server->log().split(u'\n').filter(QStringLiteral(" bytes -> "));
     QCOMPARE(lines.size(), 5);
     const QRegularExpression line(
-        "^\\S+ 127\\.0\\.0\\.1:\\d+ (\\S+) (\\S+) (\\d+) bytes -> (\\S+)$");
-    const QStringList expected { "alice MT_Login(1) 54 MT_LoginOk(100)",
-                                 "alice MT_Logout(2) 16 MT_LogoutOk(101)",
-                                 "- MT_JobStatus(4) 16 MT_CommandError2(205)",
-                                 "bob MT_Login(1) 52 MT_LoginOk(100)",
-                                 "bob MT_JobStatus(4) 16 MT_JobStatusReply(102)" };
+        QStringLiteral("^\\S+ 127\\.0\\.0\\.1:\\d+ (\\S+) (\\S+) (\\d+) bytes -> (\\S+)$"));
+    const QStringList expected { QStringLiteral("alice MT_Login(1) 54 MT_LoginOk(100)"),
+                                 QStringLiteral("alice MT_Logout(2) 16 MT_LogoutOk(101)"),
+                                 QStringLiteral("- MT_JobStatus(4) 16 MT_CommandError2(205)"),
+                                 QStringLiteral("bob MT_Login(1) 52 MT_LoginOk(100)"),
+                                 QStringLiteral("bob MT_JobStatus(4) 16 MT_JobStatusReply(102)") };
     for (int i = 0; i < lines.size(); ++i) {
         const QRegularExpressionMatch match = line.match(lines.at(i));
         QVERIFY2(match.hasMatch(), qPrintable(lines.at(i)));
-        QCOMPARE(match.capturedTexts().mid(1).join(' '), expected.at(i));
+        QCOMPARE(match.capturedTexts().mid(1).join(u' '), expected.at(i));
     }
 }
 
@@ -362,8 +370,9 @@ void TestDevServer::solverList_data()
     QTest::addColumn<QStringList>("solvers");
 
     QTest::newRow("default") << QStringList() << defaultSolvers;
-    QTest::newRow("chosen") << QStringList { "--solvers", " nastran_x , ,modal" }
-                            << QStringList { "nastran_x", "modal" };
+    QTest::newRow("chosen") << QStringList { QStringLiteral("--solvers"),
+                                             QStringLiteral(" nastran_x , ,modal") }
+                            << QStringList { QStringLiteral("nastran_x"), QStringLiteral("modal") };
 }
 
 void TestDevServer::solverList()
@@ -386,33 +395,35 @@ void TestDevServer::solverList()
 void TestDevServer::jobRunsToProcessedAndItsResultDownloads()
 {
     // Ticks long enough that the job is surely still queued when first listed.
-    QVERIFY(startServer({ "--tick-ms", "100" }));
+    QVERIFY(startServer({ QStringLiteral("--tick-ms"), QStringLiteral("100") }));
     Client client;
     QVERIFY(loggedIn(client));
-    QCOMPARE(client.submit(m_zip, "-threads 4"), qint64(MT_SubmitJobOk));
+    QCOMPARE(client.submit(m_zip, QStringLiteral("-threads 4")), qint64(MT_SubmitJobOk));
 
     const QList<JobInfo> jobs = client.jobs();
     QCOMPARE(jobs.size(), 1);
-    QCOMPARE(jobs.first().userId, QString("alice"));
-    QCOMPARE(jobs.first().solverId, QString("fem_static"));
+    QCOMPARE(jobs.first().userId, QString(QStringLiteral("alice")));
+    QCOMPARE(jobs.first().solverId, QString(QStringLiteral("fem_static")));
     QCOMPARE(jobs.first().path, firstJob);
-    QVERIFY2(jobs.first().status.startsWith("Queued"), qPrintable(jobs.first().status));
+    QVERIFY2(jobs.first().status.startsWith(QStringLiteral("Queued")),
+             qPrintable(jobs.first().status));
     QVERIFY(jobs.first().accessible);
 
     JobInfo job;
-    QVERIFY(waitForStatus(client, firstJob, "Running (step", &job));
-    QVERIFY(waitForStatus(client, firstJob, "Processed", &job));
-    const QStringList messages = job.progressMsg.split("\\|");
+    QVERIFY(waitForStatus(client, firstJob, QStringLiteral("Running (step"), &job));
+    QVERIFY(waitForStatus(client, firstJob, QStringLiteral("Processed"), &job));
+    const QStringList messages = job.progressMsg.split(QStringLiteral("\\|"));
     QVERIFY2(messages.size() >= 4, qPrintable(job.progressMsg));
-    QVERIFY(messages.last().startsWith("Ready for download: "));
-    const QString resultName = messages.last().mid(QString("Ready for download: ").size());
+    QVERIFY(messages.last().startsWith(QStringLiteral("Ready for download: ")));
+    const QString resultName
+        = messages.last().mid(QString(QStringLiteral("Ready for download: ")).size());
 
     QByteArray bytes;
     encodeStringCommand(firstJob, MT_DownloadJob, bytes);
     const Reply download = client.request(bytes);
     QCOMPARE(download.type, qint64(MT_DownloadJobReply));
-    const QString jobDirectory = m_server->dataDirectory() + "/jobs/job-0001";
-    QFile result(jobDirectory + "/" + resultName);
+    const QString jobDirectory = m_server->dataDirectory() + QStringLiteral("/jobs/job-0001");
+    QFile result(jobDirectory + QStringLiteral("/") + resultName);
     QVERIFY(result.open(QIODevice::ReadOnly));
     QCOMPARE(download.message.mid(16), result.readAll());
     QVERIFY(download.message.mid(16).startsWith("PK\x03\x04"));
@@ -427,13 +438,13 @@ void TestDevServer::generatedResultHasTheChosenSize()
 {
     // More than one piece of the generator, ending inside a word.
     const qint64 size = (qint64(4) << 20) + 13;
-    QVERIFY(startServer({ "--result-size", QString::number(size) }));
+    QVERIFY(startServer({ QStringLiteral("--result-size"), QString::number(size) }));
     Client client;
     QVERIFY(loggedIn(client));
     QCOMPARE(client.submit(m_zip), qint64(MT_SubmitJobOk));
     JobInfo job;
-    QVERIFY(waitForStatus(client, firstJob, "Processed", &job));
-    QVERIFY2(job.progressMsg.endsWith("Ready for download: job-0001_results.bin"),
+    QVERIFY(waitForStatus(client, firstJob, QStringLiteral("Processed"), &job));
+    QVERIFY2(job.progressMsg.endsWith(QStringLiteral("Ready for download: job-0001_results.bin")),
              qPrintable(job.progressMsg));
 
     QByteArray bytes;
@@ -454,21 +465,23 @@ void TestDevServer::generatedResultHasTheChosenSize()
 
 void TestDevServer::runningJobCanBeKilledButNotRemoved()
 {
-    QVERIFY(startServer({ "--steps", "1000", "--tick-ms", "100" }));
+    QVERIFY(startServer({ QStringLiteral("--steps"), QStringLiteral("1000"),
+                          QStringLiteral("--tick-ms"), QStringLiteral("100") }));
     Client client;
     QVERIFY(loggedIn(client));
     QCOMPARE(client.submit(m_zip, QString(), 1), qint64(MT_SubmitJobOk));
     QCOMPARE(client.onJob(MT_KillJob, firstJob), qint64(MT_CommandError1)); // still queued
-    QVERIFY(waitForStatus(client, firstJob, "Running"));
+    QVERIFY(waitForStatus(client, firstJob, QStringLiteral("Running")));
 
     QCOMPARE(client.onJob(MT_RemoveJob, firstJob), qint64(MT_CommandError1));
     QCOMPARE(client.onJob(MT_DownloadJob, firstJob), qint64(MT_CommandError1));
     QCOMPARE(client.onJob(MT_KillJob, firstJob), qint64(MT_KillJobOk));
     JobInfo job;
-    QVERIFY(waitForStatus(client, firstJob, "Killed", &job));
-    QCOMPARE(job.status, QString("Killed"));
+    QVERIFY(waitForStatus(client, firstJob, QStringLiteral("Killed"), &job));
+    QCOMPARE(job.status, QString(QStringLiteral("Killed")));
     QCOMPARE(client.onJob(MT_KillJob, firstJob), qint64(MT_CommandError1));
-    QCOMPARE(client.onJob(MT_KillJob, "alice/job-0002/model.prja"), qint64(MT_CommandError1));
+    QCOMPARE(client.onJob(MT_KillJob, QStringLiteral("alice/job-0002/model.prja")),
+             qint64(MT_CommandError1));
     QCOMPARE(client.onJob(MT_RemoveJob, firstJob), qint64(MT_RemoveJobOk));
 }
 
@@ -496,9 +509,9 @@ void TestDevServer::failedJobs()
              qint64(MT_SubmitJobOk));
 
     JobInfo job;
-    QVERIFY(waitForStatus(client, firstJob, "Failed", &job));
-    QCOMPARE(job.status, QString("Failed"));
-    QVERIFY2(job.progressMsg.split("\\|").last().startsWith(lastMessage),
+    QVERIFY(waitForStatus(client, firstJob, QStringLiteral("Failed"), &job));
+    QCOMPARE(job.status, QString(QStringLiteral("Failed")));
+    QVERIFY2(job.progressMsg.split(QStringLiteral("\\|")).last().startsWith(lastMessage),
              qPrintable(job.progressMsg));
     QCOMPARE(client.onJob(MT_DownloadJob, firstJob), qint64(MT_CommandError1));
     QCOMPARE(client.onJob(MT_KillJob, firstJob), qint64(MT_CommandError1));
@@ -507,7 +520,7 @@ void TestDevServer::failedJobs()
 
 void TestDevServer::largeUploadStreamsToDisk()
 {
-    if (!QFileInfo::exists("/proc/self/status"))
+    if (!QFileInfo::exists(QStringLiteral("/proc/self/status")))
         QSKIP("needs /proc to read the server's memory");
     QVERIFY(startServer());
     Client client;
@@ -517,7 +530,8 @@ void TestDevServer::largeUploadStreamsToDisk()
     QByteArray block(1 << 20, '\0');
     for (int i = 0; i < block.size(); ++i)
         block[i] = char(i * 7 + (i >> 10));
-    client.beginSubmission(archiveSize, QString(), 0, "fem_static", "big.zip");
+    client.beginSubmission(archiveSize, QString(), 0, QStringLiteral("fem_static"),
+                           QStringLiteral("big.zip"));
     for (qint64 sent = 0; sent < archiveSize; sent += block.size()) {
         client.socket.write(block);
         while (client.socket.bytesToWrite() > 4 * block.size())
@@ -527,8 +541,9 @@ void TestDevServer::largeUploadStreamsToDisk()
 
     const qint64 peakKiB = m_server->peakMemoryKiB();
     QVERIFY(peakKiB > 0);
-    QVERIFY2(peakKiB < 100 * 1024, qPrintable(QString("peak %1 KiB").arg(peakKiB)));
-    QCOMPARE(QFileInfo(m_server->dataDirectory() + "/jobs/job-0001/input/big.zip").size(),
+    QVERIFY2(peakKiB < 100 * 1024, qPrintable(QString(QStringLiteral("peak %1 KiB")).arg(peakKiB)));
+    QCOMPARE(QFileInfo(m_server->dataDirectory() + QStringLiteral("/jobs/job-0001/input/big.zip"))
+                 .size(),
              archiveSize);
 }
 
@@ -558,20 +573,20 @@ void TestDevServer::malformedInputClosesTheConnection_data()
 void TestDevServer::malformedInputClosesTheConnection()
 {
     QFETCH(QByteArray, bytes);
-    QVERIFY(startServer({ "--max-upload", "1M" }));
+    QVERIFY(startServer({ QStringLiteral("--max-upload"), QStringLiteral("1M") }));
     Client client;
     QVERIFY(loggedIn(client));
 
     client.socket.write(bytes);
     QVERIFY(client.waitUntilClosed());
     QCOMPARE(client.socket.readAll(), QByteArray());
-    QVERIFY(m_server->log().contains("closed: "));
+    QVERIFY(m_server->log().contains(QStringLiteral("closed: ")));
 
     QVERIFY(m_server->isRunning());
     Client next;
     QVERIFY(loggedIn(next));
     QVERIFY(next.jobs().isEmpty());
-    QVERIFY(QDir(m_server->dataDirectory() + "/uploads").isEmpty());
+    QVERIFY(QDir(m_server->dataDirectory() + QStringLiteral("/uploads")).isEmpty());
 }
 
 void TestDevServer::clientLeavingMidUploadLeavesNothingBehind()
@@ -584,9 +599,10 @@ void TestDevServer::clientLeavingMidUploadLeavesNothingBehind()
     QVERIFY(client.socket.waitForBytesWritten(5000));
     client.socket.abort();
 
-    QTRY_VERIFY(m_server->log().contains("client left before the request was complete"));
-    QVERIFY(QDir(m_server->dataDirectory() + "/uploads").isEmpty());
-    QVERIFY(QDir(m_server->dataDirectory() + "/jobs").isEmpty());
+    QTRY_VERIFY(
+        m_server->log().contains(QStringLiteral("client left before the request was complete")));
+    QVERIFY(QDir(m_server->dataDirectory() + QStringLiteral("/uploads")).isEmpty());
+    QVERIFY(QDir(m_server->dataDirectory() + QStringLiteral("/jobs")).isEmpty());
     Client next;
     QVERIFY(loggedIn(next));
     QVERIFY(next.jobs().isEmpty());
@@ -594,11 +610,11 @@ void TestDevServer::clientLeavingMidUploadLeavesNothingBehind()
 
 void TestDevServer::twoClientsAreServedAtOnce()
 {
-    QVERIFY(startServer({ "--show-others" }));
+    QVERIFY(startServer({ QStringLiteral("--show-others") }));
     Client alice;
     Client bob;
-    QVERIFY(loggedIn(alice, "alice"));
-    QVERIFY(loggedIn(bob, "bob"));
+    QVERIFY(loggedIn(alice, QStringLiteral("alice")));
+    QVERIFY(loggedIn(bob, QStringLiteral("bob")));
 
     // Bob is answered while Alice's upload is only half there.
     alice.beginSubmission(m_zip.size());
@@ -609,7 +625,7 @@ void TestDevServer::twoClientsAreServedAtOnce()
 
     const QList<JobInfo> seenByBob = bob.jobs();
     QCOMPARE(seenByBob.size(), 1);
-    QCOMPARE(seenByBob.first().userId, QString("alice"));
+    QCOMPARE(seenByBob.first().userId, QString(QStringLiteral("alice")));
     QVERIFY(!seenByBob.first().accessible);
     QCOMPARE(bob.onJob(MT_RemoveJob, firstJob), qint64(MT_CommandError1));
 
@@ -625,34 +641,34 @@ void TestDevServer::jobsSurviveARestart()
     Client client;
     QVERIFY(loggedIn(client));
     QCOMPARE(client.submit(m_zip), qint64(MT_SubmitJobOk));
-    QVERIFY(waitForStatus(client, firstJob, "Processed"));
+    QVERIFY(waitForStatus(client, firstJob, QStringLiteral("Processed")));
     m_server->stop();
 
     // Again with jobs that take long, stopped while one of them runs.
-    QVERIFY(startServer({ "--steps", "1000" }));
+    QVERIFY(startServer({ QStringLiteral("--steps"), QStringLiteral("1000") }));
     Client second;
     QVERIFY(loggedIn(second));
     QCOMPARE(second.submit(m_zip), qint64(MT_SubmitJobOk));
-    const QString secondJob = "alice/job-0002/model.prja";
-    QVERIFY(waitForStatus(second, secondJob, "Running"));
+    const QString secondJob = QStringLiteral("alice/job-0002/model.prja");
+    QVERIFY(waitForStatus(second, secondJob, QStringLiteral("Running")));
     m_server->stop();
 
-    QVERIFY(startServer({ "--tick-ms", "3600000" }));
+    QVERIFY(startServer({ QStringLiteral("--tick-ms"), QStringLiteral("3600000") }));
     Client third;
     QVERIFY(loggedIn(third));
     const QList<JobInfo> jobs = third.jobs();
     QCOMPARE(jobs.size(), 2);
     QCOMPARE(jobs.at(0).path, firstJob);
-    QCOMPARE(jobs.at(0).status, QString("Processed"));
+    QCOMPARE(jobs.at(0).status, QString(QStringLiteral("Processed")));
     QCOMPARE(jobs.at(1).path, secondJob);
-    QVERIFY(jobs.at(1).status.startsWith("Queued"));
-    QCOMPARE(jobs.at(1).progressMsg.split("\\|").last(),
-             QString("Server restarted, job queued again"));
+    QVERIFY(jobs.at(1).status.startsWith(QStringLiteral("Queued")));
+    QCOMPARE(jobs.at(1).progressMsg.split(QStringLiteral("\\|")).last(),
+             QString(QStringLiteral("Server restarted, job queued again")));
     QByteArray bytes;
     encodeStringCommand(firstJob, MT_DownloadJob, bytes);
     QVERIFY(third.request(bytes).message.mid(16).startsWith("PK\x03\x04"));
     QCOMPARE(third.submit(m_zip), qint64(MT_SubmitJobOk));
-    QCOMPARE(third.jobs().last().path, QString("alice/job-0003/model.prja"));
+    QCOMPARE(third.jobs().last().path, QString(QStringLiteral("alice/job-0003/model.prja")));
 }
 
 void TestDevServer::failType_data()
@@ -671,7 +687,8 @@ void TestDevServer::failType()
     QFETCH(QString, fault);
     QFETCH(int, requestType);
     QFETCH(qint64, reply);
-    QVERIFY(startServer({ "--fail-type", fault, "--fail-type", "6:205" }));
+    QVERIFY(startServer({ QStringLiteral("--fail-type"), fault, QStringLiteral("--fail-type"),
+                          QStringLiteral("6:205") }));
     Client client;
     QVERIFY(loggedIn(client));
 
@@ -697,12 +714,12 @@ void TestDevServer::badHeaderAnswersTheFirstRequestOnly()
 {
     QFETCH(QString, kind);
     QFETCH(qint64, totalSize);
-    QVERIFY(startServer({ "--bad-header", kind }));
+    QVERIFY(startServer({ QStringLiteral("--bad-header"), kind }));
 
     Client first;
     QVERIFY(first.connectTo(m_server->port()));
     QByteArray login;
-    encodeLogin("alice", md5Hex("secret"), login);
+    encodeLogin(QStringLiteral("alice"), QString::fromLatin1(md5Hex("secret")), login);
     first.socket.write(login);
     first.readReply(500);
     QCOMPARE(first.received, FakeServer::header(totalSize, MT_LoginOk));
@@ -718,9 +735,12 @@ void TestDevServer::dropAfter_data()
     QTest::addColumn<int>("bytesBeforeClose");
 
     const int solverListSize = FakeServer::textList(MT_SolverListReply, defaultSolvers).size();
-    QTest::newRow("without a reply") << QStringList { "--drop-after", "2" } << 0;
+    QTest::newRow("without a reply")
+        << QStringList { QStringLiteral("--drop-after"), QStringLiteral("2") } << 0;
     QTest::newRow("in the middle of the reply")
-        << QStringList { "--drop-after", "2", "--drop-mid-reply" } << solverListSize / 2;
+        << QStringList { QStringLiteral("--drop-after"), QStringLiteral("2"),
+                         QStringLiteral("--drop-mid-reply") }
+        << solverListSize / 2;
 }
 
 void TestDevServer::dropAfter()
@@ -746,9 +766,13 @@ void TestDevServer::shapedRepliesArriveLateButWhole_data()
     QTest::addColumn<int>("minimumMs");
 
     // The solver list reply of 80 bytes comes in 10 segments with 9 pauses.
-    QTest::newRow("delay") << QStringList { "--reply-delay-ms", "300" } << 300;
-    QTest::newRow("segments") << QStringList { "--segment-bytes", "8", "--segment-pause-ms", "40" }
-                              << 350;
+    QTest::newRow("delay") << QStringList { QStringLiteral("--reply-delay-ms"),
+                                            QStringLiteral("300") }
+                           << 300;
+    QTest::newRow("segments") << QStringList {
+        QStringLiteral("--segment-bytes"), QStringLiteral("8"),
+        QStringLiteral("--segment-pause-ms"), QStringLiteral("40")
+    } << 350;
 }
 
 void TestDevServer::shapedRepliesArriveLateButWhole()

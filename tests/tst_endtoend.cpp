@@ -2,6 +2,7 @@
 #include "DialogHelper.h"
 #include "gui/FunctionTestWidget.h"
 #include "gui/JobTableItems.h"
+#include "protocol/ApplicationIdentity.h"
 #include "protocol/Protocol.h"
 
 #include <QAbstractButton>
@@ -112,7 +113,8 @@ private:
 void TestEndToEnd::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    QSettings(QStringLiteral("Orvand"), QStringLiteral("CalvaroClient")).clear();
+    VLK::ApplicationIdentity::install();
+    QSettings().clear();
 
     m_server = new DevServerProcess(QStringLiteral(CALVARO_DEVSERVER), m_dir.path());
     const QString users = m_server->writeUsersFile({ { User, Password } });
@@ -122,8 +124,8 @@ void TestEndToEnd::initTestCase()
 
     m_dialogs = new DialogHelper(this);
     m_window = new FunctionTestWidget;
-    m_window->setOrganizationAndApplication(QStringLiteral("Orvand"),
-                                            QStringLiteral("CalvaroClient"));
+    m_window->setOrganizationAndApplication(QCoreApplication::organizationName(),
+                                            QCoreApplication::applicationName());
     m_window->readSettings();
     connect(m_window, &CalvaroClientBase::addStatusMessage, this,
             [this](const QString &line) { m_statusLines.append(line); });
@@ -271,8 +273,10 @@ void TestEndToEnd::loginFillsSolversAndJobs()
 void TestEndToEnd::selectProjectPacksIt()
 {
     const QString project = m_dir.filePath(QStringLiteral("beam-demo"));
-    QVERIFY(copyFolder(qEnvironmentVariable("CALVARO_SOURCE_DIR") + "/samples/beam-demo", project));
-    m_dialogs->queueFileAnswer(project + "/beam.prja");
+    QVERIFY(copyFolder(qEnvironmentVariable("CALVARO_SOURCE_DIR")
+                           + QStringLiteral("/samples/beam-demo"),
+                       project));
+    m_dialogs->queueFileAnswer(project + QStringLiteral("/beam.prja"));
     click("pushButtonCreateZip");
 
     m_archive = m_dir.filePath(QStringLiteral("beam-demo.zip"));
@@ -288,7 +292,7 @@ void TestEndToEnd::slowJobRunsToProcessed()
     child<QComboBox>("comboBoxSolver")->setCurrentIndex(1);
     m_firstJob = submitJob("radioButtonSlow");
     QVERIFY(!m_firstJob.isEmpty());
-    QVERIFY2(m_firstJob.startsWith(User + '/') && m_firstJob.endsWith(QLatin1String("/beam.prja")),
+    QVERIFY2(m_firstJob.startsWith(User + u'/') && m_firstJob.endsWith(QLatin1String("/beam.prja")),
              qPrintable(m_firstJob));
     QCOMPARE(cell(m_firstJob, JobTableItems::UserIdColumn), User);
     QCOMPARE(cell(m_firstJob, JobTableItems::SolverIdColumn), QStringLiteral("cfd_transient_3"));
@@ -302,15 +306,17 @@ void TestEndToEnd::slowJobRunsToProcessed()
     QTRY_VERIFY_WITH_TIMEOUT(
         cell(m_firstJob, JobTableItems::ProgressColumn).startsWith(ReadyPrefix), JobTimeoutMs);
     QCOMPARE(m_statusPrefixes.value(m_firstJob),
-             (QStringList { "Queued", "Running", "Processed" }));
+             (QStringList { QStringLiteral("Queued"), QStringLiteral("Running"),
+                            QStringLiteral("Processed") }));
     QCOMPARE(cell(m_firstJob, JobTableItems::StatusColumn), QStringLiteral("Processed"));
     // The selection survived the refreshes, and the actions followed the job.
     QCOMPARE(table()->currentRow(), rowOf(m_firstJob));
     QCOMPARE(m_actionsOnChange.value(m_firstJob),
-             (QStringList { "Running [Kill]", "Processed [Remove, Get Results]" }));
+             (QStringList { QStringLiteral("Running [Kill]"),
+                            QStringLiteral("Processed [Remove, Get Results]") }));
     const QStringList messages
         = child<QPlainTextEdit>("plainTextEdit")->toPlainText().split(QLatin1Char('\n'));
-    QVERIFY2(messages.size() > 20, qPrintable(messages.join('\n')));
+    QVERIFY2(messages.size() > 20, qPrintable(messages.join(u'\n')));
     QVERIFY(messages.contains(QStringLiteral("Step 20/20: Writing results")));
     QCOMPARE(messages.last(), cell(m_firstJob, JobTableItems::ProgressColumn));
 }
@@ -359,7 +365,7 @@ void TestEndToEnd::runningJobIsKilled()
     QTRY_COMPARE_WITH_TIMEOUT(cell(job, JobTableItems::StatusColumn), QStringLiteral("Killed"),
                               10000);
     QCOMPARE(cell(job, JobTableItems::ProgressColumn), QStringLiteral("Killed on request"));
-    QCOMPARE(m_actionsOnChange.value(job), QStringList { "Killed []" });
+    QCOMPARE(m_actionsOnChange.value(job), QStringList { QStringLiteral("Killed []") });
     QCOMPARE(m_dialogs->boxes.size(), 1);
 }
 

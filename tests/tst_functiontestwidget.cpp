@@ -130,7 +130,10 @@ private slots:
 private:
     void setUpWindow() override;
     void tearDownWindow() override;
-    template<class T> T *child(const char *name) { return m_window->findChild<T *>(name); }
+    template<class T> T *child(const char *name)
+    {
+        return m_window->findChild<T *>(QLatin1String(name));
+    }
     bool connectWithSolvers(const QStringList &solvers);
     QTimer *startFastAutoRefresh();
     void submit() { QMetaObject::invokeMethod(m_window, "on_pushButtonSubmit_clicked"); }
@@ -240,12 +243,12 @@ void TestFunctionTestWidget::undecodableSolverList()
 void TestFunctionTestWidget::createZipPacksTheProjectFolder()
 {
     const QString project = m_dir->filePath(QStringLiteral("demo"));
-    QVERIFY(writeFile(project + "/model.prja", "model"));
-    QVERIFY(writeFile(project + "/sub/deep/data.txt", "data"));
-    QVERIFY(writeFile(project + "/sub/mesh.dat", "mesh"));
+    QVERIFY(writeFile(project + QStringLiteral("/model.prja"), "model"));
+    QVERIFY(writeFile(project + QStringLiteral("/sub/deep/data.txt"), "data"));
+    QVERIFY(writeFile(project + QStringLiteral("/sub/mesh.dat"), "mesh"));
     const QString archive = m_dir->filePath(QStringLiteral("demo.zip"));
 
-    m_dialogs->queueFileAnswer(project + "/model.prja");
+    m_dialogs->queueFileAnswer(project + QStringLiteral("/model.prja"));
     child<QPushButton>("pushButtonCreateZip")->click();
     QCOMPARE(child<QLineEdit>("lineEditProjectFile")->text(), QStringLiteral("model.prja"));
     QCOMPARE(child<QLineEdit>("lineEditZipFile")->text(),
@@ -255,17 +258,18 @@ void TestFunctionTestWidget::createZipPacksTheProjectFolder()
     QTRY_COMPARE(child<QLineEdit>("lineEditZipFile")->text(), archive);
     QVERIFY(child<QPushButton>("pushButtonCreateZip")->isEnabled());
     QVERIFY(child<QPushButton>("pushButtonSelect")->isEnabled());
-    QCOMPARE(settingsValue("RecentDirectories/LastZipDirectory"), project);
+    QCOMPARE(settingsValue(QStringLiteral("RecentDirectories/LastZipDirectory")), project);
     QCOMPARE(m_dialogs->fileDialogs.at(0).caption,
              QStringLiteral("Select project file (*.prja *.prjb *.prjc *.prjd"));
-    QCOMPARE(m_dialogs->fileDialogs.at(0).nameFilters, QStringList { "All files (*.*)" });
+    QCOMPARE(m_dialogs->fileDialogs.at(0).nameFilters,
+             QStringList { QStringLiteral("All files (*.*)") });
     QString listing = archiveListing(archive);
     for (const char *packed : { "demo/model.prja", "demo/sub/deep/data.txt", "demo/sub/mesh.dat" })
         QVERIFY2(listing.contains(QLatin1String(packed)), packed);
 
     // An archive that were only updated would still hold the removed file.
-    QVERIFY(QFile::remove(project + "/sub/mesh.dat"));
-    m_dialogs->queueFileAnswer(project + "/model.prja");
+    QVERIFY(QFile::remove(project + QStringLiteral("/sub/mesh.dat")));
+    m_dialogs->queueFileAnswer(project + QStringLiteral("/model.prja"));
     child<QPushButton>("pushButtonCreateZip")->click();
     QTRY_COMPARE(child<QLineEdit>("lineEditZipFile")->text(), archive);
     QCOMPARE(m_dialogs->fileDialogs.at(1).directory, project);
@@ -296,18 +300,20 @@ void TestFunctionTestWidget::createZipFailures()
     QFETCH(QString, archiver);
     QFETCH(QString, text);
     QVERIFY(connectWithSolvers({ QStringLiteral("Thermal") }));
-    QVERIFY(writeFile(m_dir->filePath("earlier/model.prja"), "model"));
-    m_dialogs->queueFileAnswer(m_dir->filePath("earlier/model.prja"));
+    QVERIFY(writeFile(m_dir->filePath(QStringLiteral("earlier/model.prja")), "model"));
+    m_dialogs->queueFileAnswer(m_dir->filePath(QStringLiteral("earlier/model.prja")));
     child<QPushButton>("pushButtonCreateZip")->click();
-    QTRY_COMPARE(child<QLineEdit>("lineEditZipFile")->text(), m_dir->filePath("earlier.zip"));
+    QTRY_COMPARE(child<QLineEdit>("lineEditZipFile")->text(),
+                 m_dir->filePath(QStringLiteral("earlier.zip")));
 
     const QString project = m_dir->filePath(QStringLiteral("demo"));
     const QString archive = m_dir->filePath(QStringLiteral("demo.zip"));
-    QVERIFY(writeFile(project + "/model.prjb", "model"));
+    QVERIFY(writeFile(project + QStringLiteral("/model.prjb"), "model"));
     QString path = QString::fromLocal8Bit(qgetenv("PATH"));
     if (archiver == QLatin1String("7z")) {
         // Root may remove any file, but no one removes a full directory as a file.
-        QVERIFY(writeFile(archive + "/blocker", "a directory in the archive's place"));
+        QVERIFY(
+            writeFile(archive + QStringLiteral("/blocker"), "a directory in the archive's place"));
     } else if (archiver == QLatin1String("missing")) {
         path = project;
     } else {
@@ -319,7 +325,7 @@ void TestFunctionTestWidget::createZipFailures()
                                      "echo >&2\n"
                                      "exit 2\n"));
     }
-    m_dialogs->queueFileAnswer(project + "/model.prjb");
+    m_dialogs->queueFileAnswer(project + QStringLiteral("/model.prjb"));
     {
         const PathOverride pathOverride(path);
         child<QPushButton>("pushButtonCreateZip")->click();
@@ -340,7 +346,9 @@ void TestFunctionTestWidget::createZipFailures()
 
     m_server->clearReceived();
     submit();
-    QCOMPARE(m_dialogs->boxTitles(), (QStringList { "Creating project archive", "Invalid file" }));
+    QCOMPARE(m_dialogs->boxTitles(),
+             (QStringList { QStringLiteral("Creating project archive"),
+                            QStringLiteral("Invalid file") }));
     QVERIFY(!m_server->waitForRequests(1, 500));
 }
 
@@ -349,10 +357,10 @@ void TestFunctionTestWidget::closingStopsThePacking()
 {
     const QString project = m_dir->filePath(QStringLiteral("demo"));
     const QString archive = m_dir->filePath(QStringLiteral("demo.zip"));
-    QVERIFY(writeFile(project + "/model.prja", "model"));
+    QVERIFY(writeFile(project + QStringLiteral("/model.prja"), "model"));
     const QString bin = m_dir->filePath(QStringLiteral("bin"));
     QVERIFY(writeStandInArchiver(bin, "echo partial > \"$5\"\nexec /bin/sleep 60\n"));
-    m_dialogs->queueFileAnswer(project + "/model.prja");
+    m_dialogs->queueFileAnswer(project + QStringLiteral("/model.prja"));
     {
         const PathOverride pathOverride(bin);
         child<QPushButton>("pushButtonCreateZip")->click();
@@ -387,17 +395,19 @@ void TestFunctionTestWidget::selectZipDerivesTheProjectFile()
 {
     QFETCH(QString, archiveName);
     QFETCH(QString, projectFile);
-    const QString archive = m_dir->filePath("jobs/" + archiveName);
+    const QString archive = m_dir->filePath(QStringLiteral("jobs/") + archiveName);
     QVERIFY(writeFile(archive, "zip"));
     m_dialogs->queueFileAnswer(archive);
     child<QPushButton>("pushButtonSelect")->click();
     QCOMPARE(child<QLineEdit>("lineEditZipFile")->text(), archive);
     QCOMPARE(child<QLineEdit>("lineEditProjectFile")->text(), projectFile);
-    QCOMPARE(settingsValue("RecentDirectories/LastProjectDirectory"), m_dir->filePath("jobs"));
-    QCOMPARE(settingsValue("RecentDirectories/LastZipDirectory"), QString());
+    QCOMPARE(settingsValue(QStringLiteral("RecentDirectories/LastProjectDirectory")),
+             m_dir->filePath(QStringLiteral("jobs")));
+    QCOMPARE(settingsValue(QStringLiteral("RecentDirectories/LastZipDirectory")), QString());
     QCOMPARE(m_dialogs->fileDialogs.at(0).caption, QStringLiteral("Select project zip file"));
     QCOMPARE(m_dialogs->fileDialogs.at(0).nameFilters,
-             (QStringList { "Project archives (*.zip *.pkga *.pkgb)", "All files (*.*)" }));
+             (QStringList { QStringLiteral("Project archives (*.zip *.pkga *.pkgb)"),
+                            QStringLiteral("All files (*.*)") }));
 }
 
 void TestFunctionTestWidget::submitChecks_data()
@@ -442,14 +452,15 @@ void TestFunctionTestWidget::submitSendsTheJob_data()
     QTest::addColumn<bool>("slow");
     QTest::addColumn<int>("archiveSize");
     QTest::addColumn<QString>("headerText");
-    QTest::newRow("fast, one block") << QStringList { "Fluid_Solver_2", "b" } << false << 1000
-                                     << "job.zip\nFluid_Solver_2\nsub/model.prja\n-np 4\n0";
-    QTest::newRow("slow, three blocks") << QStringList { "Thermal" } << true << 128005
-                                        << "job.zip\nThermal\nsub/model.prja\n-np 4\n1";
+    QTest::newRow("fast, one block")
+        << QStringList { QStringLiteral("Fluid_Solver_2"), QStringLiteral("b") } << false << 1000
+        << "job.zip\nFluid_Solver_2\nsub/model.prja\n-np 4\n0";
+    QTest::newRow("slow, three blocks") << QStringList { QStringLiteral("Thermal") } << true
+                                        << 128005 << "job.zip\nThermal\nsub/model.prja\n-np 4\n1";
     QTest::newRow("no solver") << QStringList() << false << 10
                                << "job.zip\n\nsub/model.prja\n-np 4\n0";
-    QTest::newRow("empty archive")
-        << QStringList { "Thermal" } << false << 0 << "job.zip\nThermal\nsub/model.prja\n-np 4\n0";
+    QTest::newRow("empty archive") << QStringList { QStringLiteral("Thermal") } << false << 0
+                                   << QStringLiteral("job.zip\nThermal\nsub/model.prja\n-np 4\n0");
 }
 
 void TestFunctionTestWidget::submitSendsTheJob()
@@ -585,10 +596,10 @@ void TestFunctionTestWidget::doubleClickSubmitsOnce()
 // focus on; it comes back to the job table every time.
 void TestFunctionTestWidget::focusStaysAcrossRefreshesAndActions()
 {
-    m_server->setReply(
-        MT_JobStatus,
-        FakeServer::textList(MT_JobStatusReply,
-                             { "u1\ns1\na\nQueued\nm\nyes", "u1\ns1\nb\nQueued\nm\nyes" }));
+    m_server->setReply(MT_JobStatus,
+                       FakeServer::textList(MT_JobStatusReply,
+                                            { QStringLiteral("u1\ns1\na\nQueued\nm\nyes"),
+                                              QStringLiteral("u1\ns1\nb\nQueued\nm\nyes") }));
     m_server->setReply(MT_RemoveJob, FakeServer::reply(MT_RemoveJobOk));
     m_window->show();
     m_window->activateWindow();

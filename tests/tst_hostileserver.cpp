@@ -59,7 +59,10 @@ public:
         m_window.show();
     }
 
-    template<class T> T *child(const char *name) { return m_window.findChild<T *>(name); }
+    template<class T> T *child(const char *name)
+    {
+        return m_window.findChild<T *>(QLatin1String(name));
+    }
     QTableWidget *table() { return child<QTableWidget>("tableWidgetStatus"); }
     QString log() { return child<QPlainTextEdit>("plainTextEditStatus")->toPlainText(); }
     bool isConnected() { return m_window.m_tcpSocket->state() == QAbstractSocket::ConnectedState; }
@@ -172,7 +175,7 @@ void TestHostileServer::checkUsableAgain()
         m_client->refresh();
         QTRY_COMPARE(m_client->table()->rowCount(), 2);
     }
-    QVERIFY2(m_dialogs->boxes.isEmpty(), qPrintable(m_dialogs->boxTexts().join('\n')));
+    QVERIFY2(m_dialogs->boxes.isEmpty(), qPrintable(m_dialogs->boxTexts().join(u'\n')));
 }
 
 void TestHostileServer::badReplies_data()
@@ -182,12 +185,13 @@ void TestHostileServer::badReplies_data()
     QTest::addColumn<QString>("told"); // box "title: text", or the status line
     QTest::addColumn<int>("rowsShown"); // -1: the table is not looked at
 
-    const QString tooLarge
-        = "Message error: Cannot download message, limit for 32bit applications is 1GByte.";
-    const QString tooSmall
-        = "Message error: Invalid message size of %1 Bytes received, at least 16 Bytes expected.";
-    const QString invalid = "Invalid server reply: Invalid server reply (mismatching versions of "
-                            "server and client?).";
+    const QString tooLarge = QStringLiteral(
+        "Message error: Cannot download message, limit for 32bit applications is 1GByte.");
+    const QString tooSmall = QStringLiteral(
+        "Message error: Invalid message size of %1 Bytes received, at least 16 Bytes expected.");
+    const QString invalid
+        = QStringLiteral("Invalid server reply: Invalid server reply (mismatching versions of "
+                         "server and client?).");
     // A logged-in window shows no box for a connection that broke, and
     // reconnects by itself.
     const QString closed;
@@ -282,8 +286,9 @@ void TestHostileServer::twoRepliesInOneSegment()
     m_client->refresh();
     QVERIFY(m_dialogs->waitForBoxes(1));
     QCOMPARE(m_dialogs->boxTexts(),
-             QStringList { "Message error: The server sent more data than its reply announced; the "
-                           "connection was closed." });
+             QStringList { QStringLiteral(
+                 "Message error: The server sent more data than its reply announced; the "
+                 "connection was closed.") });
     QTRY_VERIFY(!m_client->isConnected());
     QVERIFY(m_client->log().endsWith(QLatin1String("Not connected")));
     checkUsableAgain();
@@ -368,7 +373,7 @@ void TestHostileServer::silentAndTricklingServersTimeOut()
                                 "expected, only got %1 Bytes.")
                      .arg(i + 1));
     QCOMPARE(m_dialogs->boxTexts(&silent.m_window),
-             QStringList { "Server timeout: Server timed out." });
+             QStringList { QStringLiteral("Server timeout: Server timed out.") });
     QTRY_VERIFY(!silent.isConnected());
     QTRY_VERIFY(m_client->log().contains(QLatin1String("Connection lost: ")));
     QVERIFY(silent.log().endsWith(QLatin1String("Server timeout")));
@@ -386,15 +391,17 @@ void TestHostileServer::downloadsStreamedToTheirFile_data()
     QTest::addColumn<QStringList>("lastLogLines");
     QTest::newRow("larger than a reply held in memory")
         << "complete" << QStringList()
-        << QStringList { "Saved result of alice/job-0001/beam.prja to %1" };
+        << QStringList { QStringLiteral("Saved result of alice/job-0001/beam.prja to %1") };
     QTest::newRow("server stops sending")
         << "stall"
-        << QStringList { "Download failed: The server sent nothing for 1 seconds, so the "
-                         "download was ended and the connection closed." }
-        << QStringList { "Not connected" };
+        << QStringList { QStringLiteral(
+               "Download failed: The server sent nothing for 1 seconds, so the "
+               "download was ended and the connection closed.") }
+        << QStringList { QStringLiteral("Not connected") };
     QTest::newRow("cancelled by the user")
         << "cancel" << QStringList()
-        << QStringList { "Download cancelled; the connection was closed", "Not connected" };
+        << QStringList { QStringLiteral("Download cancelled; the connection was closed"),
+                         QStringLiteral("Not connected") };
 }
 
 // A result goes into a temporary file beside its target as it arrives:
@@ -414,18 +421,19 @@ void TestHostileServer::downloadsStreamedToTheirFile()
     for (int i = 0; i < result.size(); ++i)
         result[i] = char(i * 31 % 253);
     const QByteArray reply = FakeServer::reply(MT_DownloadJobReply, result);
-    m_server->setReply(MT_DownloadJob, how == "complete" ? reply : reply.left(1 << 20));
+    m_server->setReply(MT_DownloadJob,
+                       how == QStringLiteral("complete") ? reply : reply.left(1 << 20));
     auto *statusWidget = m_client->child<StatusWidget>("statusWidget");
     QSignalSpy completed(statusWidget, &StatusWidget::downloadComplete);
     m_client->download(*m_dialogs, target);
     m_dialogs->clear(); // the question whether to replace the old file
 
-    if (how == "cancel") {
+    if (how == QStringLiteral("cancel")) {
         auto *cancel = m_client->child<QPushButton>("pushButtonCancelDownload");
         QTRY_VERIFY(cancel->isVisible() && cancel->focusPolicy() & Qt::TabFocus);
         QTest::keyClick(cancel, Qt::Key_Space);
     }
-    if (how == "complete") {
+    if (how == QStringLiteral("complete")) {
         QVERIFY(completed.wait(10000));
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY(file.readAll() == result);
@@ -437,12 +445,13 @@ void TestHostileServer::downloadsStreamedToTheirFile()
     }
     file.close();
     QTRY_COMPARE(m_dialogs->boxTexts(), boxes);
-    lastLogLines.replaceInStrings("%1", target);
+    lastLogLines.replaceInStrings(QStringLiteral("%1"), target);
     QTRY_COMPARE(
-        m_client->log().split('\n').mid(m_client->log().count('\n') + 1 - lastLogLines.size()),
+        m_client->log().split(u'\n').mid(m_client->log().count(u'\n') + 1 - lastLogLines.size()),
         lastLogLines);
-    QCOMPARE(completed.count(), how == "complete" ? 1 : 0);
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList { "beam.7z" });
+    QCOMPARE(completed.count(), how == QStringLiteral("complete") ? 1 : 0);
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList { QStringLiteral("beam.7z") });
     checkUsableAgain();
 }
 

@@ -181,7 +181,8 @@ void TestJobFinishNotifier::notifiesOfOwnFinishedJobs_data()
 
     QTest::newRow("running to processed")
         << runningToProcessed << true << false
-        << QStringList { QStringLiteral("Job processed"), Alpha + " (solver-alice): processed" }
+        << QStringList { QStringLiteral("Job processed"),
+                         Alpha + QStringLiteral(" (solver-alice): processed") }
         << 1;
     QTest::newRow("three in one refresh")
         << QList<QStringList> { { jobLine(Alpha, running), jobLine(Beta, queued),
@@ -190,8 +191,10 @@ void TestJobFinishNotifier::notifiesOfOwnFinishedJobs_data()
                                   jobLine(Beta, QStringLiteral("Failed")),
                                   jobLine(Gamma, running, true, Ready), jobLine(Delta, running) } }
         << true << false
-        << QStringList { QStringLiteral("3 jobs finished"), Alpha + " (solver-alice): processed",
-                         Beta + " (solver-alice): failed", Gamma + " (solver-alice): processed" }
+        << QStringList { QStringLiteral("3 jobs finished"),
+                         Alpha + QStringLiteral(" (solver-alice): processed"),
+                         Beta + QStringLiteral(" (solver-alice): failed"),
+                         Gamma + QStringLiteral(" (solver-alice): processed") }
         << 3;
     // The job moved up when the one above it went; it is the same job.
     QTest::newRow("a queued job removed, a running one gone")
@@ -200,7 +203,7 @@ void TestJobFinishNotifier::notifiesOfOwnFinishedJobs_data()
                                 { jobLine(Beta, running) } }
         << true << false
         << QStringList { QStringLiteral("Job no longer listed"),
-                         Gamma + " (solver-alice): no longer listed" }
+                         Gamma + QStringLiteral(" (solver-alice): no longer listed") }
         << 1;
     QTest::newRow("first list after a login") << QList<QStringList> {
         { jobLine(Alpha, running) }, Login, { jobLine(Alpha, QStringLiteral("Processed")) }
@@ -252,7 +255,8 @@ void TestJobFinishNotifier::withoutAServiceTheLogStillTells()
     startWindow(true);
     showLists({ { jobLine(Alpha, QStringLiteral("Running")) },
                 { jobLine(Alpha, QStringLiteral("Killed")) } });
-    QVERIFY(m_status->contains({ "Job finished: " + Alpha + " (solver-alice): killed" }));
+    QVERIFY(m_status->contains(
+        { QStringLiteral("Job finished: ") + Alpha + QStringLiteral(" (solver-alice): killed") }));
     // The refused call has come back, and the window goes on.
     QVERIFY(syncWithService());
     QVERIFY(WindowSession::showJobList(*m_window, *m_server, {}));

@@ -30,55 +30,59 @@ void TestJobRules::jobReading_data()
 
     const QString ready = QStringLiteral("Ready for download: ");
     // An offer that fills the shown tail exactly, after 20 characters cut off.
-    const QString longOffer = ready + QStringLiteral("long") + QString(52, 'y') + ".zip";
-    const QString cutOff = ready + "r.zip" + QString(80, 'z');
+    const QString longOffer
+        = ready + QStringLiteral("long") + QString(52, u'y') + QStringLiteral(".zip");
+    const QString cutOff = ready + QStringLiteral("r.zip") + QString(80, u'z');
 
     QTest::newRow("running, more words")
-        << "Running (step 3)"
-        << "a\\|b" << Status::Running << false << QStringList { "a", "b" } << "b" << false << ""
-        << "runs/u1/case7.7z";
+        << "Running (step 3)" << QStringLiteral("a\\|b") << Status::Running << false
+        << QStringList { QStringLiteral("a"), QStringLiteral("b") } << QStringLiteral("b") << false
+        << QStringLiteral("") << "runs/u1/case7.7z";
     QTest::newRow("lower-case is unknown")
-        << "running"
-        << "m" << Status::Other << false << QStringList { "m" } << "m" << false << ""
+        << "running" << QStringLiteral("m") << Status::Other << false
+        << QStringList { QStringLiteral("m") } << QStringLiteral("m") << false << QStringLiteral("")
         << "runs/u1/case7.7z";
-    QTest::newRow("queued") << "Queued (slow queue)"
-                            << "" << Status::Queued << false << QStringList { "" } << "" << false
-                            << ""
+    QTest::newRow("queued") << "Queued (slow queue)" << QStringLiteral("") << Status::Queued
+                            << false << QStringList { QStringLiteral("") } << QStringLiteral("")
+                            << false << ""
                             << "runs/u1/case7.7z";
-    QTest::newRow("failed") << "Failed"
-                            << "x" << Status::Failed << true << QStringList { "x" } << "x" << false
+    QTest::newRow("failed") << "Failed" << QStringLiteral("x") << Status::Failed << true
+                            << QStringList { QStringLiteral("x") } << QStringLiteral("x") << false
                             << ""
                             << "runs/u1/case7.7z";
     QTest::newRow("killed, empty messages kept")
-        << "Killed"
-        << "\\|a\\|" << Status::Killed << true << QStringList { "", "a", "" } << "" << false << ""
-        << "runs/u1/case7.7z";
+        << "Killed" << QStringLiteral("\\|a\\|") << Status::Killed << true
+        << QStringList { QStringLiteral(""), QStringLiteral("a"), QStringLiteral("") }
+        << QStringLiteral("") << false << QStringLiteral("") << "runs/u1/case7.7z";
     QTest::newRow("separator is both characters")
-        << "Processed"
-        << "a\\b|c" << Status::Processed << true << QStringList { "a\\b|c" } << "a\\b|c" << false
-        << ""
+        << "Processed" << QStringLiteral("a\\b|c") << Status::Processed << true
+        << QStringList { QStringLiteral("a\\b|c") } << QStringLiteral("a\\b|c") << false << ""
         << "runs/u1/case7.7z";
     QTest::newRow("offered zip") << "Processed"
-                                 << "step\\|" + ready + "job-0001_results.zip" << Status::Processed
-                                 << true << QStringList { "step", ready + "job-0001_results.zip" }
-                                 << ready + "job-0001_results.zip" << true << "job-0001_results.zip"
-                                 << "runs/u1/case7.zip";
+                                 << QStringLiteral("step\\|") + ready
+            + QStringLiteral("job-0001_results.zip")
+                                 << Status::Processed << true
+                                 << QStringList { QStringLiteral("step"),
+                                                  ready + QStringLiteral("job-0001_results.zip") }
+                                 << ready + QStringLiteral("job-0001_results.zip") << true
+                                 << QStringLiteral("job-0001_results.zip") << "runs/u1/case7.zip";
     QTest::newRow("offered tar.gz, trimmed")
-        << "Processed" << ready + " out.v2.tar.gz  " << Status::Processed << true
-        << QStringList { ready + " out.v2.tar.gz  " } << ready + " out.v2.tar.gz  " << true
-        << "out.v2.tar.gz"
+        << QStringLiteral("Processed") << ready + QStringLiteral(" out.v2.tar.gz  ")
+        << Status::Processed << true << QStringList { ready + QStringLiteral(" out.v2.tar.gz  ") }
+        << ready + QStringLiteral(" out.v2.tar.gz  ") << true << "out.v2.tar.gz"
         << "runs/u1/case7.tar.gz";
     QTest::newRow("offered without extension")
-        << "Processed" << ready + "results" << Status::Processed << true
-        << QStringList { ready + "results" } << ready + "results" << true << "results"
+        << QStringLiteral("Processed") << ready + QStringLiteral("results") << Status::Processed
+        << true << QStringList { ready + QStringLiteral("results") }
+        << ready + QStringLiteral("results") << true << QStringLiteral("results")
         << "runs/u1/case7.7z";
     QTest::newRow("offer not last")
-        << "Processed" << ready + "r.zip\\|x" << Status::Processed << true
-        << QStringList { ready + "r.zip", "x" } << "x" << false << ""
-        << "runs/u1/case7.7z";
+        << QStringLiteral("Processed") << ready + QStringLiteral("r.zip\\|x") << Status::Processed
+        << true << QStringList { ready + QStringLiteral("r.zip"), QStringLiteral("x") }
+        << QStringLiteral("x") << false << QStringLiteral("") << "runs/u1/case7.7z";
     QTest::newRow("offer in the tail of a long message")
-        << "Processed" << QString(20, 'x') + longOffer << Status::Processed << true
-        << QStringList { QString(20, 'x') + longOffer } << longOffer << true
+        << "Processed" << QString(20, u'x') + longOffer << Status::Processed << true
+        << QStringList { QString(20, u'x') + longOffer } << longOffer << true
         << longOffer.mid(ready.size()) << "runs/u1/case7.zip";
     QTest::newRow("offer cut off") << "Processed" << cutOff << Status::Processed << true
                                    << QStringList { cutOff } << cutOff.right(80) << false << ""

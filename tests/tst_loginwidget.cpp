@@ -48,7 +48,8 @@ struct Panel
     QString buttons() const
     {
         return QStringLiteral("Login %1, Logout %2")
-            .arg(login->isEnabled() ? "on" : "off", logout->isEnabled() ? "on" : "off");
+            .arg(login->isEnabled() ? QStringLiteral("on") : QStringLiteral("off"),
+                 logout->isEnabled() ? QStringLiteral("on") : QStringLiteral("off"));
     }
     void aimAt(const QString &host, quint16 serverPort)
     {
@@ -62,7 +63,7 @@ QString numbered(int from, int to)
     QStringList lines;
     for (int i = from; i <= to; ++i)
         lines << QString::number(i);
-    return lines.join('\n');
+    return lines.join(u'\n');
 }
 
 } // namespace
@@ -198,15 +199,16 @@ void TestLoginWidget::refusedActions_data()
 
     QTest::newRow("Login while connected")
         << "login" << true << "Already connected"
-        << "Already connected, logout first." << QStringList { "127.0.0.1", "localhost" }
+        << QStringLiteral("Already connected, logout first.")
+        << QStringList { QStringLiteral("127.0.0.1"), QStringLiteral("localhost") }
         << "Login on, Logout off";
     QTest::newRow("Logout while not connected")
-        << "logout" << false << "Not connected"
-        << "Login and connection required." << QStringList { "localhost" }
-        << "Login off, Logout on";
+        << "logout" << false << "Not connected" << QStringLiteral("Login and connection required.")
+        << QStringList { QStringLiteral("localhost") } << "Login off, Logout on";
     QTest::newRow("login request on a closed socket")
         << "established" << false << "Login failure"
-        << "Error sending login message." << QStringList { "localhost" } << "Login off, Logout off";
+        << QStringLiteral("Error sending login message.")
+        << QStringList { QStringLiteral("localhost") } << QStringLiteral("Login off, Logout off");
 }
 
 void TestLoginWidget::refusedActions()
@@ -245,7 +247,7 @@ void TestLoginWidget::refusedActions()
     QCOMPARE(panel.buttons(), buttons);
     // No connection request: neither a new attempt nor a settings write.
     QCOMPARE(stateChanges.count(), 0);
-    QVERIFY(!QSettings(Organization, Application).contains(Group + "IPAddresses"));
+    QVERIFY(!QSettings(Organization, Application).contains(Group + QStringLiteral("IPAddresses")));
     if (action == QLatin1String("established"))
         QCOMPARE(panel.log->toPlainText(), QStringLiteral("Connected\nNot connected"));
     else
@@ -263,20 +265,24 @@ void TestLoginWidget::addressHistory_data()
 
     const QString server = QStringLiteral("127.0.0.1");
     QTest::newRow("nothing stored")
-        << QVariant() << server << QStringList { server, "localhost" } << server;
+        << QVariant() << server << QStringList { server, QStringLiteral("localhost") } << server;
     QTest::newRow("stored empty list")
         << QVariant(QStringList()) << server << QStringList { server } << server;
     QTest::newRow("known address keeps its place")
-        << QVariant(QStringList { "solver-a", server, "solver-b" }) << server
-        << QStringList { "solver-a", server, "solver-b" } << server;
+        << QVariant(QStringList { QStringLiteral("solver-a"), server, QStringLiteral("solver-b") })
+        << server << QStringList { QStringLiteral("solver-a"), server, QStringLiteral("solver-b") }
+        << server;
     QTest::newRow("letter case makes a new entry")
-        << QVariant(QStringList { "LocalHost" }) << "localhost"
-        << QStringList { "localhost", "LocalHost" } << "localhost";
+        << QVariant(QStringList { QStringLiteral("LocalHost") }) << QStringLiteral("localhost")
+        << QStringList { QStringLiteral("localhost"), QStringLiteral("LocalHost") }
+        << QStringLiteral("localhost");
     QTest::newRow("blanks trimmed in history only")
-        << QVariant(QStringList { "solver-a" }) << " 127.0.0.1  "
-        << QStringList { server, "solver-a" } << " 127.0.0.1  ";
-    QTest::newRow("blank field") << QVariant(QStringList { "solver-a" }) << ""
-                                 << QStringList { "", "solver-a" } << "";
+        << QVariant(QStringList { QStringLiteral("solver-a") }) << QStringLiteral(" 127.0.0.1  ")
+        << QStringList { server, QStringLiteral("solver-a") } << QStringLiteral(" 127.0.0.1  ");
+    QTest::newRow("blank field") << QVariant(QStringList { QStringLiteral("solver-a") })
+                                 << QStringLiteral("")
+                                 << QStringList { QStringLiteral(""), QStringLiteral("solver-a") }
+                                 << QStringLiteral("");
 }
 
 void TestLoginWidget::addressHistory()
@@ -286,7 +292,8 @@ void TestLoginWidget::addressHistory()
     QFETCH(QStringList, history);
     QFETCH(QString, host);
     if (stored.isValid())
-        QSettings(Organization, Application).setValue(Group + "IPAddresses", stored);
+        QSettings(Organization, Application)
+            .setValue(Group + QStringLiteral("IPAddresses"), stored);
 
     Panel panel(m_client.get());
     panel.aimAt(typed, m_server->port());
@@ -314,7 +321,7 @@ void TestLoginWidget::portAndUserSurviveARestart_data()
     QTest::newRow("typed as they stand") << QVariant() << "4711" << " bob " << "4711" << " bob ";
     QTest::newRow("empty port keeps the stored one") << QVariant(4711) << "" << "bob" << "4711" << "bob";
     QTest::newRow("port 0 is stored") << QVariant(4711) << "0" << "bob" << "0" << "bob";
-    QTest::newRow("stored text that is no port stays") << QVariant("70000") << QString() << "" << "70000" << "";
+    QTest::newRow("stored text that is no port stays") << QVariant(QStringLiteral("70000")) << QString() << "" << "70000" << "";
     QTest::newRow("typed beyond 65535 is stored") << QVariant(4711) << "70000" << "bob" << "70000" << "bob";
     // clang-format on
 }
@@ -327,7 +334,7 @@ void TestLoginWidget::portAndUserSurviveARestart()
     QFETCH(QString, port);
     QFETCH(QString, user);
     if (storedPort.isValid())
-        QSettings(Organization, Application).setValue(Group + "Port", storedPort);
+        QSettings(Organization, Application).setValue(Group + QStringLiteral("Port"), storedPort);
 
     {
         Panel panel(nullptr);
@@ -340,7 +347,7 @@ void TestLoginWidget::portAndUserSurviveARestart()
     Panel restarted(nullptr);
     QCOMPARE(restarted.port->text(), port);
     QCOMPARE(restarted.user->text(), user);
-    QCOMPARE(restarted.history(), QStringList { "localhost" });
+    QCOMPARE(restarted.history(), QStringList { QStringLiteral("localhost") });
 }
 
 void TestLoginWidget::connectionPort_data()
@@ -402,8 +409,8 @@ void TestLoginWidget::statusLog_data()
     QTest::newRow("blank lines count before they go") << "1\n\n2\n \t\n3\n4\n5\n6\n7\n8" << "9" << numbered(2, 9);
     QTest::newRow("white-space message vanishes") << "a" << "  \t " << "a";
     QTest::newRow("leading blanks stay") << "a" << "  2 solvers registered" << "a\n  2 solvers registered";
-    QTest::newRow("message with a line break counts once") << numbered(1, 9) << "x\ny" << numbered(1, 9) + "\nx\ny";
-    QTest::newRow("its lines count singly later") << numbered(1, 9) + "\nx\ny" << "z" << numbered(3, 9) + "\nx\ny\nz";
+    QTest::newRow("message with a line break counts once") << numbered(1, 9) << QStringLiteral("x\ny") << numbered(1, 9) + QStringLiteral("\nx\ny");
+    QTest::newRow("its lines count singly later") << numbered(1, 9) + QStringLiteral("\nx\ny") << QStringLiteral("z") << numbered(3, 9) + QStringLiteral("\nx\ny\nz");
     // clang-format on
 }
 

@@ -306,11 +306,12 @@ void TestProtocol::serverSideJobList_data()
     QTest::addColumn<bool>("accessible");
     QTest::addColumn<QString>("line");
     QTest::newRow("own job, two messages")
-        << QStringList { "meshed", "step 1" } << true
-        << QString("u1\nfem\nu1/j1/m.prja\nRunning\nmeshed\\|step 1\nyes");
+        << QStringList { QStringLiteral("meshed"), QStringLiteral("step 1") } << true
+        << QString(QStringLiteral("u1\nfem\nu1/j1/m.prja\nRunning\nmeshed\\|step 1\nyes"));
     QTest::newRow("other user's job, no message")
-        << QStringList {} << false << QString("u1\nfem\nu1/j1/m.prja\nRunning\n\nno");
-    QTest::newRow("umlaut") << QStringList { QString::fromUtf8("Lösung") } << true
+        << QStringList {} << false
+        << QString(QStringLiteral("u1\nfem\nu1/j1/m.prja\nRunning\n\nno"));
+    QTest::newRow("umlaut") << QStringList { QStringLiteral("Lösung") } << true
                             << QString::fromUtf8("u1\nfem\nu1/j1/m.prja\nRunning\nLösung\nyes");
 }
 
@@ -321,10 +322,10 @@ void TestProtocol::serverSideJobList()
     QFETCH(QString, line);
     JobInfo job;
     job.accessible = accessible;
-    job.userId = "u1";
-    job.solverId = "fem";
-    job.path = "u1/j1/m.prja";
-    job.status = "Running";
+    job.userId = QStringLiteral("u1");
+    job.solverId = QStringLiteral("fem");
+    job.path = QStringLiteral("u1/j1/m.prja");
+    job.status = QStringLiteral("Running");
     job.progressMsg = JobRules::joinMessages(messages);
     QByteArray message("stale");
     encodeStringList({ encodeJobLine(job), encodeJobLine(job) }, MT_JobStatusReply, message);
@@ -364,7 +365,7 @@ void TestProtocol::payloadReplacesFileOnlyWhenComplete()
     QCOMPARE(QFileInfo(path).size(), 0);
 
     QVERIFY(!writePayloadToFile(withPayload(MT_DownloadJobReply, "x"),
-                                dir.filePath("missing/dir/r.7z")));
+                                dir.filePath(QStringLiteral("missing/dir/r.7z"))));
 }
 
 void TestProtocol::payloadRefusesWriteProtectedTarget()

@@ -4,6 +4,7 @@
 #include "gui/FunctionTestWidget.h"
 #include "gui/JobTableItems.h"
 #include "gui/ReconnectController.h"
+#include "protocol/ApplicationIdentity.h"
 #include "protocol/Protocol.h"
 #include "protocol/ReconnectBackoff.h"
 #include "protocol/ServerConnection.h"
@@ -63,12 +64,13 @@ private:
 
 void TestReconnect::init()
 {
-    QSettings(QStringLiteral("Orvand"), QStringLiteral("CalvaroClient")).clear();
+    VLK::ApplicationIdentity::install();
+    QSettings().clear();
     m_statusLines.clear();
     m_dialogs = new DialogHelper(this);
     m_window = new FunctionTestWidget;
-    m_window->setOrganizationAndApplication(QStringLiteral("Orvand"),
-                                            QStringLiteral("CalvaroClient"));
+    m_window->setOrganizationAndApplication(QCoreApplication::organizationName(),
+                                            QCoreApplication::applicationName());
     m_window->readSettings();
     connect(m_window, &CalvaroClientBase::addStatusMessage, this,
             [this](const QString &line) { m_statusLines.append(line); });

@@ -34,10 +34,16 @@ namespace {
 
 const QString Ready = QStringLiteral("Ready for download: r.7z");
 
-QString job(const QString &status, const QString &progress = "m",
-            const QString &path = "runs/u1/case7/model.dat", bool accessible = true)
+QString job(const QString &status, const QString &progress = QStringLiteral("m"),
+            const QString &path = QStringLiteral("runs/u1/case7/model.dat"), bool accessible = true)
 {
-    return QStringList { "u1", "s1", path, status, progress, accessible ? "yes" : "no" }.join('\n');
+    return QStringList { QStringLiteral("u1"),
+                         QStringLiteral("s1"),
+                         path,
+                         status,
+                         progress,
+                         accessible ? QStringLiteral("yes") : QStringLiteral("no") }
+        .join(u'\n');
 }
 
 // Answers the download target without a dialog where the dialog is not the point.
@@ -71,6 +77,10 @@ class TestStatusWidget : public WindowFixture
     {
         return m_panel->findChild<T *>(name);
     }
+    template<class T = QPushButton> T *child(const char *name) const
+    {
+        return child<T>(QLatin1String(name));
+    }
     QTableWidget *table() const { return child<QTableWidget>("tableWidgetStatus"); }
     QString shownMessages() const { return child<QPlainTextEdit>("plainTextEdit")->toPlainText(); }
     void click(const QString &button) { QTest::mouseClick(child(button), Qt::LeftButton); }
@@ -78,7 +88,7 @@ class TestStatusWidget : public WindowFixture
     bool connectClient()
     {
         QSignalSpy established(m_client.get(), &CalvaroClientBase::connectionEstablished);
-        m_client->connectToServer("127.0.0.1", m_server->port());
+        m_client->connectToServer(QStringLiteral("127.0.0.1"), m_server->port());
         return established.wait(5000) && m_server->waitForClient();
     }
     bool showJobs(const QStringList &lines)
@@ -227,8 +237,10 @@ void TestStatusWidget::tearDownWindow()
 
 void TestStatusWidget::jobListFillsTheTable()
 {
-    QStringList lines = { job("Running on node 3"), job("Queued"), job("Processed"), job("running"),
-                          job("Running", "m", "p", false) };
+    QStringList lines
+        = { job(QStringLiteral("Running on node 3")), job(QStringLiteral("Queued")),
+            job(QStringLiteral("Processed")), job(QStringLiteral("running")),
+            job(QStringLiteral("Running"), QStringLiteral("m"), QStringLiteral("p"), false) };
     // The second list puts every job into the row of another.
     for (const bool reversed : { false, true }) {
         if (reversed)
@@ -274,14 +286,14 @@ void TestStatusWidget::columnsFitTheWidestTextOfEveryRow()
     // the first rows.
     QStringList lines;
     for (int i = 0; i < 9999; ++i)
-        lines << job(i % 2 ? "Running" : "Processed");
-    lines << QStringList { "a-rather-long-user-name",
-                           "solver-with-a-long-id",
-                           "runs/u9/m.dat",
-                           "Queued (fast queue)",
-                           "m",
-                           "yes" }
-                 .join('\n');
+        lines << job(i % 2 ? QStringLiteral("Running") : QStringLiteral("Processed"));
+    lines << QStringList { QStringLiteral("a-rather-long-user-name"),
+                           QStringLiteral("solver-with-a-long-id"),
+                           QStringLiteral("runs/u9/m.dat"),
+                           QStringLiteral("Queued (fast queue)"),
+                           QStringLiteral("m"),
+                           QStringLiteral("yes") }
+                 .join(u'\n');
     QVERIFY(showJobs(lines));
     QList<int> fitted;
     for (int column = 0; column < 3; ++column)
@@ -295,55 +307,73 @@ void TestStatusWidget::columnsFitTheWidestTextOfEveryRow()
 
 void TestStatusWidget::refreshShowsTheNewListWhateverItChanges()
 {
-    QVERIFY(showJobs({ job("Running", "a1", "a"), job("Queued", "b1", "b"),
-                       job("Queued", "c1", "c"), job("Processed", "d1", "d") }));
+    QVERIFY(
+        showJobs({ job(QStringLiteral("Running"), QStringLiteral("a1"), QStringLiteral("a")),
+                   job(QStringLiteral("Queued"), QStringLiteral("b1"), QStringLiteral("b")),
+                   job(QStringLiteral("Queued"), QStringLiteral("c1"), QStringLiteral("c")),
+                   job(QStringLiteral("Processed"), QStringLiteral("d1"), QStringLiteral("d")) }));
     selectRow(1);
     const QStringList next
-        = { job("Running", "a1", "a"), job("Processed", "b1\\|" + Ready, "b", false),
-            job("Queued", "c1", "c"), job("Queued", "e1", "e"), job("Running", "f1\\|f2", "f") };
+        = { job(QStringLiteral("Running"), QStringLiteral("a1"), QStringLiteral("a")),
+            job(QStringLiteral("Processed"), QStringLiteral("b1\\|") + Ready, QStringLiteral("b"),
+                false),
+            job(QStringLiteral("Queued"), QStringLiteral("c1"), QStringLiteral("c")),
+            job(QStringLiteral("Queued"), QStringLiteral("e1"), QStringLiteral("e")),
+            job(QStringLiteral("Running"), QStringLiteral("f1\\|f2"), QStringLiteral("f")) };
     QVERIFY(showJobs(next));
-    QCOMPARE(column(3), (QStringList { "a", "b", "c", "e", "f" }));
-    QCOMPARE(column(2), (QStringList { "Running", "Processed", "Queued", "Queued", "Running" }));
-    QCOMPARE(column(4), (QStringList { "a1", Ready, "c1", "e1", "f2" }));
+    QCOMPARE(column(3),
+             (QStringList { QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"),
+                            QStringLiteral("e"), QStringLiteral("f") }));
+    QCOMPARE(column(2),
+             (QStringList { QStringLiteral("Running"), QStringLiteral("Processed"),
+                            QStringLiteral("Queued"), QStringLiteral("Queued"),
+                            QStringLiteral("Running") }));
+    QCOMPARE(column(4),
+             (QStringList { QStringLiteral("a1"), Ready, QStringLiteral("c1"), QStringLiteral("e1"),
+                            QStringLiteral("f2") }));
     QCOMPARE(table()->item(1, 0)->data(Qt::UserRole), QVariant(false));
     QCOMPARE(table()->item(1, 2)->flags(), Qt::ItemIsEnabled);
     QCOMPARE(table()->item(1, 2)->foreground(), QBrush(Qt::gray));
     QCOMPARE(table()->item(3, 2)->foreground(), QBrush(QColor(0, 200, 0)));
     QCOMPARE(enabledActions(), QStringList {});
-    QCOMPARE(shownMessages(), "b1\n" + Ready);
+    QCOMPARE(shownMessages(), QStringLiteral("b1\n") + Ready);
     selectRow(4);
     QCOMPARE(shownMessages(), QStringLiteral("f1\nf2"));
     selectRow(3);
     QCOMPARE(shownMessages(), QStringLiteral("e1"));
 
     // A bad line among unchanged ones still makes the whole list invalid.
-    QVERIFY(showJobs(next.mid(0, 4) + QStringList { "five\nparts\nin\nthis\nline" }));
-    expectBox(QMessageBox::Critical, "Invalid server reply",
-              "Invalid server reply (mismatching versions of server and client?).");
+    QVERIFY(
+        showJobs(next.mid(0, 4) + QStringList { QStringLiteral("five\nparts\nin\nthis\nline") }));
+    expectBox(QMessageBox::Critical, QStringLiteral("Invalid server reply"),
+              QStringLiteral("Invalid server reply (mismatching versions of server and client?)."));
     QCOMPARE(table()->columnCount(), 0);
     QVERIFY(showJobs(next));
-    QCOMPARE(column(4), (QStringList { "a1", Ready, "c1", "e1", "f2" }));
+    QCOMPARE(column(4),
+             (QStringList { QStringLiteral("a1"), Ready, QStringLiteral("c1"), QStringLiteral("e1"),
+                            QStringLiteral("f2") }));
 }
 
 // The path names the job in every action, so it is never edited; it can
 // still be copied.
 void TestStatusWidget::cellsAreCopiedButNeverEdited()
 {
-    QVERIFY(showJobs({ job("Queued", "m", "a"), job("Queued", "m", "b") }));
+    QVERIFY(showJobs({ job(QStringLiteral("Queued"), QStringLiteral("m"), QStringLiteral("a")),
+                       job(QStringLiteral("Queued"), QStringLiteral("m"), QStringLiteral("b")) }));
     QTableWidgetItem *path = table()->item(1, 3);
     QTest::mouseDClick(table()->viewport(), Qt::LeftButton, {},
                        table()->visualItemRect(path).center());
     table()->editItem(path);
     table()->setCurrentItem(path);
-    QTest::keyClicks(table(), "edited");
+    QTest::keyClicks(table(), QStringLiteral("edited"));
     QVERIFY(table()->viewport()->findChildren<QLineEdit *>().isEmpty());
-    QCOMPARE(column(3), (QStringList { "a", "b" }));
+    QCOMPARE(column(3), (QStringList { QStringLiteral("a"), QStringLiteral("b") }));
     QTest::keyClick(table(), Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("b"));
 
     m_server->clearReceived();
     m_server->setReply(MT_RemoveJob, FakeServer::reply(MT_RemoveJobOk));
-    click("pushButtonRemove");
+    click(QStringLiteral("pushButtonRemove"));
     QVERIFY(m_server->waitForRequests(1));
     QCOMPARE(m_server->requests().at(0).bytes,
              FakeServer::header(25, MT_RemoveJob) + FakeServer::counted("b"));
@@ -353,18 +383,26 @@ void TestStatusWidget::actionsFollowTheSelectedJob_data()
 {
     QTest::addColumn<QString>("line");
     QTest::addColumn<QStringList>("enabled");
-    const QString readyInTail = QString(20, 'x') + Ready + QString(80 - Ready.size(), 'y');
-    QTest::newRow("running, more words") << job("Running on node 3") << QStringList { "Kill" };
-    QTest::newRow("lower-case running") << job("running") << QStringList {};
-    QTest::newRow("queued") << job("Queued") << QStringList { "Remove" };
-    QTest::newRow("ready") << job("Processed", "done\\|" + Ready)
-                           << QStringList { "Remove", "Get Results" };
-    QTest::newRow("ready not last") << job("Processed", Ready + "\\|x") << QStringList { "Remove" };
+    const QString readyInTail = QString(20, u'x') + Ready + QString(80 - Ready.size(), u'y');
+    QTest::newRow("running, more words")
+        << job(QStringLiteral("Running on node 3")) << QStringList { QStringLiteral("Kill") };
+    QTest::newRow("lower-case running") << job(QStringLiteral("running")) << QStringList {};
+    QTest::newRow("queued") << job(QStringLiteral("Queued"))
+                            << QStringList { QStringLiteral("Remove") };
+    QTest::newRow("ready") << job(QStringLiteral("Processed"), QStringLiteral("done\\|") + Ready)
+                           << QStringList { QStringLiteral("Remove"),
+                                            QStringLiteral("Get Results") };
+    QTest::newRow("ready not last")
+        << job(QStringLiteral("Processed"), Ready + QStringLiteral("\\|x"))
+        << QStringList { QStringLiteral("Remove") };
     QTest::newRow("ready in the last 80")
-        << job("Processed", readyInTail) << QStringList { "Remove", "Get Results" };
-    QTest::newRow("ready cut off")
-        << job("Processed", Ready + QString(80, 'z')) << QStringList { "Remove" };
-    QTest::newRow("inaccessible") << job("Running", "m", "p", false) << QStringList {};
+        << job(QStringLiteral("Processed"), readyInTail)
+        << QStringList { QStringLiteral("Remove"), QStringLiteral("Get Results") };
+    QTest::newRow("ready cut off") << job(QStringLiteral("Processed"), Ready + QString(80, u'z'))
+                                   << QStringList { QStringLiteral("Remove") };
+    QTest::newRow("inaccessible") << job(QStringLiteral("Running"), QStringLiteral("m"),
+                                         QStringLiteral("p"), false)
+                                  << QStringList {};
 }
 
 void TestStatusWidget::actionsFollowTheSelectedJob()
@@ -374,7 +412,8 @@ void TestStatusWidget::actionsFollowTheSelectedJob()
     QCOMPARE(enabledActions(), QStringList {});
     selectRow(0);
     QTEST(enabledActions(), "enabled");
-    QCOMPARE(table()->selectionModel()->selectedRows().size(), line.endsWith("yes") ? 1 : 0);
+    QCOMPARE(table()->selectionModel()->selectedRows().size(),
+             line.endsWith(QStringLiteral("yes")) ? 1 : 0);
 }
 
 void TestStatusWidget::progressMessages_data()
@@ -382,7 +421,7 @@ void TestStatusWidget::progressMessages_data()
     QTest::addColumn<QString>("progress");
     QTest::addColumn<QString>("cell");
     QTest::addColumn<QString>("view");
-    const QString hundred = QString(20, 'a') + QString(80, 'b');
+    const QString hundred = QString(20, u'a') + QString(80, u'b');
     const QString tail = hundred.right(80);
     QTest::newRow("one message") << "started"
                                  << "started"
@@ -396,13 +435,14 @@ void TestStatusWidget::progressMessages_data()
     QTest::newRow("empty parts kept") << "a\\|\\|"
                                       << ""
                                       << "a\n\n";
-    QTest::newRow("tails of 80") << hundred + "\\|" + hundred << tail << tail + "\n" + tail;
+    QTest::newRow("tails of 80") << hundred + QStringLiteral("\\|") + hundred << tail
+                                 << tail + QStringLiteral("\n") + tail;
 }
 
 void TestStatusWidget::progressMessages()
 {
     QFETCH(QString, progress);
-    QVERIFY(showJobs({ job("Queued", progress) }));
+    QVERIFY(showJobs({ job(QStringLiteral("Queued"), progress) }));
     QTEST(table()->item(0, 4)->text(), "cell");
     QCOMPARE(shownMessages(), QString());
     selectRow(0);
@@ -413,7 +453,8 @@ void TestStatusWidget::refillKeepsTheSelectedJob()
 {
     QStringList ten;
     for (int i = 0; i < 10; ++i)
-        ten << job("Queued", QString::number(i), "p" + QString::number(i));
+        ten << job(QStringLiteral("Queued"), QString::number(i),
+                   QStringLiteral("p") + QString::number(i));
     QVERIFY(showJobs(ten));
     selectRow(7);
     QStringList reversed = ten;
@@ -443,18 +484,22 @@ void TestStatusWidget::refillKeepsTheSelectedJob()
 // that moved into the removed one's row is not selected for it.
 void TestStatusWidget::removeClickedTwiceRemovesOneJob()
 {
-    QVERIFY(
-        showJobs({ job("Queued", "m", "a"), job("Queued", "m", "b"), job("Queued", "m", "c") }));
+    QVERIFY(showJobs({ job(QStringLiteral("Queued"), QStringLiteral("m"), QStringLiteral("a")),
+                       job(QStringLiteral("Queued"), QStringLiteral("m"), QStringLiteral("b")),
+                       job(QStringLiteral("Queued"), QStringLiteral("m"), QStringLiteral("c")) }));
     selectRow(1);
     m_server->clearReceived();
     m_server->setReply(MT_RemoveJob, FakeServer::reply(MT_RemoveJobOk));
-    m_server->setReply(MT_JobStatus,
-                       FakeServer::textList(MT_JobStatusReply,
-                                            { job("Queued", "m", "a"), job("Queued", "m", "c") }));
+    m_server->setReply(
+        MT_JobStatus,
+        FakeServer::textList(
+            MT_JobStatusReply,
+            { job(QStringLiteral("Queued"), QStringLiteral("m"), QStringLiteral("a")),
+              job(QStringLiteral("Queued"), QStringLiteral("m"), QStringLiteral("c")) }));
     QSignalSpy received(m_client.get(), &CalvaroClientBase::msgReceived);
-    click("pushButtonRemove");
+    click(QStringLiteral("pushButtonRemove"));
     QTRY_VERIFY(received.contains({ int(MT_JobStatusReply) }));
-    click("pushButtonRemove");
+    click(QStringLiteral("pushButtonRemove"));
     QCOMPARE(m_server->requestTypes(), (QList<qint64> { MT_RemoveJob, MT_JobStatus }));
     QCOMPARE(selectedRows(), QList<int> {});
     QCOMPARE(enabledActions(), QStringList {});
@@ -474,7 +519,7 @@ void TestStatusWidget::doubleClickActsOnce()
     QFETCH(int, request);
     QFETCH(QByteArray, reply);
     QTemporaryDir dir;
-    m_panel->chooseFile = [&] { return dir.filePath("r.7z"); };
+    m_panel->chooseFile = [&] { return dir.filePath(QStringLiteral("r.7z")); };
     QVERIFY(showJobs({ job(status, Ready) }));
     selectRow(0);
     m_server->clearReceived();
@@ -504,33 +549,41 @@ void TestStatusWidget::columnsFitTheFirstListWithJobs()
 
 void TestStatusWidget::actionsFollowTheRefilledRow()
 {
-    QVERIFY(showJobs({ job("Running", "step 1") }));
+    QVERIFY(showJobs({ job(QStringLiteral("Running"), QStringLiteral("step 1")) }));
     selectRow(0);
-    QCOMPARE(enabledActions(), QStringList { "Kill" });
-    QVERIFY(showJobs({ job("Processed", "step 1\\|" + Ready) }));
-    QCOMPARE(enabledActions(), (QStringList { "Remove", "Get Results" }));
-    QCOMPARE(shownMessages(), "step 1\n" + Ready);
+    QCOMPARE(enabledActions(), QStringList { QStringLiteral("Kill") });
+    QVERIFY(showJobs({ job(QStringLiteral("Processed"), QStringLiteral("step 1\\|") + Ready) }));
+    QCOMPARE(enabledActions(),
+             (QStringList { QStringLiteral("Remove"), QStringLiteral("Get Results") }));
+    QCOMPARE(shownMessages(), QStringLiteral("step 1\n") + Ready);
 }
 
 void TestStatusWidget::progressViewFollowsTheJobOnASortedTable()
 {
     const QStringList lines
-        = { job("Queued", "msg c", "c"), job("Queued", "msg a", "a"), job("Queued", "msg b", "b") };
+        = { job(QStringLiteral("Queued"), QStringLiteral("msg c"), QStringLiteral("c")),
+            job(QStringLiteral("Queued"), QStringLiteral("msg a"), QStringLiteral("a")),
+            job(QStringLiteral("Queued"), QStringLiteral("msg b"), QStringLiteral("b")) };
     QVERIFY(showJobs(lines));
     clickHeader(3);
     selectRow(0);
     QCOMPARE(shownMessages(), QStringLiteral("msg a"));
 
     clickHeader(3); // descending now
-    QVERIFY(showJobs(lines + QStringList { job("Queued", "msg d", "d") }));
-    QCOMPARE(column(3), (QStringList { "d", "c", "b", "a" }));
+    QVERIFY(showJobs(lines
+                     + QStringList { job(QStringLiteral("Queued"), QStringLiteral("msg d"),
+                                         QStringLiteral("d")) }));
+    QCOMPARE(column(3),
+             (QStringList { QStringLiteral("d"), QStringLiteral("c"), QStringLiteral("b"),
+                            QStringLiteral("a") }));
     selectRow(1);
     QCOMPARE(shownMessages(), QStringLiteral("msg c"));
 
     // Equal statuses keep the order of the reply.
     clickHeader(2);
     QVERIFY(showJobs(lines));
-    QCOMPARE(column(3), (QStringList { "c", "a", "b" }));
+    QCOMPARE(column(3),
+             (QStringList { QStringLiteral("c"), QStringLiteral("a"), QStringLiteral("b") }));
 }
 
 void TestStatusWidget::repliesThatEmptyTheTable_data()
@@ -540,7 +593,8 @@ void TestStatusWidget::repliesThatEmptyTheTable_data()
     QTest::newRow("login") << FakeServer::reply(MT_LoginOk) << false;
     QTest::newRow("logout") << FakeServer::reply(MT_LogoutOk) << false;
     QTest::newRow("undecodable list") << FakeServer::textList(
-        MT_JobStatusReply, { "s\np\nQueued\nm", "five\nparts\nin\nthis\nline" })
+        MT_JobStatusReply,
+        { QStringLiteral("s\np\nQueued\nm"), QStringLiteral("five\nparts\nin\nthis\nline") })
                                       << true;
 }
 
@@ -548,28 +602,29 @@ void TestStatusWidget::repliesThatEmptyTheTable()
 {
     QFETCH(QByteArray, reply);
     QFETCH(bool, invalid);
-    QVERIFY(showJobs({ job("Queued"), job("Queued") }));
+    QVERIFY(showJobs({ job(QStringLiteral("Queued")), job(QStringLiteral("Queued")) }));
     selectRow(1);
     QSignalSpy received(m_client.get(), &CalvaroClientBase::msgReceived);
     m_client->awaitReply();
     m_server->send(reply);
     QVERIFY(received.wait(5000));
     if (invalid)
-        expectBox(QMessageBox::Critical, "Invalid server reply",
-                  "Invalid server reply (mismatching versions of server and client?).");
+        expectBox(
+            QMessageBox::Critical, QStringLiteral("Invalid server reply"),
+            QStringLiteral("Invalid server reply (mismatching versions of server and client?)."));
     QCOMPARE(m_dialogs->boxes.size(), invalid ? 1 : 0);
     QCOMPARE(table()->columnCount(), 0);
     QCOMPARE(table()->rowCount(), 0);
     // The next list sets the table up anew (after a logout, on a new connection).
     if (m_client->m_tcpSocket->state() != QAbstractSocket::ConnectedState)
         QVERIFY(connectClient());
-    QVERIFY(showJobs({ job("Queued") }));
+    QVERIFY(showJobs({ job(QStringLiteral("Queued")) }));
     QCOMPARE(table()->horizontalHeaderItem(0)->text(), QStringLiteral("User ID"));
 }
 
 void TestStatusWidget::autoRefreshDropsTicksWhileAReplyIsPending()
 {
-    QVERIFY(showJobs({ job("Queued") }));
+    QVERIFY(showJobs({ job(QStringLiteral("Queued")) }));
     m_server->clearReceived();
     m_server->clearReplies();
     auto *timer = m_panel->findChild<QTimer *>();
@@ -599,10 +654,11 @@ void TestStatusWidget::storedAutoRefreshInterval()
 {
     QFETCH(int, stored);
     QFETCH(int, shown);
-    QSettings(Organization, Application).setValue("ClientConfig/AutoRefreshInterval", stored);
+    QSettings(Organization, Application)
+        .setValue(QStringLiteral("ClientConfig/AutoRefreshInterval"), stored);
     StatusWidget panel;
     panel.readSettings(Organization, Application);
-    QCOMPARE(panel.findChild<QSpinBox *>("spinBoxAutoRefresh")->value(), shown);
+    QCOMPARE(panel.findChild<QSpinBox *>(QStringLiteral("spinBoxAutoRefresh"))->value(), shown);
     auto *timer = panel.findChild<QTimer *>();
     QCOMPARE(timer->isActive(), shown != 0);
     QCOMPARE(timer->isActive() ? timer->interval() : 0, shown * 1000);
@@ -631,7 +687,8 @@ void TestStatusWidget::buttonsWithoutConnection()
     // Gone without an error report, so the panel still offers its buttons.
     m_client->m_tcpSocket->abort();
     click(button);
-    expectBox(QMessageBox::Critical, "Not connected", "Login and connection required.");
+    expectBox(QMessageBox::Critical, QStringLiteral("Not connected"),
+              QStringLiteral("Login and connection required."));
 }
 
 void TestStatusWidget::actionRequestsAndReplies_data()
@@ -659,9 +716,9 @@ void TestStatusWidget::actionRequestsAndReplies()
     QFETCH(QByteArray, reply);
     QFETCH(int, refreshes);
     QTemporaryDir dir;
-    m_panel->chooseFile = [&] { return dir.filePath("r.7z"); };
+    m_panel->chooseFile = [&] { return dir.filePath(QStringLiteral("r.7z")); };
     const QString path = QStringLiteral("runs/ü1/case7/model.dat");
-    QVERIFY(showJobs({ job("Queued"), job(status, Ready, path) }));
+    QVERIFY(showJobs({ job(QStringLiteral("Queued")), job(status, Ready, path) }));
     selectRow(1);
     m_server->clearReceived();
     m_server->setReply(request, reply);
@@ -677,14 +734,16 @@ void TestStatusWidget::actionRequestsAndReplies()
              FakeServer::header(24 + utf8.size(), request) + count + utf8);
     QTRY_VERIFY(child("pushButtonStatus")->isEnabled());
     if (request == MT_KillJob)
-        expectBox(QMessageBox::Information, "Job Kill",
-                  "Job terminated via signal (may take a second to actually stop).");
+        expectBox(
+            QMessageBox::Information, QStringLiteral("Job Kill"),
+            QStringLiteral("Job terminated via signal (may take a second to actually stop)."));
     QCOMPARE(m_dialogs->boxes.size(), request == MT_KillJob ? 1 : 0);
     QCOMPARE(m_server->requestTypes().count(MT_JobStatus), refreshes);
     QCOMPARE(completed.count(), request == MT_DownloadJob ? 1 : 0);
     if (request == MT_DownloadJob) {
         QCOMPARE(m_statusLines.last(),
-                 QStringLiteral("Saved result of %1 to %2").arg(path, dir.filePath("r.7z")));
+                 QStringLiteral("Saved result of %1 to %2")
+                     .arg(path, dir.filePath(QStringLiteral("r.7z"))));
         QCOMPARE(child<QProgressBar>("progressBar")->value(), 0);
         QVERIFY(!child<QProgressBar>("progressBar")->isEnabled());
     }
@@ -712,38 +771,42 @@ void TestStatusWidget::saveDialog()
     QFETCH(QString, progress);
     QFETCH(QString, initialPath);
     QTemporaryDir dir;
-    QVERIFY(QDir(dir.path()).mkpath("runs/u1") && QDir(dir.path()).mkpath("out"));
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("runs/u1"))
+            && QDir(dir.path()).mkpath(QStringLiteral("out")));
     const QString stored = storedDirectory ? dir.path() : QString();
-    QSettings(Organization, Application).setValue("RecentDirectories/LastSaveAsDirectory", stored);
-    QVERIFY(showJobs({ job("Processed", progress, jobPath), job("Queued") }));
+    QSettings(Organization, Application)
+        .setValue(QStringLiteral("RecentDirectories/LastSaveAsDirectory"), stored);
+    QVERIFY(showJobs(
+        { job(QStringLiteral("Processed"), progress, jobPath), job(QStringLiteral("Queued")) }));
     selectRow(0);
     m_server->clearReceived();
 
     m_dialogs->queueFileAnswer(QString());
-    click("pushButtonDownload");
+    click(QStringLiteral("pushButtonDownload"));
     QCOMPARE(m_statusLines.last(), QStringLiteral("Downloading job #1"));
     QCOMPARE(m_dialogs->fileDialogs.size(), 1);
     const DialogHelper::FileDialog dialog = m_dialogs->fileDialogs.at(0);
     QCOMPARE(dialog.caption, QStringLiteral("Save results"));
-    QCOMPARE(dialog.nameFilters, QStringList { "All files (*.*)" });
+    QCOMPARE(dialog.nameFilters, QStringList { QStringLiteral("All files (*.*)") });
     QVERIFY(dialog.saving);
     QCOMPARE(dialog.selectedFiles, QStringList { stored + initialPath });
-    QCOMPARE(enabledActions(), (QStringList { "Remove", "Get Results" }));
+    QCOMPARE(enabledActions(),
+             (QStringList { QStringLiteral("Remove"), QStringLiteral("Get Results") }));
 
     // Cancelled: nothing went out, and the row acted on was not remembered.
     table()->clearSelection();
-    QVERIFY(showJobs({ job("Queued") }));
+    QVERIFY(showJobs({ job(QStringLiteral("Queued")) }));
     QCOMPARE(m_server->requestTypes(), QList<qint64> { MT_JobStatus });
     QVERIFY(table()->selectionModel()->selectedIndexes().isEmpty());
 
-    QVERIFY(showJobs({ job("Processed", progress, jobPath) }));
+    QVERIFY(showJobs({ job(QStringLiteral("Processed"), progress, jobPath) }));
     selectRow(0);
-    m_dialogs->queueFileAnswer(dir.filePath("out/r7.7z"));
-    click("pushButtonDownload");
+    m_dialogs->queueFileAnswer(dir.filePath(QStringLiteral("out/r7.7z")));
+    click(QStringLiteral("pushButtonDownload"));
     QCOMPARE(QSettings(Organization, Application)
-                 .value("RecentDirectories/LastSaveAsDirectory")
+                 .value(QStringLiteral("RecentDirectories/LastSaveAsDirectory"))
                  .toString(),
-             dir.filePath("out"));
+             dir.filePath(QStringLiteral("out")));
     QVERIFY(m_server->waitForRequests(3));
     QCOMPARE(m_server->requestTypes().last(), qint64(MT_DownloadJob));
 }
@@ -751,11 +814,11 @@ void TestStatusWidget::saveDialog()
 void TestStatusWidget::largeDownloadWithProgressBar()
 {
     QTemporaryDir dir;
-    const QString target = dir.filePath("r.7z");
+    const QString target = dir.filePath(QStringLiteral("r.7z"));
     m_panel->chooseFile = [&] { return target; };
-    QVERIFY(showJobs({ job("Processed", Ready) }));
+    QVERIFY(showJobs({ job(QStringLiteral("Processed"), Ready) }));
     selectRow(0);
-    click("pushButtonDownload");
+    click(QStringLiteral("pushButtonDownload"));
     QVERIFY(m_server->waitForRequests(2));
 
     auto *bar = child<QProgressBar>("progressBar");
@@ -793,19 +856,20 @@ void TestStatusWidget::writeProtectedTargetIsKept()
 {
     QFETCH(int, resultSize);
     QTemporaryDir dir;
-    QFile old(dir.filePath("r.7z"));
+    QFile old(dir.filePath(QStringLiteral("r.7z")));
     QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
     old.close();
     QVERIFY(old.setPermissions(QFileDevice::ReadOwner | QFileDevice::ReadGroup
                                | QFileDevice::ReadOther));
     m_panel->chooseFile = [&] { return old.fileName(); };
-    QVERIFY(showJobs({ job("Processed", Ready) }));
+    QVERIFY(showJobs({ job(QStringLiteral("Processed"), Ready) }));
     selectRow(0);
     m_server->setReply(MT_DownloadJob,
                        FakeServer::reply(MT_DownloadJobReply, QByteArray(resultSize, 'n')));
     QSignalSpy completed(m_panel.get(), &StatusWidget::downloadComplete);
-    click("pushButtonDownload");
-    expectBox(QMessageBox::Critical, "Download failed", "Job download failed.");
+    click(QStringLiteral("pushButtonDownload"));
+    expectBox(QMessageBox::Critical, QStringLiteral("Download failed"),
+              QStringLiteral("Job download failed."));
     QCOMPARE(completed.count(), 0);
     QVERIFY(old.open(QIODevice::ReadOnly));
     QCOMPARE(old.readAll(), QByteArray("old"));
@@ -813,16 +877,17 @@ void TestStatusWidget::writeProtectedTargetIsKept()
 
 void TestStatusWidget::failedDownloadRequestLeavesThePanelUsable()
 {
-    QVERIFY(showJobs({ job("Processed", Ready) }));
+    QVERIFY(showJobs({ job(QStringLiteral("Processed"), Ready) }));
     selectRow(0);
     // The connection goes while the user picks the file.
     m_panel->chooseFile = [&] {
         m_client->m_tcpSocket->abort();
         return QStringLiteral("r.7z");
     };
-    click("pushButtonDownload");
+    click(QStringLiteral("pushButtonDownload"));
     QVERIFY(child("pushButtonStatus")->isEnabled());
-    QCOMPARE(enabledActions(), (QStringList { "Remove", "Get Results" }));
+    QCOMPARE(enabledActions(),
+             (QStringList { QStringLiteral("Remove"), QStringLiteral("Get Results") }));
 }
 
 void TestStatusWidget::userWaitsHoldBackAutoRefresh_data()
@@ -890,9 +955,12 @@ void TestStatusWidget::progressBarScalesHugeMessages()
 void TestStatusWidget::refusedActionsLeaveTheSessionAlive()
 {
     QTemporaryDir dir;
-    m_panel->chooseFile = [&] { return dir.filePath("r.zip"); };
-    const QStringList actions = { "pushButtonKill", "pushButtonRemove", "pushButtonDownload" };
-    QVERIFY(showJobs({ job("Running"), job("Queued"), job("Processed", Ready) }));
+    m_panel->chooseFile = [&] { return dir.filePath(QStringLiteral("r.zip")); };
+    const QStringList actions
+        = { QStringLiteral("pushButtonKill"), QStringLiteral("pushButtonRemove"),
+            QStringLiteral("pushButtonDownload") };
+    QVERIFY(showJobs({ job(QStringLiteral("Running")), job(QStringLiteral("Queued")),
+                       job(QStringLiteral("Processed"), Ready) }));
     for (int type : { MT_KillJob, MT_RemoveJob, MT_DownloadJob })
         m_server->setReply(type, FakeServer::reply(MT_CommandError1));
     child<QSpinBox>("spinBoxAutoRefresh")->setValue(1);
@@ -920,21 +988,28 @@ void TestStatusWidget::refusedActionsLeaveTheSessionAlive()
     // Longer than the reply time-out: nothing may still be waiting for its reply.
     QVERIFY(!m_dialogs->waitForBoxes(actions.size() + 1, 11000));
     QCOMPARE(m_dialogs->boxTitles(),
-             (QStringList { "Command failed", "Command failed", "Command failed" }));
+             (QStringList { QStringLiteral("Command failed"), QStringLiteral("Command failed"),
+                            QStringLiteral("Command failed") }));
     QVERIFY(m_client->isConnected());
     QVERIFY(child("pushButtonStatus")->isEnabled());
-    QVERIFY(!m_statusLines.contains("Server timeout"));
+    QVERIFY(!m_statusLines.contains(QStringLiteral("Server timeout")));
 }
 
 namespace {
 // Jobs of a study beside another user's, in reply order.
 const QStringList MixedJobs = {
-    job("Queued", "m", "study/a/model.dat"),      job("Running (step 3)", "m", "study/b/model.dat"),
-    job("Processed", Ready, "study/c/model.dat"), job("Failed", "m", "study/d/model.dat"),
-    job("Killed", "m", "other/e/model.dat"),      job("Running", "m", "other/f/model.dat", false),
+    job(QStringLiteral("Queued"), QStringLiteral("m"), QStringLiteral("study/a/model.dat")),
+    job(QStringLiteral("Running (step 3)"), QStringLiteral("m"),
+        QStringLiteral("study/b/model.dat")),
+    job(QStringLiteral("Processed"), Ready, QStringLiteral("study/c/model.dat")),
+    job(QStringLiteral("Failed"), QStringLiteral("m"), QStringLiteral("study/d/model.dat")),
+    job(QStringLiteral("Killed"), QStringLiteral("m"), QStringLiteral("other/e/model.dat")),
+    job(QStringLiteral("Running"), QStringLiteral("m"), QStringLiteral("other/f/model.dat"), false),
 };
-const QStringList MixedPaths = { "study/a/model.dat", "study/b/model.dat", "study/c/model.dat",
-                                 "study/d/model.dat", "other/e/model.dat", "other/f/model.dat" };
+const QStringList MixedPaths
+    = { QStringLiteral("study/a/model.dat"), QStringLiteral("study/b/model.dat"),
+        QStringLiteral("study/c/model.dat"), QStringLiteral("study/d/model.dat"),
+        QStringLiteral("other/e/model.dat"), QStringLiteral("other/f/model.dat") };
 } // namespace
 
 void TestStatusWidget::filterShowsMatchingRows_data()
@@ -945,7 +1020,8 @@ void TestStatusWidget::filterShowsMatchingRows_data()
     QTest::addColumn<QString>("count");
     const auto row = [](const char *name, const char *text, int quick, const QStringList &shown,
                         const char *count) {
-        QTest::newRow(name) << QString(text) << quick << shown << QString(count);
+        QTest::newRow(name) << QString::fromUtf8(text) << quick << shown
+                            << QString::fromUtf8(count);
     };
     const QStringList study = MixedPaths.mid(0, 4);
     row("none", "", 0, MixedPaths, "6 jobs");
@@ -972,8 +1048,8 @@ void TestStatusWidget::filterShowsMatchingRows()
     child<QComboBox>("comboBoxQuickFilter")->setCurrentIndex(quick);
     QCOMPARE(shownPaths(), shown);
     QCOMPARE(child<QLabel>("labelJobCount")->text(), count);
-    const bool anyRemovable
-        = shown.contains("study/a/model.dat") || shown.contains("study/c/model.dat");
+    const bool anyRemovable = shown.contains(QStringLiteral("study/a/model.dat"))
+        || shown.contains(QStringLiteral("study/c/model.dat"));
     QCOMPARE(child("pushButtonRemove")->isEnabled(), anyRemovable);
 }
 
@@ -981,9 +1057,10 @@ void TestStatusWidget::filterAndSelectionSurviveAutoRefresh()
 {
     QStringList many = MixedJobs;
     for (int index = 0; index < 60; ++index)
-        many << job("Queued", "m", QString("bulk/%1/model.dat").arg(index));
+        many << job(QStringLiteral("Queued"), QStringLiteral("m"),
+                    QString(QStringLiteral("bulk/%1/model.dat")).arg(index));
     QVERIFY(showJobs(many));
-    child<QLineEdit>("lineEditFilter")->setText("bulk/");
+    child<QLineEdit>("lineEditFilter")->setText(QStringLiteral("bulk/"));
     table()->scrollToBottom();
     const int scrolled = table()->verticalScrollBar()->value();
     QVERIFY(scrolled > 0);
@@ -991,18 +1068,20 @@ void TestStatusWidget::filterAndSelectionSurviveAutoRefresh()
     ctrlClickRow(table()->rowAt(table()->viewport()->height() / 2) + 1);
     const QStringList selected = selectedPaths();
     QCOMPARE(selected.size(), 2);
-    QCOMPARE(child("pushButtonRemove")->text(), QString("Remove (2)"));
+    QCOMPARE(child("pushButtonRemove")->text(), QString(QStringLiteral("Remove (2)")));
 
     // The list comes back in another order, one job longer.
     std::reverse(many.begin(), many.end());
-    many.prepend(job("Queued", "m", "bulk/new/model.dat"));
+    many.prepend(
+        job(QStringLiteral("Queued"), QStringLiteral("m"), QStringLiteral("bulk/new/model.dat")));
     m_server->setReply(MT_JobStatus, FakeServer::textList(MT_JobStatusReply, many));
     QSignalSpy received(m_client.get(), &CalvaroClientBase::msgReceived);
     child<QSpinBox>("spinBoxAutoRefresh")->setValue(1);
     QTRY_COMPARE_WITH_TIMEOUT(received.count(), 2, 5000);
     child<QSpinBox>("spinBoxAutoRefresh")->setValue(0);
     QCOMPARE(shownPaths().size(), 61);
-    QCOMPARE(child<QLabel>("labelJobCount")->text(), QString("61 of 67 jobs shown"));
+    QCOMPARE(child<QLabel>("labelJobCount")->text(),
+             QString(QStringLiteral("61 of 67 jobs shown")));
     QCOMPARE(selectedPaths(), selected);
     QCOMPARE(table()->verticalScrollBar()->value(), scrolled);
 }
@@ -1010,14 +1089,17 @@ void TestStatusWidget::filterAndSelectionSurviveAutoRefresh()
 void TestStatusWidget::confirmationActsOnTheListedJobs()
 {
     const QStringList running
-        = { job("Running", "m", "p/a"), job("Running", "m", "p/b"), job("Running", "m", "p/c"),
-            job("Running", "m", "p/d"), job("Queued", "m", "p/e") };
+        = { job(QStringLiteral("Running"), QStringLiteral("m"), QStringLiteral("p/a")),
+            job(QStringLiteral("Running"), QStringLiteral("m"), QStringLiteral("p/b")),
+            job(QStringLiteral("Running"), QStringLiteral("m"), QStringLiteral("p/c")),
+            job(QStringLiteral("Running"), QStringLiteral("m"), QStringLiteral("p/d")),
+            job(QStringLiteral("Queued"), QStringLiteral("m"), QStringLiteral("p/e")) };
     QVERIFY(showJobs(running));
     m_server->setReply(MT_KillJob, FakeServer::reply(MT_KillJobOk));
     selectRow(0);
     ctrlClickRow(1);
     ctrlClickRow(4);
-    QCOMPARE(child("pushButtonKill")->text(), QString("Kill (2)"));
+    QCOMPARE(child("pushButtonKill")->text(), QString(QStringLiteral("Kill (2)")));
     // A refresh while the user reads puts other jobs into the rows listed.
     m_dialogs->holdBoxes(true);
     QStringList rowsWhileOpen;
@@ -1028,22 +1110,27 @@ void TestStatusWidget::confirmationActsOnTheListedJobs()
         m_server->clearReceived();
         m_dialogs->holdBoxes(false);
     });
-    click("pushButtonKill");
-    QCOMPARE(rowsWhileOpen, (QStringList { "p/d", "p/c", "p/a", "p/b" }));
+    click(QStringLiteral("pushButtonKill"));
+    QCOMPARE(rowsWhileOpen,
+             (QStringList { QStringLiteral("p/d"), QStringLiteral("p/c"), QStringLiteral("p/a"),
+                            QStringLiteral("p/b") }));
     QCOMPARE(m_dialogs->boxes.at(0).icon, QMessageBox::Question);
     QCOMPARE(m_dialogs->boxes.at(0).text,
-             QString("Kill 2 jobs?\n\np/a\np/b\n\n"
-                     "Left out, as only running jobs can be killed: 1\np/e (Queued)"));
+             QStringLiteral("Kill 2 jobs?\n\np/a\np/b\n\n"
+                            "Left out, as only running jobs can be killed: 1\np/e (Queued)"));
     QVERIFY(m_dialogs->waitForBoxes(2));
-    QCOMPARE(requestedPaths(MT_KillJob), (QStringList { "p/a", "p/b" }));
-    QCOMPARE(m_dialogs->boxes.at(1).text, QString("2 killed"));
+    QCOMPARE(requestedPaths(MT_KillJob),
+             (QStringList { QStringLiteral("p/a"), QStringLiteral("p/b") }));
+    QCOMPARE(m_dialogs->boxes.at(1).text, QString(QStringLiteral("2 killed")));
     QTRY_COMPARE(m_server->requestTypes().count(MT_JobStatus), 1);
 }
 
 void TestStatusWidget::refusedJobsEndInOneSummary()
 {
-    QVERIFY(showJobs(
-        { job("Queued", "m", "p/a"), job("Processed", Ready, "p/b"), job("Queued", "m", "p/c") }));
+    QVERIFY(
+        showJobs({ job(QStringLiteral("Queued"), QStringLiteral("m"), QStringLiteral("p/a")),
+                   job(QStringLiteral("Processed"), Ready, QStringLiteral("p/b")),
+                   job(QStringLiteral("Queued"), QStringLiteral("m"), QStringLiteral("p/c")) }));
     m_server->clearReplies();
     connect(m_server.get(), &FakeServer::requestReceived, m_panel.get(), [this](qint64 type) {
         if (type != MT_RemoveJob)
@@ -1051,14 +1138,17 @@ void TestStatusWidget::refusedJobsEndInOneSummary()
         const bool refused = m_server->requests().last().bytes.endsWith("p/b");
         m_server->send(FakeServer::reply(refused ? MT_CommandError2 : MT_RemoveJobOk));
     });
-    m_server->setReply(MT_JobStatus, FakeServer::textList(MT_JobStatusReply, { job("Queued") }));
+    m_server->setReply(MT_JobStatus,
+                       FakeServer::textList(MT_JobStatusReply, { job(QStringLiteral("Queued")) }));
     table()->selectAll();
-    click("pushButtonRemove");
+    click(QStringLiteral("pushButtonRemove"));
     QVERIFY(m_dialogs->waitForBoxes(2));
-    expectBox(QMessageBox::Question, "Remove jobs", "Remove 3 jobs?\n\np/a\np/b\np/c");
+    expectBox(QMessageBox::Question, QStringLiteral("Remove jobs"),
+              QStringLiteral("Remove 3 jobs?\n\np/a\np/b\np/c"));
     QCOMPARE(m_dialogs->boxes.at(1).icon, QMessageBox::Warning);
-    QCOMPARE(m_dialogs->boxes.at(1).text, QString("2 removed, 1 refused: p/b"));
-    QCOMPARE(requestedPaths(MT_RemoveJob), (QStringList { "p/a", "p/b", "p/c" }));
+    QCOMPARE(m_dialogs->boxes.at(1).text, QString(QStringLiteral("2 removed, 1 refused: p/b")));
+    QCOMPARE(requestedPaths(MT_RemoveJob),
+             (QStringList { QStringLiteral("p/a"), QStringLiteral("p/b"), QStringLiteral("p/c") }));
     QTRY_COMPARE(table()->rowCount(), 1);
     QCOMPARE(m_server->requestTypes().count(MT_JobStatus), 2);
     QVERIFY(!m_dialogs->waitForBoxes(3, 500));
@@ -1066,20 +1156,22 @@ void TestStatusWidget::refusedJobsEndInOneSummary()
 
 void TestStatusWidget::keyboardFiltersSelectsAndRemoves()
 {
-    QVERIFY(showJobs(
-        { job("Queued", "m", "p/a"), job("Queued", "m", "p/b"), job("Queued", "m", "p/c") }));
+    QVERIFY(
+        showJobs({ job(QStringLiteral("Queued"), QStringLiteral("m"), QStringLiteral("p/a")),
+                   job(QStringLiteral("Queued"), QStringLiteral("m"), QStringLiteral("p/b")),
+                   job(QStringLiteral("Queued"), QStringLiteral("m"), QStringLiteral("p/c")) }));
     m_server->setReply(MT_RemoveJob, FakeServer::reply(MT_RemoveJobOk));
     m_panel->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(m_panel.get()));
     QTest::keyClick(table(), Qt::Key_F, Qt::ControlModifier);
     auto *filter = child<QLineEdit>("lineEditFilter");
     QTRY_VERIFY(filter->hasFocus());
-    QTest::keyClicks(filter, "P/");
+    QTest::keyClicks(filter, QStringLiteral("P/"));
     QTest::keyClick(filter, Qt::Key_Down);
     QTRY_VERIFY(table()->hasFocus());
-    QCOMPARE(selectedPaths(), QStringList { "p/a" });
+    QCOMPARE(selectedPaths(), QStringList { QStringLiteral("p/a") });
     QTest::keyClick(table(), Qt::Key_Down, Qt::ShiftModifier);
-    QCOMPARE(selectedPaths(), (QStringList { "p/a", "p/b" }));
+    QCOMPARE(selectedPaths(), (QStringList { QStringLiteral("p/a"), QStringLiteral("p/b") }));
     m_dialogs->holdBoxes(true);
     QTimer::singleShot(0, this, [&] {
         if (m_dialogs->waitForBoxes(1))
@@ -1088,14 +1180,15 @@ void TestStatusWidget::keyboardFiltersSelectsAndRemoves()
     });
     QTest::keyClick(table(), Qt::Key_Delete);
     QVERIFY(m_dialogs->waitForBoxes(2));
-    QCOMPARE(requestedPaths(MT_RemoveJob), (QStringList { "p/a", "p/b" }));
+    QCOMPARE(requestedPaths(MT_RemoveJob),
+             (QStringList { QStringLiteral("p/a"), QStringLiteral("p/b") }));
     // Escape empties the filter.
     QTRY_VERIFY(child("pushButtonStatus")->isEnabled());
     m_panel->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(m_panel.get()));
     QTest::keyClick(table(), Qt::Key_F, Qt::ControlModifier);
     QTRY_VERIFY(filter->hasFocus());
-    QCOMPARE(filter->selectedText(), QString("P/"));
+    QCOMPARE(filter->selectedText(), QString(QStringLiteral("P/")));
     QTest::keyClick(filter, Qt::Key_Escape);
     QCOMPARE(filter->text(), QString());
 }

@@ -77,7 +77,10 @@ private slots:
 private:
     void tearDownWindow() override { m_window.reset(); }
     void startWindow();
-    QTableWidget *table() { return m_window->findChild<QTableWidget *>("tableWidgetStatus"); }
+    QTableWidget *table()
+    {
+        return m_window->findChild<QTableWidget *>(QStringLiteral("tableWidgetStatus"));
+    }
 
     std::unique_ptr<FunctionTestWidget> m_window;
 };
@@ -173,7 +176,8 @@ void TestWindowState::statusColoursStayReadable()
     const QColor specified[] = { QColor(0, 200, 0), QColor(200, 0, 0) };
     for (int row = 0; row < 2; ++row) {
         const QTableWidgetItem *status = table()->item(row, 2);
-        QVERIFY(status->text().startsWith(row == 0 ? "Queued" : "Running"));
+        QVERIFY(status->text().startsWith(row == 0 ? QStringLiteral("Queued")
+                                                   : QStringLiteral("Running")));
         const QColor shown = status->foreground().color();
         if (!dark) {
             QCOMPARE(shown, specified[row]);

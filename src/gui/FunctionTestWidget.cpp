@@ -71,7 +71,7 @@ void FunctionTestWidget::readSettings()
         settings.value(QLatin1String(VLK::Settings::CommandLineKey), QString()).toString());
     settings.endGroup();
 
-    const VLK::WindowStateStore windowState(m_organization, m_application);
+    const VLK::WindowStateStore windowState;
     windowState.restoreGeometry(*this);
     m_ui->statusWidget->restoreJobTableHeaderState(windowState.jobTableHeaderState());
 }
@@ -85,8 +85,7 @@ void FunctionTestWidget::writeSettings()
     settings.setValue(QLatin1String(VLK::Settings::CommandLineKey), m_ui->lineEditCmdLine->text());
     settings.endGroup();
 
-    VLK::WindowStateStore(m_organization, m_application)
-        .write(*this, m_ui->statusWidget->jobTableHeaderState());
+    VLK::WindowStateStore().write(*this, m_ui->statusWidget->jobTableHeaderState());
 }
 
 void FunctionTestWidget::onMsgReceived(int msgType)
@@ -132,8 +131,7 @@ void FunctionTestWidget::on_pushButtonSelect_clicked()
         return;
     m_ui->lineEditZipFile->setText(archivePath);
     m_ui->lineEditProjectFile->setText(VLK::ProjectArchive::projectFileForArchive(archivePath));
-    VLK::Settings::storeRecentDirectory(m_organization, m_application,
-                                        VLK::Settings::LastProjectDirectoryKey,
+    VLK::Settings::storeRecentDirectory(VLK::Settings::LastProjectDirectoryKey,
                                         QFileInfo(archivePath).absolutePath());
 }
 
@@ -145,8 +143,7 @@ void FunctionTestWidget::on_pushButtonCreateZip_clicked()
     if (projectFilePath.isEmpty())
         return;
     const VLK::ProjectArchive archive(projectFilePath);
-    VLK::Settings::storeRecentDirectory(m_organization, m_application,
-                                        VLK::Settings::LastZipDirectoryKey,
+    VLK::Settings::storeRecentDirectory(VLK::Settings::LastZipDirectoryKey,
                                         archive.projectDirectory());
     m_ui->lineEditProjectFile->setText(archive.relativeProjectFile());
     m_ui->lineEditZipFile->setText(QStringLiteral("<creating project archive>"));
@@ -200,14 +197,13 @@ void FunctionTestWidget::fillSolverBox()
                                       solver);
     if (m_ui->comboBoxSolver->count() > 0)
         m_ui->comboBoxSolver->setCurrentIndex(0);
-    m_ui->statusWidget->on_pushButtonStatus_clicked();
+    m_ui->statusWidget->refreshJobList();
 }
 
 QString FunctionTestWidget::chooseRecentFile(const char *directoryKey, const QString &caption,
                                              const QString &filter)
 {
-    const QString startDirectory
-        = VLK::Settings::recentDirectory(m_organization, m_application, directoryKey);
+    const QString startDirectory = VLK::Settings::recentDirectory(directoryKey);
     return QFileDialog::getOpenFileName(this, caption, startDirectory, filter);
 }
 

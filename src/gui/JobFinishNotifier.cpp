@@ -49,9 +49,9 @@ JobFinishNotifier::JobFinishNotifier(QWidget *window)
     , m_window(window)
 { }
 
-bool JobFinishNotifier::isEnabled(const QString &organization, const QString &application)
+bool JobFinishNotifier::isEnabled()
 {
-    QSettings settings(organization, application);
+    QSettings settings;
     settings.beginGroup(QLatin1String(Settings::NotificationsGroup));
     const bool enabled
         = settings.value(QLatin1String(Settings::NotificationsEnabledKey), true).toBool();

@@ -24,7 +24,7 @@ public:
 
     // Whether the user wants to be told; on unless switched off in the
     // settings.
-    static bool isEnabled(const QString &organization, const QString &application);
+    static bool isEnabled();
 
     // jobInView is the path of a job that the user is looking at; the
     // desktop does not need to tell of it.

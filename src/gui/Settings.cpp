@@ -5,18 +5,16 @@
 namespace VLK {
 namespace Settings {
 
-QString recentDirectory(const QString &organization, const QString &application,
-                        const char *directoryKey)
+QString recentDirectory(const char *directoryKey)
 {
-    QSettings settings(organization, application);
+    QSettings settings;
     settings.beginGroup(QLatin1String(RecentDirectoriesGroup));
     return settings.value(QLatin1String(directoryKey)).toString();
 }
 
-void storeRecentDirectory(const QString &organization, const QString &application,
-                          const char *directoryKey, const QString &directory)
+void storeRecentDirectory(const char *directoryKey, const QString &directory)
 {
-    QSettings settings(organization, application);
+    QSettings settings;
     settings.beginGroup(QLatin1String(RecentDirectoriesGroup));
     settings.setValue(QLatin1String(directoryKey), directory);
 }

@@ -8,9 +8,6 @@
 namespace VLK {
 namespace Settings {
 
-constexpr char Organization[] = "Orvand";
-constexpr char Application[] = "CalvaroClient";
-
 constexpr char LoginGroup[] = "CalvaroServerLoginData";
 constexpr char AddressesKey[] = "IPAddresses";
 constexpr char PortKey[] = "Port";
@@ -35,10 +32,8 @@ constexpr char JobTableHeaderKey[] = "JobTableHeader";
 constexpr char NotificationsGroup[] = "Notifications";
 constexpr char NotificationsEnabledKey[] = "Enabled";
 
-QString recentDirectory(const QString &organization, const QString &application,
-                        const char *directoryKey);
-void storeRecentDirectory(const QString &organization, const QString &application,
-                          const char *directoryKey, const QString &directory);
+QString recentDirectory(const char *directoryKey);
+void storeRecentDirectory(const char *directoryKey, const QString &directory);
 
 } // namespace Settings
 } // namespace VLK

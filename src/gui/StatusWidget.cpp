@@ -118,7 +118,7 @@ void StatusWidget::readSettings(const QString &organization, const QString &appl
         startAutoRefresh(m_ui->spinBoxAutoRefresh->value());
     }
     settings.endGroup();
-    m_notifyFinishedJobs = JobFinishNotifier::isEnabled(organization, application);
+    m_notifyFinishedJobs = JobFinishNotifier::isEnabled();
 }
 
 QByteArray StatusWidget::jobTableHeaderState() const
@@ -144,6 +144,11 @@ bool StatusWidget::requireConnection()
 }
 
 void StatusWidget::on_pushButtonStatus_clicked()
+{
+    refreshJobList();
+}
+
+void StatusWidget::refreshJobList()
 {
     assertClientBase();
     if (!requireConnection())
@@ -171,7 +176,7 @@ void StatusWidget::onAutoRefreshTimeout()
     // Refresh is disabled while there is no connection or a reply is awaited,
     // so ticks never pile requests up.
     if (m_ui->pushButtonStatus->isEnabled() && !m_holdAutoRefresh && !m_batch)
-        on_pushButtonStatus_clicked();
+        refreshJobList();
 }
 
 void StatusWidget::onMsgReceived(int msgType)
@@ -207,14 +212,14 @@ void StatusWidget::onMsgReceived(int msgType)
         return;
     case MT_SubmitJobOk:
     case MT_RemoveJobOk:
-        on_pushButtonStatus_clicked();
+        refreshJobList();
         break;
     case MT_DownloadJobReply:
         storeDownloadedResult();
         break;
     case MT_KillJobOk:
         showKillConfirmation();
-        on_pushButtonStatus_clicked();
+        refreshJobList();
         break;
     default:
         break;
@@ -695,7 +700,7 @@ void StatusWidget::finishBatch()
     m_clientBase->collectCommandFailures(false);
     m_clientBase->reportStatus(batch->summary());
     if (m_clientBase->isConnected())
-        on_pushButtonStatus_clicked();
+        refreshJobList();
     const QString title = JobActionPlan::title(batch->action());
     if (batch->anyFailed())
         QMessageBox::warning(this, title, batch->summary());
@@ -814,14 +819,12 @@ bool StatusWidget::openResultFile()
 QString StatusWidget::saveResultsFileName(int, const QString &suggestedFileName, const QString &)
 {
     Q_ASSERT_X(!m_organization.isEmpty(), "src/VLK_StatusWidget", "!m_organization.isEmpty()");
-    const QString lastDirectory = Settings::recentDirectory(m_organization, m_application,
-                                                            Settings::LastSaveAsDirectoryKey);
+    const QString lastDirectory = Settings::recentDirectory(Settings::LastSaveAsDirectoryKey);
     QString fileName = QFileDialog::getSaveFileName(
         this, tr("Save results"), lastDirectory + QLatin1Char('/') + suggestedFileName,
         tr("All files (*.*)"));
     if (!fileName.isEmpty())
-        Settings::storeRecentDirectory(m_organization, m_application,
-                                       Settings::LastSaveAsDirectoryKey,
+        Settings::storeRecentDirectory(Settings::LastSaveAsDirectoryKey,
                                        QFileInfo(fileName).absolutePath());
     return fileName;
 }

@@ -60,6 +60,8 @@ signals:
     void downloadComplete(QString filePath);
 
 public slots:
+    // Asks the server for the job list, as the Refresh button does.
+    void refreshJobList();
     void on_pushButtonStatus_clicked();
 
 private slots:

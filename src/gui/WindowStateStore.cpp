@@ -22,11 +22,6 @@ constexpr int DefaultWidth = 1000;
 constexpr int DefaultHeight = 860;
 } // namespace
 
-WindowStateStore::WindowStateStore(const QString &organization, const QString &application)
-    : m_organization(organization)
-    , m_application(application)
-{ }
-
 QSize WindowStateStore::defaultSize()
 {
     return QSize(DefaultWidth, DefaultHeight);
@@ -46,7 +41,7 @@ QByteArray WindowStateStore::jobTableHeaderState() const
 
 void WindowStateStore::write(const QWidget &window, const QByteArray &headerState) const
 {
-    QSettings settings(m_organization, m_application);
+    QSettings settings;
     settings.beginGroup(QLatin1String(WindowStateGroup));
     settings.setValue(QLatin1String(GeometryKey), window.saveGeometry());
     if (!headerState.isEmpty())
@@ -95,7 +90,7 @@ void WindowStateStore::showAtDefaultSize(QWidget &window)
 
 QByteArray WindowStateStore::value(const char *key) const
 {
-    QSettings settings(m_organization, m_application);
+    QSettings settings;
     settings.beginGroup(QLatin1String(WindowStateGroup));
     QByteArray stored = settings.value(QLatin1String(key)).toByteArray();
     settings.endGroup();

@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QSize>
-#include <QString>
 
 class QWidget;
 
@@ -13,8 +12,6 @@ namespace VLK {
 class WindowStateStore
 {
 public:
-    WindowStateStore(const QString &organization, const QString &application);
-
     // Room for the login panel, the submission form and eight job rows.
     static QSize defaultSize();
 
@@ -32,9 +29,6 @@ private:
     static bool fitsAScreen(const QByteArray &geometry);
     static void showAtDefaultSize(QWidget &window);
     QByteArray value(const char *key) const;
-
-    QString m_organization;
-    QString m_application;
 };
 
 } // namespace VLK

@@ -1,11 +1,12 @@
 #include "journal/JobJournal.h"
 
+#include "protocol/ApplicationIdentity.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QStandardPaths>
 #include <QUuid>
 #include <QVariant>
 
@@ -102,8 +103,7 @@ QString JobJournal::defaultPath()
 {
     // The window's own data folder, whichever program asks: calvaro has
     // another application name but must find the same journal.
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-        + QStringLiteral("/Orvand/CalvaroClient/journal.sqlite");
+    return ApplicationIdentity::dataFolder() + QStringLiteral("/journal.sqlite");
 }
 
 JobJournal::JobJournal(QString filePath)

@@ -42,7 +42,7 @@ bool DevServerProcess::start(const QStringList &arguments)
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     const QString asanOptions = environment.value(QStringLiteral("ASAN_OPTIONS"));
     environment.insert(QStringLiteral("ASAN_OPTIONS"),
-                       asanOptions + (asanOptions.isEmpty() ? "" : ":")
+                       asanOptions + (asanOptions.isEmpty() ? QString() : QStringLiteral(":"))
                            + QStringLiteral("quarantine_size_mb=16"));
     m_process.setProcessEnvironment(environment);
     const int logStart = log().size();

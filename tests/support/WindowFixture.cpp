@@ -1,16 +1,20 @@
 #include "WindowFixture.h"
 
+#include "protocol/ApplicationIdentity.h"
+
 #include <QFile>
 #include <QSettings>
 #include <QTest>
 
-const QString WindowFixture::Organization = QStringLiteral("Orvand");
-const QString WindowFixture::Application = QStringLiteral("CalvaroClient");
+const QString WindowFixture::Organization = VLK::ApplicationIdentity::organization();
+const QString WindowFixture::Application = VLK::ApplicationIdentity::application();
 
 WindowFixture::WindowFixture()
 {
     // Before the first settings object: the store's location is read once.
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_configHome.path()));
+    // Named as the program names itself at start-up.
+    VLK::ApplicationIdentity::install();
 }
 
 WindowFixture::~WindowFixture() = default;

@@ -9,13 +9,12 @@
 
 #include <memory>
 
-// What every test of a window against a fake server starts from: a settings
-// store of its own, emptied before each test; a dialog helper that records
-// and answers message boxes and file dialogs; and a fake server listening on
-// a free loopback port. A test class derives from it and builds its window in
-// setUpWindow(), which runs after the shared set-up, and takes it down in
-// tearDownWindow(), which runs before the shared tear-down (and only if
-// setUpWindow() ran, however far it got).
+// What every test of a window against a fake server starts from: the
+// program's own name and a settings store of its own, emptied before each test; a dialog helper
+// that records and answers message boxes and file dialogs; and a fake server listening on a free
+// loopback port. A test class derives from it and builds its window in setUpWindow(), which runs
+// after the shared set-up, and takes it down in tearDownWindow(), which runs before the shared
+// tear-down (and only if setUpWindow() ran, however far it got).
 class WindowFixture : public QObject
 {
     Q_OBJECT
