@@ -19,7 +19,8 @@ namespace VLK {
 
 namespace {
 
-const char *const SourceUnit = "src/VLK_LoginWidget";
+// Named by the assertions, which a release build leaves out.
+[[maybe_unused]] const char *const SourceUnit = "src/VLK_LoginWidget";
 const char *const DefaultAddress = "localhost";
 const char *const DefaultPort = "10000";
 
