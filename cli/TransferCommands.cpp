@@ -6,6 +6,7 @@
 #include "JobWaiter.h"
 #include "ProgressMeter.h"
 #include "Session.h"
+#include "StatusLine.h"
 
 #include "journal/JobJournal.h"
 #include "protocol/JobRules.h"
@@ -167,6 +168,8 @@ int downloadResult(Session &session, const QString &jobPath, const QString &file
                                      tr("(Is it processed, and yours?)"));
     if (!target.commit(error))
         return Session::reportError(LocalFileError, error);
+    Session::printMessage(
+        tr("Result of job %1 saved to %2").arg(jobPath, QDir::toNativeSeparators(file)));
     return Success;
 }
 
@@ -257,9 +260,8 @@ int downloadEach(Session &session, const QStringList &paths, const ResultTargets
 
 void addSubmitOptions(QCommandLineParser &parser)
 {
-    parser.addPositionalArgument(QStringLiteral("FILE"),
-                                 tr("A project file (its folder is packed) or an archive."),
-                                 QStringLiteral("PROJECT_FILE|ARCHIVE"));
+    parser.addPositionalArgument(QStringLiteral("PROJECT_FILE|ARCHIVE"),
+                                 tr("A project file (its folder is packed) or an archive."));
     parser.addOptions({
         { QStringLiteral("solver"), tr("The solver to run the job (see 'calvaro solvers')."),
           QStringLiteral("id") },
@@ -318,6 +320,8 @@ int runSubmit(Session &session)
     int code = Success;
     if (parser.isSet(QStringLiteral("wait")) || !resultFile.isEmpty()) {
         JobWaiter waiter(session, { path }, timeout, interval);
+        StatusLine statusLine;
+        waiter.showStatusOn(statusLine);
         code = waiter.run();
         result.insert(QStringLiteral("status"), waiter.jobs().constFirst().status);
         if (code == JobFailed || code == JobKilledOrGone)

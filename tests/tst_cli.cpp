@@ -79,6 +79,8 @@ private slots:
     void syncKilledAnywhereStoresEachResultOnce();
     void waitSurvivesAServerRestart();
     void removeOfSeveralJobsGoesOnPastARefusal();
+    void downloadOfSeveralJobs_data();
+    void downloadOfSeveralJobs();
 
 private:
     void startServer(DevServerProcess *&server, const QString &directory,
@@ -89,12 +91,14 @@ private:
     Outcome runCli(const DevServerProcess &server, const QStringList &arguments,
                    const QProcessEnvironment &environment = QProcessEnvironment()) const;
     QString submitSlowJob();
+    QStringList processedJobs(int count);
 
     QTemporaryDir m_dir;
     QString m_project;
     DevServerProcess *m_quick = nullptr;
     DevServerProcess *m_slow = nullptr;
     QString m_processedJob;
+    QStringList m_studyJobs;
 };
 
 void TestCli::initTestCase()
@@ -184,6 +188,22 @@ QString TestCli::submitSlowJob()
                                      { QStringLiteral("submit"), m_project,
                                        QStringLiteral("--solver"), QStringLiteral("thermal") });
     return submitted.exitCode == 0 ? QString::fromUtf8(submitted.out).trimmed() : QString();
+}
+
+// Jobs of the quick server, processed, submitted once for the tests that share them.
+QStringList TestCli::processedJobs(int count)
+{
+    while (m_studyJobs.size() < count) {
+        const Outcome submitted
+            = runCli(*m_quick,
+                     { QStringLiteral("submit"), m_project, QStringLiteral("--solver"),
+                       QStringLiteral("thermal"), QStringLiteral("--wait"),
+                       QStringLiteral("--interval"), QStringLiteral("0.1") });
+        if (submitted.exitCode != 0)
+            return QStringList();
+        m_studyJobs << QString::fromUtf8(submitted.out).trimmed();
+    }
+    return m_studyJobs.mid(0, count);
 }
 
 void TestCli::submitWaitDownloadIsByteIdentical()
@@ -543,6 +563,72 @@ void TestCli::removeOfSeveralJobsGoesOnPastARefusal()
     const QString after = listed();
     QVERIFY(!after.contains(jobs.at(0)));
     QVERIFY(!after.contains(jobs.at(1)));
+}
+
+void TestCli::downloadOfSeveralJobs_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // JOB1 and JOB2 stand for two processed jobs
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<int>("stored"); // -1: every processed job
+    QTest::addColumn<QString>("told");
+
+    const QString missing = User + QStringLiteral("/job-9999/none.prja");
+    const QString folder = QStringLiteral("FOLDER");
+    QTest::newRow("by path, one refused")
+        << QStringList { QStringLiteral("download"), QStringLiteral("JOB1"), missing,
+                         QStringLiteral("JOB2"),     QStringLiteral("-o"),   folder }
+        << 3 << 2 << QStringLiteral("Cannot download the result of job '%1'").arg(missing);
+    QTest::newRow("by status") << QStringList {
+        QStringLiteral("download"), QStringLiteral("--status"), QStringLiteral("processed"),
+        QStringLiteral("-o"), folder
+    } << 0 << -1 << QStringLiteral(" saved to ");
+    QTest::newRow("without a folder")
+        << QStringList { QStringLiteral("download"), QStringLiteral("JOB1"),
+                         QStringLiteral("JOB2") }
+        << 1 << 0 << QStringLiteral("name it with -o FOLDER");
+}
+
+void TestCli::downloadOfSeveralJobs()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(int, stored);
+    QFETCH(QString, told);
+
+    const QStringList jobs = processedJobs(2);
+    QCOMPARE(jobs.size(), 2);
+    QTemporaryDir parent;
+    const QString folder = parent.filePath(QStringLiteral("results"));
+    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^JOB1$")), jobs.at(0));
+    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^JOB2$")), jobs.at(1));
+    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^FOLDER$")), folder);
+    if (stored < 0) {
+        const Outcome processed = runCli(*m_quick,
+                                         { QStringLiteral("jobs"), QStringLiteral("--status"),
+                                           QStringLiteral("processed"), QStringLiteral("--json") });
+        stored = QJsonDocument::fromJson(processed.out).array().size();
+        QVERIFY(stored >= 2);
+    }
+
+    const Outcome outcome = runCli(*m_quick, arguments);
+    QVERIFY2(outcome.err.contains(told), qPrintable(outcome.err));
+    QCOMPARE(outcome.exitCode, exitCode);
+    const QStringList files = filesIn(folder);
+    QCOMPARE(files.size(), stored);
+    QCOMPARE(outcome.err.count(QLatin1String(" saved to ")), stored);
+    // Each under its job's folder name, byte for byte the server's file.
+    for (const QString &file : files) {
+        const QString onServer
+            = findFile(m_quick->dataDirectory(),
+                       QFileInfo(file).completeBaseName() + QStringLiteral("_results.zip"));
+        QVERIFY2(!onServer.isEmpty(), qPrintable(file));
+        QVERIFY2(contents(folder + QLatin1Char('/') + file) == contents(onServer),
+                 qPrintable(file));
+    }
+    for (const QString &job : jobs) {
+        if (stored > 0)
+            QVERIFY(files.contains(job.section(QLatin1Char('/'), -2, -2) + QStringLiteral(".zip")));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCli)
