@@ -75,7 +75,8 @@ private slots:
     void downloadTakesTheAnnouncedExtension();
     void interruptedDownloadKeepsOldFile_data();
     void interruptedDownloadKeepsOldFile();
-    void resultAboveTheInMemoryLimitIsTaken();
+    void downloadReplyHeaders_data();
+    void downloadReplyHeaders();
     void syncKilledAnywhereStoresEachResultOnce();
     void waitSurvivesAServerRestart();
     void removeOfSeveralJobsGoesOnPastARefusal();
@@ -410,9 +411,32 @@ void TestCli::interruptedDownloadKeepsOldFile()
 
 // A result streams into its file whatever its size: one announced above the
 // limit of a reply held in memory is taken, and here ends only because the
-// server goes away halfway.
-void TestCli::resultAboveTheInMemoryLimitIsTaken()
+// server goes away halfway. A header that reads as text comes from a peer
+// that is not a solver server, and calvaro says so, not only the size it
+// would announce.
+void TestCli::downloadReplyHeaders_data()
 {
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("dropAfterwards");
+    QTest::addColumn<QString>("told"); // %1: the port
+
+    QTest::newRow("result above the in-memory limit")
+        << FakeServer::header(VLK::MessageHeaderSize + VLK::MaxMessageSize + 1,
+                              VLK::MT_DownloadJobReply)
+            + QByteArray(1000, 'r')
+        << true << QStringLiteral("port %1 closed the connection.");
+    QTest::newRow("a web server on the port")
+        << QByteArrayLiteral("HTTP/1.1 400 Bad Request\r\nContent-Type: text/html\r\n\r\n") << false
+        << QStringLiteral("port %1 does not seem to be a solver server: its reply begins with "
+                          "the text \"HTTP/1.1\"");
+}
+
+void TestCli::downloadReplyHeaders()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, dropAfterwards);
+    QFETCH(QString, told);
+
     FakeServer server;
     QVERIFY(server.listen());
     server.setReply(VLK::MT_Login, FakeServer::reply(VLK::MT_LoginOk));
@@ -426,15 +450,13 @@ void TestCli::resultAboveTheInMemoryLimitIsTaken()
                     QStringLiteral("-o"), folder.filePath(QStringLiteral("result.zip")) });
     QVERIFY(server.waitForRequests(2));
     QCOMPARE(server.requestTypes().last(), qint64(VLK::MT_DownloadJob));
-    server.send(FakeServer::header(VLK::MessageHeaderSize + VLK::MaxMessageSize + 1,
-                                   VLK::MT_DownloadJobReply)
-                + QByteArray(1000, 'r'));
-    server.dropClient();
+    server.send(reply);
+    if (dropAfterwards)
+        server.dropClient();
     QTRY_VERIFY_WITH_TIMEOUT(process.state() == QProcess::NotRunning, RunTimeoutMs);
     QCOMPARE(process.exitCode(), 2);
     const QString error = QString::fromUtf8(process.readAllStandardError());
-    QVERIFY2(error.contains(QStringLiteral("port %1 closed the connection.").arg(server.port())),
-             qPrintable(error));
+    QVERIFY2(error.contains(told.arg(server.port())), qPrintable(error));
     QCOMPARE(filesIn(folder.path()), QStringList());
 }
 
