@@ -339,13 +339,17 @@ const QVector<Command> &commands()
               "Processed is success (exit code 0), Killed or a job gone from the list\n"
               "gives 5, any other status 4. With several jobs the higher code wins."),
           addWaitCommandOptions, runWait },
-        { "download", "JOB", QT_TRANSLATE_NOOP("calvaro", "Download a job's result."),
+        { "download", "[JOB...]", QT_TRANSLATE_NOOP("calvaro", "Download jobs' results."),
           QT_TRANSLATE_NOOP(
               "calvaro",
               "Downloads the result of a processed job. The bytes go to a temporary file\n"
               "beside the target as they arrive; it takes the target's name only once\n"
               "complete, so an existing file is either kept or replaced whole. Prints the\n"
-              "file's path."),
+              "file's path, and says on stderr where the result was saved.\n"
+              "Several jobs (named, or selected with --status or --all) go into the folder\n"
+              "named with -o, one after another, each under its job's folder name; a name\n"
+              "that another job took is never written over. A refused job does not stop\n"
+              "the others; the highest exit code wins."),
           addDownloadOptions, runDownload },
         { "kill", "[JOB...]", QT_TRANSLATE_NOOP("calvaro", "Kill running jobs."),
           QT_TRANSLATE_NOOP("calvaro",
