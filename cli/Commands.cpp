@@ -175,7 +175,7 @@ int runJobAction(Session &session, const JobAction &action)
     if (const int code = selectJobs(session, paths))
         return code;
     if (session.parser().isSet(QStringLiteral("dry-run"))) {
-        for (const QString &path : paths)
+        for (const QString &path : qAsConst(paths))
             Session::printText(tr("Would %1 %2\n").arg(action.verb, path));
         return Success;
     }
@@ -186,7 +186,7 @@ int runJobAction(Session &session, const JobAction &action)
     }
     int worst = Success;
     QJsonArray reports;
-    for (const QString &path : paths) {
+    for (const QString &path : qAsConst(paths)) {
         const int code = actOnJob(session, action, path, reports);
         worst = qMax(worst, code);
         if (code != Success && code != RequestRefused)
@@ -283,7 +283,7 @@ int selectJobs(Session &session, QStringList &paths)
         if (const int code = session.fetchJobs(jobs))
             return code;
         const QString status = parser.value(QStringLiteral("status"));
-        for (const VLK::JobInfo &job : jobs) {
+        for (const VLK::JobInfo &job : qAsConst(jobs)) {
             if (job.accessible && job.status.startsWith(status, Qt::CaseInsensitive)
                 && !paths.contains(job.path))
                 paths << job.path;
