@@ -71,6 +71,18 @@ constexpr qint64 CliDownloadMemoryLimitKiB = 64 * KiB;
 
 constexpr int LongTimeoutMs = 180000;
 
+// A parameter study's results fetched by calvaro sync.
+constexpr int StudyJobs = 50;
+const char *const StudyResultSize = "10M";
+constexpr int JournalSyncRuns = 3;
+constexpr double MaxSyncRatio = 1.2;
+// calvaro sync killed again and again, then started once more.
+constexpr int KilledSyncJobs = 20;
+const char *const KilledSyncResultSize = "16M";
+constexpr int SyncKills = 40;
+// Setting up a study submits and processes all its jobs first.
+constexpr int JournalTimeoutMs = 1200000;
+
 QString number(double value, int decimals)
 {
     return QString::number(value, 'f', decimals);
@@ -308,6 +320,19 @@ int BenchRunner::runAll()
     measureJobListNotifications();
     measureJobListResponsiveness();
     measureStartup();
+    measureJournalSync();
+    measureKilledSync();
+    std::printf("load average at end: %s\n\n", qPrintable(loadAverage()));
+    printTable();
+    return m_allRan ? 0 : 1;
+}
+
+int BenchRunner::runJournalOnly()
+{
+    std::printf("load average at start: %s\n", qPrintable(loadAverage()));
+    std::fflush(stdout);
+    measureJournalSync();
+    measureKilledSync();
     std::printf("load average at end: %s\n\n", qPrintable(loadAverage()));
     printTable();
     return m_allRan ? 0 : 1;
@@ -734,6 +759,73 @@ void BenchRunner::measureStartup()
                     milliseconds(figure(fastest.baseline, "ms")),
                     number(figure(fastest.client, "ms") / figure(fastest.baseline, "ms"), 2),
                     QString(), QStringLiteral("report"), QStringLiteral("-") });
+}
+
+// calvaro sync of a study's results against the same results fetched one by
+// one with calvaro download from a shell loop, in turns.
+void BenchRunner::measureJournalSync()
+{
+    const QString size
+        = QStringLiteral("%1 x %2").arg(StudyJobs).arg(QLatin1String(StudyResultSize));
+    const QJsonObject result
+        = runChild({ QStringLiteral("journal-sync"), QString::number(StudyJobs),
+                     QLatin1String(StudyResultSize), QString::number(JournalSyncRuns) },
+                   JournalTimeoutMs);
+    if (failed(result)) {
+        addFailure(QStringLiteral("calvaro sync"), size, result);
+        return;
+    }
+    QVector<double> syncSeconds;
+    QVector<double> loopSeconds;
+    QVector<double> ratios;
+    for (int run = 0; run < JournalSyncRuns; ++run) {
+        syncSeconds << result.value(QStringLiteral("syncSeconds")).toArray().at(run).toDouble();
+        loopSeconds << result.value(QStringLiteral("loopSeconds")).toArray().at(run).toDouble();
+        ratios << syncSeconds.constLast() / loopSeconds.constLast();
+    }
+    const bool intact = result.value(QStringLiteral("intact")).toBool();
+    const Spread ratio(ratios);
+    m_rows.append({ intact ? QStringLiteral("calvaro sync vs calvaro download in a shell loop, "
+                                            "%1 runs, seconds")
+                                 .arg(JournalSyncRuns)
+                           : QStringLiteral("calvaro sync (FILE DIFFERS)"),
+                    size, Spread(syncSeconds).text(1, QStringLiteral(" s")),
+                    Spread(loopSeconds).text(1, QStringLiteral(" s")), ratio.text(2), QString(),
+                    QStringLiteral("median <= %1").arg(MaxSyncRatio),
+                    yesNo(intact && ratio.median <= MaxSyncRatio) });
+}
+
+// calvaro sync killed at random moments, then started once more: every
+// result on disk once, whole, and no download beyond one retry per kill.
+void BenchRunner::measureKilledSync()
+{
+    const QString size
+        = QStringLiteral("%1 x %2").arg(KilledSyncJobs).arg(QLatin1String(KilledSyncResultSize));
+    const QJsonObject result
+        = runChild({ QStringLiteral("journal-killed-sync"), QString::number(KilledSyncJobs),
+                     QLatin1String(KilledSyncResultSize), QString::number(SyncKills) },
+                   JournalTimeoutMs);
+    if (failed(result)) {
+        addFailure(QStringLiteral("calvaro sync killed"), size, result);
+        return;
+    }
+    const int downloads = int(figure(result, "downloads"));
+    const int allowed = int(figure(result, "mostDownloadsAllowed"));
+    const bool once = result.value(QStringLiteral("everyResultOnce")).toBool();
+    m_rows.append(
+        { QStringLiteral("calvaro sync killed with SIGKILL at random moments, then run again"),
+          size,
+          QStringLiteral("%1 kills; %2 downloads; %3 files, every result once and whole: %4; "
+                         "last exit code %5")
+              .arg(int(figure(result, "kills")))
+              .arg(downloads)
+              .arg(int(figure(result, "filesInResults")))
+              .arg(yesNo(once))
+              .arg(int(figure(result, "lastExitCode"))),
+          QString(), QString(), QString(),
+          QStringLiteral("every result once, byte-identical; downloads <= jobs + kills (%1)")
+              .arg(allowed),
+          yesNo(once && downloads <= allowed && figure(result, "lastExitCode") == 0) });
 }
 
 void BenchRunner::addFailure(const QString &benchmark, const QString &size,

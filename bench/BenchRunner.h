@@ -32,6 +32,8 @@ public:
     // Only the command-line client's download, and with windowToo the
     // window's: the download rows alone, for a quick look.
     int runDownloadsOnly(bool windowToo);
+    // Only the job journal's measurements.
+    int runJournalOnly();
 
     enum class Extreme { Smallest, Largest };
 
@@ -74,6 +76,8 @@ private:
     void measureJobListNotifications();
     void measureJobListResponsiveness();
     void measureStartup();
+    void measureJournalSync();
+    void measureKilledSync();
     void addFailure(const QString &benchmark, const QString &size, const QJsonObject &result);
     void printTable() const;
 

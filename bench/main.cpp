@@ -3,6 +3,7 @@
 #include "CliDownloadBench.h"
 #include "DownloadBench.h"
 #include "JobListBench.h"
+#include "JournalBench.h"
 #include "StartupBench.h"
 #include "UploadBench.h"
 
@@ -28,6 +29,8 @@ const QHash<QString, Mode> &modes()
         { QStringLiteral("joblist-watch"), Bench::runJobListWatch },
         { QStringLiteral("startup-client"), Bench::runStartupClient },
         { QStringLiteral("startup-baseline"), Bench::runStartupBaseline },
+        { QStringLiteral("journal-sync"), Bench::runJournalSync },
+        { QStringLiteral("journal-killed-sync"), Bench::runJournalKilledSync },
     };
     return table;
 }
@@ -36,15 +39,19 @@ const QHash<QString, Mode> &modes()
 
 // Without arguments: runs every measurement, each in a child process of this
 // program, and prints the table; with "cli" only the command-line client's
-// download, with "downloads" the window's and the command-line client's.
+// download, with "downloads" the window's and the command-line client's, with
+// "journal" the job journal's (calvaro sync, and sync killed again and again).
 // With a mode: one measurement, one result line; the runner starts these
 // offscreen.
 int main(int argc, char *argv[])
 {
     const bool cliOnly = argc >= 2 && qstrcmp(argv[1], "cli") == 0;
-    if (argc < 2 || cliOnly || qstrcmp(argv[1], "downloads") == 0) {
+    const bool journalOnly = argc >= 2 && qstrcmp(argv[1], "journal") == 0;
+    if (argc < 2 || cliOnly || journalOnly || qstrcmp(argv[1], "downloads") == 0) {
         QCoreApplication application(argc, argv);
         Bench::BenchRunner runner(QCoreApplication::applicationFilePath());
+        if (journalOnly)
+            return runner.runJournalOnly();
         return argc < 2 ? runner.runAll() : runner.runDownloadsOnly(!cliOnly);
     }
     QApplication application(argc, argv);

@@ -155,39 +155,13 @@ struct JobAction
     QString verb;
 };
 
-// The jobs named on the command line, then those that --status or --all
-// select among the user's own.
-int actionTargets(Session &session, QStringList &paths)
-{
-    const QCommandLineParser &parser = session.parser();
-    paths = jobArguments(session);
-    if (parser.isSet(QStringLiteral("status")) || parser.isSet(QStringLiteral("all"))) {
-        QList<VLK::JobInfo> jobs;
-        if (const int code = session.open())
-            return code;
-        if (const int code = session.fetchJobs(jobs))
-            return code;
-        const QString status = parser.value(QStringLiteral("status"));
-        for (const VLK::JobInfo &job : jobs) {
-            if (job.accessible && job.status.startsWith(status, Qt::CaseInsensitive)
-                && !paths.contains(job.path))
-                paths << job.path;
-        }
-        return Success;
-    }
-    if (paths.isEmpty())
-        return Session::reportError(
-            UsageError, tr("Name the jobs by their paths, or select them with --status or --all."));
-    return Success;
-}
-
-int actOnJob(Session &session, const JobAction &action, const QString &path)
+int actOnJob(Session &session, const JobAction &action, const QString &path, QJsonArray &reports)
 {
     if (!session.connection().request(action.request, path, action.reply))
         return session.reportFailure(action.doing.arg(path), action.refusalHint);
     if (session.wantsJson())
-        Session::printJson(QJsonObject { { QStringLiteral("path"), path },
-                                         { QStringLiteral("done"), action.done } });
+        reports.append(QJsonObject { { QStringLiteral("path"), path },
+                                     { QStringLiteral("done"), action.done } });
     else
         Session::printText(action.doneText.arg(path) + QLatin1Char('\n'));
     return Success;
@@ -198,22 +172,27 @@ int actOnJob(Session &session, const JobAction &action, const QString &path)
 int runJobAction(Session &session, const JobAction &action)
 {
     QStringList paths;
-    if (const int code = actionTargets(session, paths))
+    if (const int code = selectJobs(session, paths))
         return code;
     if (session.parser().isSet(QStringLiteral("dry-run"))) {
-        for (const QString &path : paths)
+        for (const QString &path : qAsConst(paths))
             Session::printText(tr("Would %1 %2\n").arg(action.verb, path));
         return Success;
     }
-    if (const int code = session.open())
-        return code;
+    // A selection by status has logged in already.
+    if (!selectsByStatus(session.parser())) {
+        if (const int code = session.open())
+            return code;
+    }
     int worst = Success;
-    for (const QString &path : paths) {
-        const int code = actOnJob(session, action, path);
+    QJsonArray reports;
+    for (const QString &path : qAsConst(paths)) {
+        const int code = actOnJob(session, action, path, reports);
         worst = qMax(worst, code);
         if (code != Success && code != RequestRefused)
             break;
     }
+    printJobReports(session, reports);
     return worst;
 }
 
@@ -237,20 +216,6 @@ int runRemove(Session &session)
 
 void addNoOptions(QCommandLineParser &) { }
 
-void addJobActionOptions(QCommandLineParser &parser)
-{
-    parser.addPositionalArgument(QStringLiteral("JOB"),
-                                 tr("The jobs' paths, as 'calvaro jobs' shows them."),
-                                 QStringLiteral("[JOB...]"));
-    parser.addOptions({
-        { QStringLiteral("status"),
-          tr("Also every job of yours whose status begins with <text> (any case)."),
-          QStringLiteral("text") },
-        { QStringLiteral("all"), tr("Also every job of yours.") },
-        { QStringLiteral("dry-run"), tr("Only list what would be done.") },
-    });
-}
-
 void addWaitCommandOptions(QCommandLineParser &parser)
 {
     parser.addPositionalArgument(QStringLiteral("JOB"), tr("The paths of the jobs to wait for."),
@@ -271,6 +236,64 @@ void addWaitOptions(QCommandLineParser &parser)
               .arg(DefaultPollSeconds),
           QStringLiteral("seconds") },
     });
+}
+
+void addJobSelectionOptions(QCommandLineParser &parser)
+{
+    parser.addPositionalArgument(QStringLiteral("JOB"),
+                                 tr("The jobs' paths, as 'calvaro jobs' shows them."),
+                                 QStringLiteral("[JOB...]"));
+    parser.addOptions({
+        { QStringLiteral("status"),
+          tr("Also every job of yours whose status begins with <text> (any case)."),
+          QStringLiteral("text") },
+        { QStringLiteral("all"), tr("Also every job of yours.") },
+        { QStringLiteral("dry-run"), tr("Only list what would be done.") },
+    });
+}
+
+bool selectsByStatus(const QCommandLineParser &parser)
+{
+    return parser.isSet(QStringLiteral("status")) || parser.isSet(QStringLiteral("all"));
+}
+
+bool selectsSeveral(const QCommandLineParser &parser)
+{
+    return parser.positionalArguments().size() > 1 || selectsByStatus(parser);
+}
+
+void printJobReports(const Session &session, const QJsonArray &reports)
+{
+    if (!session.wantsJson())
+        return;
+    if (selectsSeveral(session.parser()))
+        Session::printJson(reports);
+    else if (!reports.isEmpty())
+        Session::printJson(reports.first());
+}
+
+int selectJobs(Session &session, QStringList &paths)
+{
+    const QCommandLineParser &parser = session.parser();
+    paths = parser.positionalArguments();
+    if (selectsByStatus(parser)) {
+        QList<VLK::JobInfo> jobs;
+        if (const int code = session.open())
+            return code;
+        if (const int code = session.fetchJobs(jobs))
+            return code;
+        const QString status = parser.value(QStringLiteral("status"));
+        for (const VLK::JobInfo &job : qAsConst(jobs)) {
+            if (job.accessible && job.status.startsWith(status, Qt::CaseInsensitive)
+                && !paths.contains(job.path))
+                paths << job.path;
+        }
+        return Success;
+    }
+    if (paths.isEmpty())
+        return Session::reportError(
+            UsageError, tr("Name the jobs by their paths, or select them with --status or --all."));
+    return Success;
 }
 
 bool readWaitOptions(const QCommandLineParser &parser, double &timeout, double &interval)
@@ -316,25 +339,29 @@ const QVector<Command> &commands()
               "Processed is success (exit code 0), Killed or a job gone from the list\n"
               "gives 5, any other status 4. With several jobs the higher code wins."),
           addWaitCommandOptions, runWait },
-        { "download", "JOB", QT_TRANSLATE_NOOP("calvaro", "Download a job's result."),
+        { "download", "[JOB...]", QT_TRANSLATE_NOOP("calvaro", "Download jobs' results."),
           QT_TRANSLATE_NOOP(
               "calvaro",
               "Downloads the result of a processed job. The bytes go to a temporary file\n"
               "beside the target as they arrive; it takes the target's name only once\n"
               "complete, so an existing file is either kept or replaced whole. Prints the\n"
-              "file's path."),
+              "file's path, and says on stderr where the result was saved.\n"
+              "Several jobs (named, or selected with --status or --all) go into the folder\n"
+              "named with -o, one after another, each under its job's folder name; a name\n"
+              "that another job took is never written over. A refused job does not stop\n"
+              "the others; the highest exit code wins."),
           addDownloadOptions, runDownload },
         { "kill", "[JOB...]", QT_TRANSLATE_NOOP("calvaro", "Kill running jobs."),
           QT_TRANSLATE_NOOP("calvaro",
                             "Kills running jobs of yours, one after another. A refused job\n"
                             "does not stop the others; the highest exit code wins."),
-          addJobActionOptions, runKill },
+          addJobSelectionOptions, runKill },
         { "remove", "[JOB...]", QT_TRANSLATE_NOOP("calvaro", "Remove queued or finished jobs."),
           QT_TRANSLATE_NOOP("calvaro",
                             "Removes queued or finished jobs of yours from the server, one after\n"
                             "another. A refused job does not stop the others; the highest exit\n"
                             "code wins."),
-          addJobActionOptions, runRemove },
+          addJobSelectionOptions, runRemove },
         { "history", "", QT_TRANSLATE_NOOP("calvaro", "List the jobs of the job journal."),
           QT_TRANSLATE_NOOP(
               "calvaro",

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QStringList>
 #include <QVector>
 
 class QCommandLineParser;
+class QJsonArray;
 
 namespace Cli {
 
@@ -33,6 +35,22 @@ int runSync(Session &session);
 int runResubmit(Session &session);
 void addSyncOptions(QCommandLineParser &parser);
 void addResubmitOptions(QCommandLineParser &parser);
+
+// Kill, remove and download act on the same jobs: those named by their paths,
+// then those that --status or --all select among the user's own (--dry-run
+// only lists what would be done).
+void addJobSelectionOptions(QCommandLineParser &parser);
+bool selectsByStatus(const QCommandLineParser &parser);
+// More than one job named, or a selection by status: what is done is then
+// reported per job, as one JSON array.
+bool selectsSeveral(const QCommandLineParser &parser);
+// The selected paths; 0, or the exit code after saying what is wrong. A
+// selection by status leaves the session logged in.
+int selectJobs(Session &session, QStringList &paths);
+
+// With --json: the one document of the jobs acted on, an array when several
+// were selected, else the one job's object (nothing when it failed).
+void printJobReports(const Session &session, const QJsonArray &reports);
 
 // --timeout and --interval, shared by wait and submit.
 void addWaitOptions(QCommandLineParser &parser);

@@ -2,6 +2,7 @@
 
 #include "ExitCode.h"
 #include "Session.h"
+#include "StatusLine.h"
 
 #include "protocol/JobRules.h"
 
@@ -63,6 +64,15 @@ JobWaiter::JobWaiter(Session &session, const QStringList &paths, double timeoutS
 
 int JobWaiter::run()
 {
+    const int code = pollUntilFinished();
+    // Whatever is said next starts on a line of its own.
+    if (m_statusLine)
+        m_statusLine->finish();
+    return code;
+}
+
+int JobWaiter::pollUntilFinished()
+{
     QElapsedTimer clock;
     clock.start();
     const QDeadlineTimer deadline = m_timeoutSeconds > 0
@@ -84,6 +94,8 @@ int JobWaiter::run()
                 }
             }
         }
+        if (m_statusLine)
+            m_statusLine->show(statusText());
         if (allFinished())
             return outcomeExitCode();
         const double left = m_timeoutSeconds - clock.elapsed() / 1000.0;
@@ -97,6 +109,17 @@ int JobWaiter::run()
         if (!m_session.pause(pause))
             return Session::reportError(Interrupted, tr("Interrupted while waiting."));
     }
+}
+
+QString JobWaiter::statusText() const
+{
+    QStringList statuses;
+    for (const WaitedJob &job : m_jobs)
+        statuses << tr("Job %1: %2")
+                        .arg(job.path,
+                             job.outcome == Outcome::Gone ? tr("gone from the job list")
+                                                          : job.status);
+    return statuses.join(QLatin1String("; "));
 }
 
 QString JobWaiter::summary() const

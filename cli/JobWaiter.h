@@ -9,6 +9,7 @@
 namespace Cli {
 
 class Session;
+class StatusLine;
 
 // Polls the job list until every named job has finished, whether it was
 // processed, failed, killed or is gone from the list. A status that begins
@@ -34,6 +35,8 @@ public:
     // 0 when every job was processed; else the exit code of the worst outcome
     // (a killed or vanished job before a failed one), or of the time-out.
     int run();
+    // Shows each job's latest status on line while waiting.
+    void showStatusOn(StatusLine &line) { m_statusLine = &line; }
     const QList<WaitedJob> &jobs() const { return m_jobs; }
     QString summary() const;
     // Says on stderr which jobs did not end processed; returns exitCode.
@@ -41,6 +44,8 @@ public:
     QJsonArray asJson() const;
 
 private:
+    int pollUntilFinished();
+    QString statusText() const;
     bool allFinished() const;
     int outcomeExitCode() const;
 
@@ -48,6 +53,7 @@ private:
     QList<WaitedJob> m_jobs;
     double m_timeoutSeconds;
     double m_intervalSeconds;
+    StatusLine *m_statusLine = nullptr;
 };
 
 } // namespace Cli

@@ -6,6 +6,7 @@
 #include "JobWaiter.h"
 #include "ProgressMeter.h"
 #include "Session.h"
+#include "StatusLine.h"
 
 #include "journal/JobJournal.h"
 #include "protocol/JobRules.h"
@@ -16,7 +17,10 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
+#include <QHash>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QSet>
 
@@ -133,22 +137,17 @@ int submitAndRecord(Session &session, const Submission &submission, const VLK::J
     return Success;
 }
 
-// Names the file a result goes to by default: the job's folder name, here,
-// with the extension of the result that the job's last message offers. A job
-// missing from the list gets the name all the same; the download then says
-// why it failed.
-int nameDefaultResultFile(Session &session, const QString &jobPath, QString &file)
+// The name a job's result gets by default: the job's folder name, with the
+// extension of the result that the job's last message offers. A job missing
+// from the list gets the name all the same; its download then says why it failed.
+QString defaultResultFileName(const QList<VLK::JobInfo> &jobs, const QString &jobPath)
 {
-    QList<VLK::JobInfo> jobs;
-    if (const int code = session.fetchJobs(jobs))
-        return code;
     const auto listed = std::find_if(jobs.cbegin(), jobs.cend(),
                                      [&](const VLK::JobInfo &job) { return job.path == jobPath; });
     const QString folder = QFileInfo(QFileInfo(jobPath).path()).fileName();
-    file = VLK::JobRules::resultFileName(
+    return VLK::JobRules::resultFileName(
         folder.isEmpty() || folder == QLatin1String(".") ? QStringLiteral("result") : folder,
         listed == jobs.cend() ? QString() : listed->progressMsg);
-    return Success;
 }
 
 int downloadResult(Session &session, const QString &jobPath, const QString &file, bool force)
@@ -169,16 +168,100 @@ int downloadResult(Session &session, const QString &jobPath, const QString &file
                                      tr("(Is it processed, and yours?)"));
     if (!target.commit(error))
         return Session::reportError(LocalFileError, error);
+    Session::printMessage(
+        tr("Result of job %1 saved to %2").arg(jobPath, QDir::toNativeSeparators(file)));
     return Success;
+}
+
+// The folder of several results: made when it is missing (unless only
+// listing), refused when a file holds its name.
+bool prepareResultFolder(const QString &folder, bool create, QString &error)
+{
+    const QFileInfo info(folder);
+    if (info.exists() && !info.isDir()) {
+        error = tr("'%1' is not a folder; several results go into the folder named with -o.")
+                    .arg(folder);
+        return false;
+    }
+    if (create && !info.exists() && !QDir().mkpath(folder)) {
+        error = tr("Cannot make the folder '%1'.").arg(folder);
+        return false;
+    }
+    return true;
+}
+
+// Where the results of one download command go.
+struct ResultTargets
+{
+    // Several jobs: into the folder output, each under its default name.
+    bool several = false;
+    bool named = false;
+    QString output;
+    // The job list that the default names are taken from.
+    QList<VLK::JobInfo> jobs;
+
+    QString fileFor(const QString &jobPath) const
+    {
+        if (several)
+            return QDir(output).filePath(defaultResultFileName(jobs, jobPath));
+        return named ? output : defaultResultFileName(jobs, jobPath);
+    }
+};
+
+void reportStored(const Session &session, const QString &jobPath, const QString &file,
+                  QJsonArray &reports)
+{
+    if (session.wantsJson())
+        reports.append(QJsonObject { { QStringLiteral("path"), jobPath },
+                                     { QStringLiteral("file"), file },
+                                     { QStringLiteral("bytes"), double(QFileInfo(file).size()) } });
+    else
+        Session::printText(file + QLatin1Char('\n'));
+}
+
+// One job after another; a refused job or a file that cannot be written
+// leaves the connection as it was, so the others go on. The exit code is the
+// highest of theirs.
+int downloadEach(Session &session, const QStringList &paths, const ResultTargets &targets,
+                 bool force)
+{
+    const bool dryRun = session.parser().isSet(QStringLiteral("dry-run"));
+    // Two jobs of the same folder name would be stored under one name: the
+    // second is refused rather than written over the first.
+    QHash<QString, QString> jobOfFile;
+    QJsonArray reports;
+    int worst = Success;
+    for (const QString &jobPath : paths) {
+        const QString file = targets.fileFor(jobPath);
+        int code = Success;
+        if (jobOfFile.contains(file)) {
+            code = Session::reportError(
+                LocalFileError,
+                tr("'%1' is the result of job %2; the result of job %3 is not stored.")
+                    .arg(QDir::toNativeSeparators(file), jobOfFile.value(file), jobPath));
+        } else if (dryRun) {
+            Session::printText(
+                tr("Would download %1 into %2\n").arg(jobPath, QDir::toNativeSeparators(file)));
+        } else {
+            code = downloadResult(session, jobPath, file, force);
+            if (code == Success)
+                reportStored(session, jobPath, file, reports);
+        }
+        jobOfFile.insert(file, jobPath);
+        worst = qMax(worst, code);
+        if (code != Success && code != RequestRefused && code != LocalFileError)
+            break;
+    }
+    printJobReports(session, reports);
+    return worst;
 }
 
 } // namespace
 
 void addSubmitOptions(QCommandLineParser &parser)
 {
-    parser.addPositionalArgument(QStringLiteral("FILE"),
-                                 tr("A project file (its folder is packed) or an archive."),
-                                 QStringLiteral("PROJECT_FILE|ARCHIVE"));
+    parser.addPositionalArgument(QStringLiteral("PROJECT_FILE|ARCHIVE"),
+                                 tr("A project file (its folder is packed) or an archive."));
     parser.addOptions({
         { QStringLiteral("solver"), tr("The solver to run the job (see 'calvaro solvers')."),
           QStringLiteral("id") },
@@ -237,6 +320,8 @@ int runSubmit(Session &session)
     int code = Success;
     if (parser.isSet(QStringLiteral("wait")) || !resultFile.isEmpty()) {
         JobWaiter waiter(session, { path }, timeout, interval);
+        StatusLine statusLine;
+        waiter.showStatusOn(statusLine);
         code = waiter.run();
         result.insert(QStringLiteral("status"), waiter.jobs().constFirst().status);
         if (code == JobFailed || code == JobKilledOrGone)
@@ -305,49 +390,48 @@ int runResubmit(Session &session)
 
 void addDownloadOptions(QCommandLineParser &parser)
 {
-    parser.addPositionalArgument(QStringLiteral("JOB"),
-                                 tr("The job's path, as 'calvaro jobs' shows it."));
+    addJobSelectionOptions(parser);
     parser.addOptions({
         { { QStringLiteral("o"), QStringLiteral("output") },
           tr("Write the result into <file> (default: the job's folder name, here, with the "
-             "extension of the result that the job offers, else .7z)."),
-          QStringLiteral("file") },
+             "extension of the result that the job offers, else .7z). With several jobs, "
+             "--status or --all: the folder that takes each result under that name."),
+          QStringLiteral("file|folder") },
         { QStringLiteral("force"), tr("Replace an existing file.") },
     });
 }
 
 int runDownload(Session &session)
 {
-    const QStringList arguments = session.parser().positionalArguments();
-    if (arguments.size() != 1)
+    const QCommandLineParser &parser = session.parser();
+    ResultTargets targets;
+    targets.several = selectsSeveral(parser);
+    targets.named = parser.isSet(QStringLiteral("output"));
+    targets.output = parser.value(QStringLiteral("output"));
+    const bool force = parser.isSet(QStringLiteral("force"));
+    if (targets.several && !targets.named)
         return Session::reportError(UsageError,
-                                    tr("Name exactly one job by its path (see 'calvaro jobs')."));
-    const QString &jobPath = arguments.constFirst();
-    const bool named = session.parser().isSet(QStringLiteral("output"));
-    QString file = session.parser().value(QStringLiteral("output"));
-    const bool force = session.parser().isSet(QStringLiteral("force"));
-    // A file named here is checked before connecting; the default one is
-    // named from the job list and checked as it is opened.
+                                    tr("Several jobs are downloaded into a folder: name it with "
+                                       "-o FOLDER."));
+    // What is named here is checked before connecting; the files named after
+    // the jobs are checked as they are opened.
     QString error;
-    if (named && !DownloadTarget(file).check(force, error))
+    if (targets.several
+            ? !prepareResultFolder(targets.output, !parser.isSet(QStringLiteral("dry-run")), error)
+            : targets.named && !DownloadTarget(targets.output).check(force, error))
         return Session::reportError(LocalFileError, error);
-    if (const int code = session.open())
+    QStringList paths;
+    if (const int code = selectJobs(session, paths))
         return code;
-    if (!named) {
-        if (const int code = nameDefaultResultFile(session, jobPath, file))
+    if (!selectsByStatus(parser)) {
+        if (const int code = session.open())
             return code;
     }
-    const int code = downloadResult(session, jobPath, file, force);
-    if (code != Success)
-        return code;
-    const qint64 size = QFileInfo(file).size();
-    if (session.wantsJson())
-        Session::printJson(QJsonObject { { QStringLiteral("path"), jobPath },
-                                         { QStringLiteral("file"), file },
-                                         { QStringLiteral("bytes"), double(size) } });
-    else
-        Session::printText(file + QLatin1Char('\n'));
-    return Success;
+    if (targets.several || !targets.named) {
+        if (const int code = session.fetchJobs(targets.jobs))
+            return code;
+    }
+    return downloadEach(session, paths, targets, force);
 }
 
 } // namespace Cli

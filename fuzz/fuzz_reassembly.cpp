@@ -63,6 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 continue;
             case MessageReassembler::HeaderResult::TooLarge:
             case MessageReassembler::HeaderResult::TooSmall:
+            case MessageReassembler::HeaderResult::NotAHeader:
                 check(!incoming.isReceiving());
                 return 0; // the connection is aborted
             case MessageReassembler::HeaderResult::Accepted:

@@ -75,10 +75,13 @@ private slots:
     void downloadTakesTheAnnouncedExtension();
     void interruptedDownloadKeepsOldFile_data();
     void interruptedDownloadKeepsOldFile();
-    void resultAboveTheInMemoryLimitIsTaken();
+    void downloadReplyHeaders_data();
+    void downloadReplyHeaders();
     void syncKilledAnywhereStoresEachResultOnce();
     void waitSurvivesAServerRestart();
     void removeOfSeveralJobsGoesOnPastARefusal();
+    void downloadOfSeveralJobs_data();
+    void downloadOfSeveralJobs();
 
 private:
     void startServer(DevServerProcess *&server, const QString &directory,
@@ -89,12 +92,15 @@ private:
     Outcome runCli(const DevServerProcess &server, const QStringList &arguments,
                    const QProcessEnvironment &environment = QProcessEnvironment()) const;
     QString submitSlowJob();
+    QStringList processedJobs(int count);
 
     QTemporaryDir m_dir;
     QString m_project;
     DevServerProcess *m_quick = nullptr;
     DevServerProcess *m_slow = nullptr;
     QString m_processedJob;
+    DevServerProcess *m_study = nullptr;
+    QStringList m_studyJobs;
 };
 
 void TestCli::initTestCase()
@@ -120,6 +126,7 @@ void TestCli::cleanupTestCase()
 {
     delete m_quick;
     delete m_slow;
+    delete m_study;
 }
 
 void TestCli::cleanup()
@@ -184,6 +191,24 @@ QString TestCli::submitSlowJob()
                                      { QStringLiteral("submit"), m_project,
                                        QStringLiteral("--solver"), QStringLiteral("thermal") });
     return submitted.exitCode == 0 ? QString::fromUtf8(submitted.out).trimmed() : QString();
+}
+
+// Processed jobs of a quick server of their own (an earlier test may have
+// left the quick server's replies slowed down), submitted once for the
+// tests that share them.
+QStringList TestCli::processedJobs(int count)
+{
+    while (m_studyJobs.size() < count) {
+        const Outcome submitted
+            = runCli(*m_study,
+                     { QStringLiteral("submit"), m_project, QStringLiteral("--solver"),
+                       QStringLiteral("thermal"), QStringLiteral("--wait"),
+                       QStringLiteral("--interval"), QStringLiteral("0.1") });
+        if (submitted.exitCode != 0)
+            return QStringList();
+        m_studyJobs << QString::fromUtf8(submitted.out).trimmed();
+    }
+    return m_studyJobs.mid(0, count);
 }
 
 void TestCli::submitWaitDownloadIsByteIdentical()
@@ -411,9 +436,32 @@ void TestCli::interruptedDownloadKeepsOldFile()
 
 // A result streams into its file whatever its size: one announced above the
 // limit of a reply held in memory is taken, and here ends only because the
-// server goes away halfway.
-void TestCli::resultAboveTheInMemoryLimitIsTaken()
+// server goes away halfway. A header that reads as text comes from a peer
+// that is not a solver server, and calvaro says so, not only the size it
+// would announce.
+void TestCli::downloadReplyHeaders_data()
 {
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("dropAfterwards");
+    QTest::addColumn<QString>("told"); // %1: the port
+
+    QTest::newRow("result above the in-memory limit")
+        << FakeServer::header(VLK::MessageHeaderSize + VLK::MaxMessageSize + 1,
+                              VLK::MT_DownloadJobReply)
+            + QByteArray(1000, 'r')
+        << true << QStringLiteral("port %1 closed the connection.");
+    QTest::newRow("a web server on the port")
+        << QByteArrayLiteral("HTTP/1.1 400 Bad Request\r\nContent-Type: text/html\r\n\r\n") << false
+        << QStringLiteral("port %1 does not seem to be a solver server: its reply begins with "
+                          "the text \"HTTP/1.1\"");
+}
+
+void TestCli::downloadReplyHeaders()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, dropAfterwards);
+    QFETCH(QString, told);
+
     FakeServer server;
     QVERIFY(server.listen());
     server.setReply(VLK::MT_Login, FakeServer::reply(VLK::MT_LoginOk));
@@ -427,15 +475,13 @@ void TestCli::resultAboveTheInMemoryLimitIsTaken()
                     QStringLiteral("-o"), folder.filePath(QStringLiteral("result.zip")) });
     QVERIFY(server.waitForRequests(2));
     QCOMPARE(server.requestTypes().last(), qint64(VLK::MT_DownloadJob));
-    server.send(FakeServer::header(VLK::MessageHeaderSize + VLK::MaxMessageSize + 1,
-                                   VLK::MT_DownloadJobReply)
-                + QByteArray(1000, 'r'));
-    server.dropClient();
+    server.send(reply);
+    if (dropAfterwards)
+        server.dropClient();
     QTRY_VERIFY_WITH_TIMEOUT(process.state() == QProcess::NotRunning, RunTimeoutMs);
     QCOMPARE(process.exitCode(), 2);
     const QString error = QString::fromUtf8(process.readAllStandardError());
-    QVERIFY2(error.contains(QStringLiteral("port %1 closed the connection.").arg(server.port())),
-             qPrintable(error));
+    QVERIFY2(error.contains(told.arg(server.port())), qPrintable(error));
     QCOMPARE(filesIn(folder.path()), QStringList());
 }
 
@@ -572,6 +618,76 @@ void TestCli::removeOfSeveralJobsGoesOnPastARefusal()
     const QString after = listed();
     QVERIFY(!after.contains(jobs.at(0)));
     QVERIFY(!after.contains(jobs.at(1)));
+}
+
+void TestCli::downloadOfSeveralJobs_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // JOB1 and JOB2 stand for two processed jobs
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<int>("stored"); // -1: every processed job
+    QTest::addColumn<QString>("told");
+
+    const QString missing = User + QStringLiteral("/job-9999/none.prja");
+    const QString folder = QStringLiteral("FOLDER");
+    QTest::newRow("by path, one refused")
+        << QStringList { QStringLiteral("download"), QStringLiteral("JOB1"), missing,
+                         QStringLiteral("JOB2"),     QStringLiteral("-o"),   folder }
+        << 3 << 2 << QStringLiteral("Cannot download the result of job '%1'").arg(missing);
+    QTest::newRow("by status") << QStringList {
+        QStringLiteral("download"), QStringLiteral("--status"), QStringLiteral("processed"),
+        QStringLiteral("-o"), folder
+    } << 0 << -1 << QStringLiteral(" saved to ");
+    QTest::newRow("without a folder")
+        << QStringList { QStringLiteral("download"), QStringLiteral("JOB1"),
+                         QStringLiteral("JOB2") }
+        << 1 << 0 << QStringLiteral("name it with -o FOLDER");
+}
+
+void TestCli::downloadOfSeveralJobs()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(int, stored);
+    QFETCH(QString, told);
+
+    if (!m_study) {
+        startServer(m_study, m_dir.filePath(QStringLiteral("study")), QuickPace);
+        QVERIFY(!QTest::currentTestFailed());
+    }
+    const QStringList jobs = processedJobs(2);
+    QCOMPARE(jobs.size(), 2);
+    QTemporaryDir parent;
+    const QString folder = parent.filePath(QStringLiteral("results"));
+    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^JOB1$")), jobs.at(0));
+    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^JOB2$")), jobs.at(1));
+    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^FOLDER$")), folder);
+    if (stored < 0) {
+        const Outcome processed = runCli(*m_study,
+                                         { QStringLiteral("jobs"), QStringLiteral("--status"),
+                                           QStringLiteral("processed"), QStringLiteral("--json") });
+        stored = QJsonDocument::fromJson(processed.out).array().size();
+        QVERIFY(stored >= 2);
+    }
+
+    const Outcome outcome = runCli(*m_study, arguments);
+    QVERIFY2(outcome.err.contains(told), qPrintable(outcome.err));
+    QCOMPARE(outcome.exitCode, exitCode);
+    const QStringList files = filesIn(folder);
+    QCOMPARE(files.size(), stored);
+    QCOMPARE(outcome.err.count(QLatin1String(" saved to ")), stored);
+    // Each under its job's folder name, byte for byte the server's file.
+    for (const QString &file : files) {
+        const QString onServer
+            = findFile(m_study->dataDirectory(),
+                       QFileInfo(file).completeBaseName() + QStringLiteral("_results.zip"));
+        QVERIFY2(!onServer.isEmpty(), qPrintable(file));
+        QVERIFY2(contents(folder + QLatin1Char('/') + file) == contents(onServer),
+                 qPrintable(file));
+    }
+    for (const QString &job : jobs) {
+        if (stored > 0)
+            QVERIFY(files.contains(job.section(QLatin1Char('/'), -2, -2) + QStringLiteral(".zip")));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -53,6 +53,9 @@ void TestClientSession::hostileReplies_data()
     QTest::newRow("negative size, even for a result")
         << true << FakeServer::header(-24, MT_DownloadJobReply) << QString()
         << int(Kind::MessageTooLarge);
+    QTest::newRow("a web server's page")
+        << false << QByteArrayLiteral("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n")
+        << QString() << int(Kind::NotASolverServer);
     QTest::newRow("size below the header")
         << false << FakeServer::header(5, MT_JobStatusReply) + "abc" << QString()
         << int(Kind::MessageTooSmall);

@@ -163,6 +163,9 @@ void CalvaroClientBase::onSessionFailed(const ClientSession::Failure &failure)
                 .arg(failure.announcedSize)
                 .arg(MessageHeaderSize));
         break;
+    case ClientSession::FailureKind::NotASolverServer:
+        reportBrokenStream(tr("Message error"), failure.text);
+        break;
     case ClientSession::FailureKind::SizeMismatch:
         reportBrokenStream(tr("Message error"),
                            tr("The server sent more data than its reply announced; the "

@@ -5,6 +5,7 @@
 
 #include <QTcpSocket>
 #include <QTimer>
+#include <QtEndian>
 
 namespace VLK {
 
@@ -14,6 +15,20 @@ namespace {
 // during a large download. One megabyte keeps the extra memory small and
 // costs no speed.
 constexpr qint64 SocketReadBufferBytes = qint64(1024) * 1024;
+// The eight bytes of a size field that arrived as text, as they read; line
+// breaks and tabs as spaces.
+QString sizeFieldAsText(qint64 size)
+{
+    char bytes[8];
+    qToBigEndian(size, bytes);
+    QString text = QString::fromLatin1(bytes, int(sizeof bytes));
+    for (QChar &character : text) {
+        if (character < QLatin1Char(' '))
+            character = QLatin1Char(' ');
+    }
+    return text;
+}
+
 } // namespace
 
 ClientSession::ClientSession(QObject *parent)
@@ -131,6 +146,15 @@ bool ClientSession::acceptHeader()
              tr("The server %1 announced a reply of %2 bytes, less than its own header; the "
                 "connection was closed.")
                  .arg(serverName())
+                 .arg(m_incoming.announcedSize()),
+             m_incoming.announcedSize());
+        return false;
+    case MessageReassembler::HeaderResult::NotAHeader:
+        fail(FailureKind::NotASolverServer,
+             tr("The server %1 does not seem to be a solver server: its reply begins with the "
+                "text \"%2\" where a solver server announces the size of its reply (read as "
+                "one, %3 bytes). Is it the right host and port? The connection was closed.")
+                 .arg(serverName(), sizeFieldAsText(m_incoming.announcedSize()))
                  .arg(m_incoming.announcedSize()),
              m_incoming.announcedSize());
         return false;

@@ -35,6 +35,7 @@ public:
         DownloadStalled, // a result download received nothing for a while
         MessageTooLarge, // a header announced more than a message held in memory may have
         MessageTooSmall, // a header announced less than its own size
+        NotASolverServer, // the reply is text: another kind of server answered
         SizeMismatch, // more bytes than the reply announced
         ResultNotWritten, // the file a result streams into refused its bytes
         Cancelled // the caller ended the transfer

@@ -3,8 +3,11 @@
 #include "protocol/Protocol.h"
 #include "protocol/SystemMemory.h"
 
+#include <QByteArray>
 #include <QIODevice>
 #include <QtEndian>
+
+#include <algorithm>
 
 namespace VLK {
 
@@ -13,6 +16,16 @@ namespace {
 constexpr qint64 InitialBufferSize = 1 << 20;
 // Pieces in which a streamed payload passes from the device to its sink.
 constexpr int StreamPieceSize = 256 * 1024;
+// A size whose eight bytes all read as text would be more than two million
+// terabytes: what arrived is text from a peer that speaks another protocol,
+// such as a web server's "HTTP/1.1" or "<!DOCTYPE".
+bool isText(const QByteArray &bytes)
+{
+    return std::all_of(bytes.cbegin(), bytes.cend(), [](char byte) {
+        return (byte >= 0x20 && byte < 0x7f) || byte == '\t' || byte == '\r' || byte == '\n';
+    });
+}
+
 } // namespace
 
 MessageReassembler::HeaderResult MessageReassembler::readHeader(QIODevice &device)
@@ -27,6 +40,8 @@ MessageReassembler::HeaderResult MessageReassembler::readHeader(QIODevice &devic
     const int messageType = int(qFromBigEndian<qint64>(header + 8));
     m_announcedSize = totalSize;
 
+    if (isText(QByteArray::fromRawData(header, 8)))
+        return HeaderResult::NotAHeader;
     const bool streamed = m_streamedType != 0 && messageType == m_streamedType;
     if (totalSize < 0 || (!streamed && totalSize > m_sizeLimit))
         return HeaderResult::TooLarge;

@@ -23,6 +23,7 @@ public:
         Incomplete, // fewer than 16 bytes available; nothing consumed
         TooLarge, // totalSize (as unsigned) above the 1 GByte limit
         TooSmall, // totalSize below the header's own 16 bytes
+        NotAHeader, // the size field is text (a web page, a greeting), not a size
         Accepted
     };
 

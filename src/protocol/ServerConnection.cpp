@@ -47,6 +47,7 @@ ServerConnection::Failure failureFor(ClientSession::FailureKind kind)
         return ServerConnection::Failure::Timeout;
     case Kind::MessageTooLarge:
     case Kind::MessageTooSmall:
+    case Kind::NotASolverServer:
     case Kind::SizeMismatch:
         return ServerConnection::Failure::Protocol;
     case Kind::ResultNotWritten:
