@@ -32,6 +32,10 @@ public:
     // Only the command-line client's download, and with windowToo the
     // window's: the download rows alone, for a quick look.
     int runDownloadsOnly(bool windowToo);
+    // The idle window through server restarts alone (it takes as long as
+    // restarts times the period), with its status log and the server's
+    // request log around the first restart.
+    int runRestarts(int restarts, int periodSeconds);
 
     enum class Extreme { Smallest, Largest };
 
