@@ -130,6 +130,24 @@ void TestKeyring::rememberedPasswordLogsInAtTheNextStart()
     QTRY_VERIFY(log().contains(QStringLiteral("Login successful")));
     QCOMPARE(storedPassword(), Password);
     m_window->writeSettings();
+    m_window.reset();
+    const QByteArray digest
+        = QCryptographicHash::hash(Password.toUtf8(), QCryptographicHash::Md5).toHex();
+
+    // calvaro, given no password of its own, takes the same one.
+    m_server->clearReceived();
+    QProcess cli;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("CALVARO_PASSWORD"));
+    environment.insert(QStringLiteral("CALVARO_SERVER"), QStringLiteral("127.0.0.1"));
+    environment.insert(QStringLiteral("CALVARO_PORT"), QString::number(m_server->port()));
+    environment.insert(QStringLiteral("CALVARO_USER"), User);
+    cli.setProcessEnvironment(environment);
+    QSignalSpy finished(&cli, &QProcess::finished);
+    cli.start(QStringLiteral(CALVARO_CLI), { QStringLiteral("solvers") });
+    QVERIFY(finished.wait(15000));
+    QVERIFY2(cli.exitCode() == 0, cli.readAllStandardError().constData());
+    QVERIFY(m_server->requests().first().bytes.contains(digest));
 
     // The next start logs in by itself, with the stored password.
     m_server->clearReceived();
@@ -138,8 +156,7 @@ void TestKeyring::rememberedPasswordLogsInAtTheNextStart()
     QTRY_VERIFY(log().contains(QStringLiteral("Login successful")));
     QVERIFY(log().contains(QStringLiteral("Logging in with the remembered password")));
     QCOMPARE(m_server->requests().first().type, qint64(MT_Login));
-    QVERIFY(m_server->requests().first().bytes.contains(
-        QCryptographicHash::hash(Password.toUtf8(), QCryptographicHash::Md5).toHex()));
+    QVERIFY(m_server->requests().first().bytes.contains(digest));
 
     // Unchecked, the password is forgotten.
     child<QCheckBox>("checkBoxRememberPassword")->click();
