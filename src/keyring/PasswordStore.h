@@ -43,8 +43,6 @@ public:
     void write(const PasswordEntry &entry, const QString &password);
     void forget(const PasswordEntry &entry);
 
-    bool isUnavailable() const { return m_unavailable; }
-
 signals:
     void passwordRead(const VLK::PasswordEntry &entry, const QString &password);
     // No password is stored for the entry, or the store cannot be read.
@@ -56,8 +54,8 @@ private slots:
     void onAnswerTimeout();
 
 private:
-    // finished(job) runs when the job is answered while the store is
-    // still available.
+    // finished() runs when the job is answered well (or with no entry found)
+    // while the store is still available.
     template<typename Finished> void start(QKeychain::Job *job, Finished finished);
     void becomeUnavailable(const QString &reason);
 
