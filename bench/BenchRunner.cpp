@@ -70,6 +70,8 @@ constexpr int CliDownloadRuns = 5;
 constexpr qint64 CliDownloadMemoryLimitKiB = 64 * KiB;
 
 constexpr int LongTimeoutMs = 180000;
+// What a restart may take beyond its period: the backoff's wait and the login.
+constexpr int RestartSlackSeconds = 90;
 
 // A parameter study's results fetched by calvaro sync.
 constexpr int StudyJobs = 50;
@@ -348,6 +350,51 @@ int BenchRunner::runDownloadsOnly(bool windowToo)
     std::printf("load average at end: %s\n\n", qPrintable(loadAverage()));
     printTable();
     return m_allRan ? 0 : 1;
+}
+
+int BenchRunner::runRestarts(int restarts, int periodSeconds)
+{
+    std::printf("load average at start: %s\n", qPrintable(loadAverage()));
+    std::fflush(stdout);
+    const int timeoutMs = restarts * (periodSeconds + RestartSlackSeconds) * 1000 + LongTimeoutMs;
+    const QJsonObject result
+        = runChild({ QStringLiteral("restarts-client"), QString::number(restarts),
+                     QString::number(periodSeconds) },
+                   timeoutMs);
+    std::printf("load average at end: %s\n\n", qPrintable(loadAverage()));
+    const QString benchmark
+        = QStringLiteral("idle window through server restarts, auto-refresh 1 s");
+    const QString size
+        = QStringLiteral("10,000 jobs, %1 restarts, one per %2 s").arg(restarts).arg(periodSeconds);
+    if (failed(result)) {
+        addFailure(benchmark, size, result);
+        printTable();
+        return 1;
+    }
+    const double first = figure(result, "firstRefreshKiB");
+    const double last = figure(result, "lastRefreshKiB");
+    const bool flat = last - first <= first * MaxRefreshGrowthShare + RefreshGrowthSlackKiB;
+    m_rows.append({ benchmark, size,
+                    QStringLiteral("refresh 1: %1, refresh %2: %3; logged in again at most %4 "
+                                   "after a restart; no message box")
+                        .arg(mebibytes(first))
+                        .arg(figure(result, "refreshes"))
+                        .arg(mebibytes(last), milliseconds(figure(result, "longestReloginMs"))),
+                    QStringLiteral("-"), QStringLiteral("-"), mebibytes(last - first),
+                    QStringLiteral("last refresh within 10% + 2 MiB of the first; no message box"),
+                    yesNo(flat) });
+    printTable();
+    const auto printLines = [&](const char *heading, const char *name) {
+        std::printf("\n%s\n", heading);
+        const QJsonArray lines = result.value(QLatin1String(name)).toArray();
+        for (const auto &line : lines)
+            std::printf("    %s\n", qPrintable(line.toString()));
+    };
+    printLines("The window's status log:", "statusLog");
+    printLines("The server's request log before the first kill:", "serverLogBeforeKill");
+    printLines("The server's request log from the first restart on:", "serverLogAfterRestart");
+    std::fflush(stdout);
+    return 0;
 }
 
 QJsonObject BenchRunner::runChild(QStringList arguments, int timeoutMs, bool startTimeArgument)

@@ -34,6 +34,10 @@ public:
     int runDownloadsOnly(bool windowToo);
     // Only the job journal's measurements.
     int runJournalOnly();
+    // The idle window through server restarts alone (it takes as long as
+    // restarts times the period), with its status log and the server's
+    // request log around the first restart.
+    int runRestarts(int restarts, int periodSeconds);
 
     enum class Extreme { Smallest, Largest };
 

@@ -4,6 +4,7 @@
 #include "DownloadBench.h"
 #include "JobListBench.h"
 #include "JournalBench.h"
+#include "RestartBench.h"
 #include "StartupBench.h"
 #include "UploadBench.h"
 
@@ -15,6 +16,10 @@
 namespace {
 
 using Mode = int (*)(const QStringList &);
+
+// Ten restarts in ten minutes, a night of a server restarted now and then.
+constexpr int DefaultRestarts = 10;
+constexpr int DefaultPeriodSeconds = 60;
 
 const QHash<QString, Mode> &modes()
 {
@@ -31,6 +36,7 @@ const QHash<QString, Mode> &modes()
         { QStringLiteral("startup-baseline"), Bench::runStartupBaseline },
         { QStringLiteral("journal-sync"), Bench::runJournalSync },
         { QStringLiteral("journal-killed-sync"), Bench::runJournalKilledSync },
+        { QStringLiteral("restarts-client"), Bench::runRestartsClient },
     };
     return table;
 }
@@ -40,11 +46,19 @@ const QHash<QString, Mode> &modes()
 // Without arguments: runs every measurement, each in a child process of this
 // program, and prints the table; with "cli" only the command-line client's
 // download, with "downloads" the window's and the command-line client's, with
-// "journal" the job journal's (calvaro sync, and sync killed again and again).
+// "journal" the job journal's (calvaro sync, and sync killed again and again),
+// with "restarts [RESTARTS [PERIOD_SECONDS]]" (10 and 60 unless given) the
+// idle window through restarts of the server.
 // With a mode: one measurement, one result line; the runner starts these
 // offscreen.
 int main(int argc, char *argv[])
 {
+    if (argc >= 2 && qstrcmp(argv[1], "restarts") == 0) {
+        QCoreApplication application(argc, argv);
+        Bench::BenchRunner runner(QCoreApplication::applicationFilePath());
+        return runner.runRestarts(argc > 2 ? QByteArray(argv[2]).toInt() : DefaultRestarts,
+                                  argc > 3 ? QByteArray(argv[3]).toInt() : DefaultPeriodSeconds);
+    }
     const bool cliOnly = argc >= 2 && qstrcmp(argv[1], "cli") == 0;
     const bool journalOnly = argc >= 2 && qstrcmp(argv[1], "journal") == 0;
     if (argc < 2 || cliOnly || journalOnly || qstrcmp(argv[1], "downloads") == 0) {

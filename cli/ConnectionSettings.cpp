@@ -1,5 +1,7 @@
 #include "ConnectionSettings.h"
 
+#include "Session.h"
+#include "StoredPassword.h"
 #include "Translation.h"
 
 #include "protocol/ApplicationIdentity.h"
@@ -126,7 +128,8 @@ bool ConnectionSettings::resolve(const QCommandLineParser &parser, QString &erro
     return true;
 }
 
-bool readPassword(const QCommandLineParser &parser, QString &password, QString &error)
+bool readPassword(const QCommandLineParser &parser, const ConnectionSettings &settings,
+                  QString &password, QString &error)
 {
     if (parser.isSet(QStringLiteral("password-file"))) {
         const QString path = parser.value(QStringLiteral("password-file"));
@@ -151,6 +154,13 @@ bool readPassword(const QCommandLineParser &parser, QString &password, QString &
         password = qEnvironmentVariable("CALVARO_PASSWORD");
         return true;
     }
+    QString keyringUnavailable;
+    if (readStoredPassword(settings.passwordEntry(), password, keyringUnavailable))
+        return true;
+    if (!keyringUnavailable.isEmpty())
+        Session::printMessage(
+            tr("No remembered password: the desktop's keyring cannot be read (%1).")
+                .arg(keyringUnavailable));
     if (askOnTerminal(tr("Password: "), password))
         return true;
     error = tr("No password: set CALVARO_PASSWORD, or use --password-file FILE or "

@@ -39,7 +39,8 @@ int Session::open()
 {
     QString password;
     QString error;
-    if (!m_settings.resolve(m_parser, error) || !readPassword(m_parser, password, error))
+    if (!m_settings.resolve(m_parser, error)
+        || !readPassword(m_parser, m_settings, password, error))
         return reportError(UsageError, error);
     if (m_interrupts.isInterrupted())
         return Interrupted;

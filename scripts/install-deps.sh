@@ -5,10 +5,10 @@ set -euo pipefail
 
 packages=(
     build-essential cmake pkg-config
-    qtbase5-dev qtbase5-dev-tools libqt5sql5-sqlite
-    qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite
+    qtbase5-dev qtbase5-dev-tools libqt5sql5-sqlite qtkeychain-qt5-dev
+    qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qtkeychain-qt6-dev
     p7zip-full
-    dbus
+    dbus gnome-keyring
     xvfb xauth imagemagick xdotool
     clang libclang-rt-14-dev
     dpkg-dev lintian man-db appstream desktop-file-utils

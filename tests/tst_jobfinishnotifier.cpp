@@ -1,3 +1,4 @@
+#include "PrivateSessionBus.h"
 #include "WindowFixture.h"
 #include "WindowSession.h"
 #include "gui/FunctionTestWidget.h"
@@ -6,11 +7,9 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusPendingCall>
-#include <QProcess>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTableWidget>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace VLK;
@@ -73,9 +72,7 @@ private:
     void showLists(const QList<QStringList> &lists);
     bool syncWithService();
 
-    QProcess m_busDaemon;
-    QTemporaryDir m_busDir;
-    QString m_busAddress;
+    PrivateSessionBus m_bus;
     NotificationService m_service;
     std::unique_ptr<FunctionTestWidget> m_window;
     std::unique_ptr<QSignalSpy> m_status;
@@ -85,29 +82,11 @@ private:
 // on demand.
 void TestJobFinishNotifier::initTestCase()
 {
-    QVERIFY(m_busDir.isValid());
-    const QString config = m_busDir.filePath(QStringLiteral("session.conf"));
-    QFile configFile(config);
-    QVERIFY(configFile.open(QIODevice::WriteOnly));
-    configFile.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
-                     "1.0//EN\" \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                     "<busconfig><type>session</type><listen>unix:dir="
-                     + m_busDir.path().toUtf8()
-                     + "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-                       "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                       "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
-    configFile.close();
-    m_busDaemon.start(QStringLiteral("dbus-daemon"),
-                      { QStringLiteral("--nofork"), QStringLiteral("--print-address=1"),
-                        QStringLiteral("--config-file=") + config });
-    QVERIFY2(m_busDaemon.waitForStarted(), "dbus-daemon (package dbus) is needed");
-    QVERIFY(QTest::qWaitFor([this] { return m_busDaemon.canReadLine(); }, 10000));
-    m_busAddress = QString::fromUtf8(m_busDaemon.readLine().trimmed());
-    // Read when the window first talks to the session bus.
-    qputenv("DBUS_SESSION_BUS_ADDRESS", m_busAddress.toUtf8());
+    QVERIFY2(m_bus.start(), qPrintable(m_bus.error()));
+    m_bus.becomeSessionBus();
 
     QDBusConnection serviceBus
-        = QDBusConnection::connectToBus(m_busAddress, QStringLiteral("service"));
+        = QDBusConnection::connectToBus(m_bus.address(), QStringLiteral("service"));
     QVERIFY(serviceBus.isConnected());
     QVERIFY(serviceBus.registerObject(ServicePath, &m_service, QDBusConnection::ExportAllSlots));
 }
@@ -129,8 +108,6 @@ void TestJobFinishNotifier::tearDownWindow()
 void TestJobFinishNotifier::cleanupTestCase()
 {
     QDBusConnection::disconnectFromBus(QStringLiteral("service"));
-    m_busDaemon.terminate();
-    m_busDaemon.waitForFinished();
 }
 
 void TestJobFinishNotifier::startWindow(bool enabled)

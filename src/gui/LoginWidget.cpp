@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QScrollBar>
 #include <QSettings>
+#include <QSignalBlocker>
 #include <QStringListModel>
 #include <QTcpSocket>
 
@@ -47,11 +48,15 @@ LoginWidget::LoginWidget(QWidget *parent)
     : QWidget(parent)
     , m_ui(new Ui::LoginWidget)
     , m_ipAddressesModel(new QStringListModel(this))
+    , m_passwordStore(new PasswordStore(this))
 {
     m_ui->setupUi(this);
     m_ui->lineEditPassword->setEchoMode(QLineEdit::Password);
     m_ui->lineEditServerPort->setValidator(new QIntValidator(1, 65535, this));
     m_ui->comboBoxServerIP->setModel(m_ipAddressesModel);
+    connect(m_passwordStore, &PasswordStore::passwordRead, this, &LoginWidget::onPasswordRead);
+    connect(m_passwordStore, &PasswordStore::unavailable, this,
+            &LoginWidget::onPasswordStoreUnavailable);
 }
 
 LoginWidget::~LoginWidget() = default;
@@ -65,6 +70,7 @@ void LoginWidget::setClientBase(CalvaroClientBase *clientBase)
             &LoginWidget::onConnectionStateChanged);
     connect(m_clientBase, &CalvaroClientBase::connectionEstablished, this,
             &LoginWidget::onConnectionEstablished);
+    connect(m_clientBase, &CalvaroClientBase::msgReceived, this, &LoginWidget::onMsgReceived);
 }
 
 void LoginWidget::readSettings(const QString &organization, const QString &application)
@@ -82,7 +88,16 @@ void LoginWidget::readSettings(const QString &organization, const QString &appli
     m_ui->lineEditServerPort->setText(
         settings.value(QLatin1String(Settings::PortKey), QLatin1String(DefaultPort)).toString());
     m_ui->lineEditUser->setText(settings.value(QLatin1String(Settings::UserNameKey)).toString());
+    const bool rememberPassword
+        = settings.value(QLatin1String(Settings::RememberPasswordKey), false).toBool();
     settings.endGroup();
+
+    // Set quietly: reading the check box back is no request to forget.
+    const QSignalBlocker quiet(m_ui->checkBoxRememberPassword);
+    m_ui->checkBoxRememberPassword->setChecked(rememberPassword);
+    // The answer comes later; the window shows and works meanwhile.
+    if (rememberPassword && m_clientBase != nullptr && enteredLogin().isComplete())
+        m_passwordStore->read(enteredLogin());
 }
 
 void LoginWidget::writeSettings()
@@ -99,6 +114,8 @@ void LoginWidget::writeSettings()
     if (portIsNumber)
         settings.setValue(QLatin1String(Settings::PortKey), port);
     settings.setValue(QLatin1String(Settings::UserNameKey), m_ui->lineEditUser->text());
+    settings.setValue(QLatin1String(Settings::RememberPasswordKey),
+                      m_ui->checkBoxRememberPassword->isChecked());
     settings.endGroup();
 }
 
@@ -202,6 +219,43 @@ void LoginWidget::on_lineEditPassword_returnPressed()
     on_pushButtonLogin_clicked();
 }
 
+void LoginWidget::on_checkBoxRememberPassword_toggled(bool checked)
+{
+    if (!checked) {
+        m_passwordStore->forget(enteredLogin());
+        return;
+    }
+    // Asked while logged in: the password of this session is the one to keep.
+    if (m_clientBase != nullptr && m_clientBase->isSessionKept())
+        m_passwordStore->write(m_loginEntry, m_loginPassword);
+}
+
+void LoginWidget::onMsgReceived(int msgType)
+{
+    // A resumed session logs in with what is stored already.
+    if (msgType == MT_LoginOk && m_ui->checkBoxRememberPassword->isChecked()
+        && !m_clientBase->isResumingSession())
+        m_passwordStore->write(m_loginEntry, m_loginPassword);
+}
+
+// Logs in by itself with the remembered password, unless the user has begun
+// to log in or changed the login meanwhile.
+void LoginWidget::onPasswordRead(const PasswordEntry &entry, const QString &password)
+{
+    if (entry.key() != enteredLogin().key() || !m_ui->lineEditPassword->text().isEmpty()
+        || !m_ui->pushButtonLogin->isEnabled() || m_clientBase->isConnected()
+        || m_clientBase->isSessionKept())
+        return;
+    m_ui->lineEditPassword->setText(password);
+    onAddStatusMessage(tr("Logging in with the remembered password"));
+    on_pushButtonLogin_clicked();
+}
+
+void LoginWidget::onPasswordStoreUnavailable(const QString &reason)
+{
+    onAddStatusMessage(tr("The password cannot be remembered: %1").arg(reason));
+}
+
 // The connection of the session is gone and is being brought back.
 bool LoginWidget::isReconnecting() const
 {
@@ -212,6 +266,14 @@ void LoginWidget::takeLoginData()
 {
     m_loginUser = m_ui->lineEditUser->text();
     m_loginDigest = digestOfPassword(m_ui->lineEditPassword->text());
+    m_loginEntry = enteredLogin();
+    m_loginPassword = m_ui->lineEditPassword->text();
+}
+
+PasswordEntry LoginWidget::enteredLogin() const
+{
+    return { m_ui->comboBoxServerIP->currentText().trimmed(),
+             portFromText(m_ui->lineEditServerPort->text()), m_ui->lineEditUser->text() };
 }
 
 // New addresses go to the top; one used again keeps its place.

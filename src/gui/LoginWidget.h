@@ -1,5 +1,7 @@
 #pragma once
 
+#include "keyring/PasswordStore.h"
+
 #include <QString>
 #include <QWidget>
 
@@ -39,9 +41,14 @@ private slots:
     void on_pushButtonLogin_clicked();
     void on_pushButtonLogout_clicked();
     void on_lineEditPassword_returnPressed();
+    void on_checkBoxRememberPassword_toggled(bool checked);
+    void onMsgReceived(int msgType);
+    void onPasswordRead(const VLK::PasswordEntry &entry, const QString &password);
+    void onPasswordStoreUnavailable(const QString &reason);
 
 private:
     void takeLoginData();
+    PasswordEntry enteredLogin() const;
     bool isReconnecting() const;
     void rememberAddress(const QString &host);
 
@@ -54,6 +61,10 @@ private:
     // connection broke logs in with it again.
     QString m_loginUser;
     QString m_loginDigest;
+    // The same login for the keyring, if the user asks to remember it.
+    PasswordEntry m_loginEntry;
+    QString m_loginPassword;
+    PasswordStore *const m_passwordStore;
 };
 
 } // namespace VLK

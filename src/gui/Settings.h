@@ -12,6 +12,8 @@ constexpr char LoginGroup[] = "CalvaroServerLoginData";
 constexpr char AddressesKey[] = "IPAddresses";
 constexpr char PortKey[] = "Port";
 constexpr char UserNameKey[] = "UserName";
+// Whether the password goes to the desktop's keyring; never the password itself.
+constexpr char RememberPasswordKey[] = "RememberPassword";
 
 constexpr char ClientConfigGroup[] = "ClientConfig";
 constexpr char CommandLineKey[] = "CommandLine";
