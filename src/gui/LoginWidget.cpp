@@ -211,6 +211,7 @@ void LoginWidget::takeLoginData()
 {
     m_loginUser = m_ui->lineEditUser->text();
     m_loginDigest = digestOfPassword(m_ui->lineEditPassword->text());
+    m_clientBase->setLoginUser(m_loginUser, m_loginDigest);
 }
 
 // New addresses go to the top; one used again keeps its place.
