@@ -389,19 +389,26 @@ void StatusWidget::fillChangedRows(const QVector<int> &changedIndexes, bool rows
         if (m_notifyFinishedJobs)
             m_finishWatch.compareJob(index, job);
     });
-    showJournalCells();
+    showJournalCells(changedIndexes);
     table->setUpdatesEnabled(true);
     if (!table->isSortingEnabled())
         table->setSortingEnabled(true);
 }
 
-// Every row, not only the changed ones: a result is stored, or calvaro
-// submits a job, between two lists that do not differ.
-void StatusWidget::showJournalCells()
+// The changed rows, which stand at their reply positions until sorting is
+// on again; every row once the journal has changed, as it does between two
+// lists that do not differ when a result is stored or calvaro submits a job.
+void StatusWidget::showJournalCells(const QVector<int> &changedIndexes)
 {
     if (!m_journal)
         return;
     m_journal->followJobList(m_shownJobList);
+    if (m_journal->generation() == m_shownJournalGeneration) {
+        for (int row : changedIndexes)
+            showJournalCellsOfRow(row);
+        return;
+    }
+    m_shownJournalGeneration = m_journal->generation();
     for (int row = 0; row < m_ui->tableWidgetStatus->rowCount(); ++row)
         showJournalCellsOfRow(row);
 }

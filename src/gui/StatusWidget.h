@@ -100,7 +100,7 @@ private:
     void rememberSelectedJob();
     void rememberJob(int row);
     void fillChangedRows(const QVector<int> &changedIndexes, bool rowsInReplyOrder);
-    void showJournalCells();
+    void showJournalCells(const QVector<int> &changedIndexes);
     void showJournalCellsOfRow(int row);
     void fitColumnsToContentsOnce();
     void restoreSelection();
@@ -137,6 +137,8 @@ private:
     const std::unique_ptr<Ui::StatusWidget> m_ui;
     CalvaroClientBase *m_clientBase = nullptr;
     WindowJournal *m_journal = nullptr;
+    // The journal's generation that the table's journal cells show.
+    int m_shownJournalGeneration = -1;
     QString m_organization;
     QString m_application;
     QString m_downloadFilePath;

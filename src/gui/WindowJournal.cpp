@@ -51,8 +51,18 @@ void WindowJournal::setDownloadsAutomatically(bool on)
 void WindowJournal::expectSubmittedJob(const SubmissionRecord &record)
 {
     m_submission = std::make_unique<SubmissionRecord>(record);
-    m_ownJobsBeforeSubmission = m_ownJobs;
+    m_ownJobsBeforeSubmission = ownJobsOf(m_lastList);
     m_submissionAccepted = false;
+}
+
+QSet<QString> WindowJournal::ownJobsOf(const ShownJobList *list)
+{
+    QSet<QString> paths;
+    for (int index = 0; list && index < list->jobCount(); ++index) {
+        if (list->job(index).accessible)
+            paths.insert(list->job(index).path);
+    }
+    return paths;
 }
 
 JournalKey WindowJournal::keyOf(const QString &jobPath) const
@@ -82,6 +92,8 @@ void WindowJournal::onMsgReceived(int msgType)
 void WindowJournal::beginLogin()
 {
     m_entries.clear();
+    m_entriesRead = false;
+    ++m_generation;
     m_keptOut.clear();
     if (!m_journalOpen) {
         m_clientBase->reportStatus(
@@ -112,11 +124,7 @@ void WindowJournal::followJobList(const ShownJobList &list)
     if (!m_journalOpen)
         return;
     reloadEntries();
-    m_ownJobs.clear();
-    for (int index = 0; index < list.jobCount(); ++index) {
-        if (list.job(index).accessible)
-            m_ownJobs.insert(list.job(index).path);
-    }
+    m_lastList = &list;
     if (m_submissionAccepted)
         recordSubmittedJob();
     for (int index = 0; index < list.jobCount(); ++index) {
@@ -140,8 +148,12 @@ const JournalEntry *WindowJournal::entryOf(const QString &jobPath) const
     return entry == m_entries.cend() ? nullptr : &*entry;
 }
 
+// Read again only after another process wrote: this one keeps m_entries in
+// step with its own writes, and a refresh of a long list must stay quick.
 void WindowJournal::reloadEntries()
 {
+    if (!m_journal.changedElsewhere() && m_entriesRead)
+        return;
     QList<JournalEntry> entries;
     const JournalKey login = keyOf(QString());
     if (!m_journal.entries(entries, login.server, login.port, login.user))
@@ -150,6 +162,8 @@ void WindowJournal::reloadEntries()
     m_entries.reserve(entries.size());
     for (const JournalEntry &entry : qAsConst(entries))
         m_entries.insert(entry.key.jobPath, entry);
+    m_entriesRead = true;
+    ++m_generation;
 }
 
 // A job that calvaro submitted meanwhile is in the journal already, so it is
@@ -158,7 +172,8 @@ void WindowJournal::recordSubmittedJob()
 {
     const std::unique_ptr<SubmissionRecord> submission = std::move(m_submission);
     m_submissionAccepted = false;
-    QStringList added = SubmissionRecord::addedJobPaths(m_ownJobsBeforeSubmission, m_ownJobs);
+    QStringList added
+        = SubmissionRecord::addedJobPaths(m_ownJobsBeforeSubmission, ownJobsOf(m_lastList));
     added.erase(std::remove_if(added.begin(), added.end(),
                                [this](const QString &path) { return m_entries.contains(path); }),
                 added.end());
@@ -175,6 +190,7 @@ void WindowJournal::recordSubmittedJob()
         return;
     }
     m_entries.insert(key.jobPath, submission->entryFor(key));
+    ++m_generation;
 }
 
 void WindowJournal::fetchOffered(const JournalEntry &entry, const QString &progressMsg)
@@ -198,8 +214,8 @@ void WindowJournal::onResultStored(const JournalKey &key, const QString &filePat
     if (key.user != m_clientBase->loginUser())
         return;
     const auto entry = m_entries.find(key.jobPath);
-    if (entry != m_entries.end())
-        m_journal.find(key, *entry);
+    if (entry != m_entries.end() && m_journal.find(key, *entry))
+        ++m_generation;
     m_clientBase->reportStatus(
         tr("Saved result of %1 to %2").arg(key.jobPath, QDir::toNativeSeparators(filePath)));
     emit resultStored(key.jobPath, filePath);

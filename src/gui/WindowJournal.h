@@ -43,6 +43,9 @@ public:
     // The journal's entry of a job of the logged-in user; null for a job
     // that the journal does not know.
     const JournalEntry *entryOf(const QString &jobPath) const;
+    // Counts the changes of what entryOf() tells, so that the table shows
+    // its journal cells anew only where something changed.
+    int generation() const { return m_generation; }
 
 signals:
     // A result is on disk, downloaded without the user asking.
@@ -58,6 +61,7 @@ private slots:
 
 private:
     JournalKey keyOf(const QString &jobPath) const;
+    static QSet<QString> ownJobsOf(const ShownJobList *list);
     void beginLogin();
     void recordSubmittedJob();
     void reloadEntries();
@@ -74,10 +78,11 @@ private:
     // The logged-in user's entries by job path, read once per job list.
     QHash<QString, JournalEntry> m_entries;
     std::unique_ptr<SubmissionRecord> m_submission;
-    // The user's jobs in the list followed last, and in the list before the
-    // submission.
-    QSet<QString> m_ownJobs;
+    // The list followed last: the window keeps it until the next one.
+    const ShownJobList *m_lastList = nullptr;
     QSet<QString> m_ownJobsBeforeSubmission;
+    int m_generation = 0;
+    bool m_entriesRead = false;
     bool m_submissionAccepted = false;
     // Jobs whose result target holds another file: not fetched again until
     // the next login.
