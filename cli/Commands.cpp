@@ -374,13 +374,15 @@ const QVector<Command> &commands()
               "calvaro",
               "Downloads the result of every job of the journal (this server and user) that\n"
               "offers one and is not yet on disk, into the results folder beside its\n"
-              "project: PROJECT_FOLDER/results/JOB_FOLDER_RESULT_FILE. Each result goes to a\n"
+              "project: PROJECT_FOLDER/results/JOB_FOLDER_RESULT_FILE (the setting PathPattern\n"
+              "of the group Results places it elsewhere; see the README). Each result goes to a\n"
               "temporary file first and takes its name only once complete and of the\n"
               "announced size; its size and SHA-256 are then recorded. A job is claimed\n"
               "before its download, so that two programs never fetch the same one; an\n"
               "existing file of another job is never replaced, and no job is removed.\n"
               "Prints one line per stored result. Exit code 0, or 4 if a job failed or its\n"
-              "result could not be stored."),
+              "result could not be stored. --auto on|off only switches the window's own\n"
+              "automatic download (on by default) and exits."),
           addSyncOptions, runSync },
         { "resubmit", "JOB", QT_TRANSLATE_NOOP("calvaro", "Submit a journalled job again."),
           QT_TRANSLATE_NOOP(

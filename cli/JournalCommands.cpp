@@ -7,6 +7,7 @@
 #include "journal/JobJournal.h"
 #include "journal/ResultFileWriter.h"
 #include "journal/ResultPlacement.h"
+#include "journal/ResultSettings.h"
 #include "protocol/JobRules.h"
 
 #include "Translation.h"
@@ -77,6 +78,7 @@ public:
     ResultSync(Session &session, VLK::JobJournal &journal)
         : m_session(session)
         , m_journal(journal)
+        , m_pathPattern(VLK::ResultSettings().resultPathPattern())
     { }
 
     // One look at the job list; 0, or the exit code of a lost connection.
@@ -89,6 +91,7 @@ private:
 
     Session &m_session;
     VLK::JobJournal &m_journal;
+    const QString m_pathPattern;
     QSet<QString> m_failedJobs;
     QJsonArray m_stored;
 };
@@ -129,7 +132,7 @@ int ResultSync::runOnce(bool &allFinished)
 
 int ResultSync::fetch(const VLK::JournalEntry &entry, const VLK::JobInfo &job)
 {
-    const QString target = VLK::ResultPlacement::targetPath(entry, job.progressMsg);
+    const QString target = VLK::ResultPlacement::targetPath(entry, job.progressMsg, m_pathPattern);
     VLK::JournalKey owner;
     if (m_journal.ownerOfResult(target, owner) && owner != entry.key)
         return Session::reportError(LocalFileError,
@@ -188,7 +191,27 @@ void addSyncOptions(QCommandLineParser &parser)
                        tr("Keep looking every <seconds> (default 2) until every job of the "
                           "journal has finished."),
                        QStringLiteral("seconds") });
+    parser.addOption({ QStringLiteral("auto"),
+                       tr("Switch the window's automatic download of results on or off, and "
+                          "exit."),
+                       QStringLiteral("on|off") });
 }
+
+namespace {
+
+// The window reads the switch at its next login.
+int switchAutomaticDownload(const QString &value)
+{
+    if (value != QLatin1String("on") && value != QLatin1String("off"))
+        return Session::reportError(UsageError, tr("--auto takes on or off, not '%1'.").arg(value));
+    const bool on = value == QLatin1String("on");
+    VLK::ResultSettings().setDownloadsAutomatically(on);
+    Session::printText(on ? tr("The window downloads results automatically.\n")
+                          : tr("The window no longer downloads results automatically.\n"));
+    return Success;
+}
+
+} // namespace
 
 int runHistory(Session &session)
 {
@@ -212,6 +235,8 @@ int runHistory(Session &session)
 int runSync(Session &session)
 {
     const QCommandLineParser &parser = session.parser();
+    if (parser.isSet(QStringLiteral("auto")))
+        return switchAutomaticDownload(parser.value(QStringLiteral("auto")));
     const bool watch = parser.isSet(QStringLiteral("watch"));
     bool ok = true;
     const double seconds = parser.value(QStringLiteral("watch")).toDouble(&ok);

@@ -9,6 +9,7 @@
 #include "StatusLine.h"
 
 #include "journal/JobJournal.h"
+#include "journal/SubmissionRecord.h"
 #include "protocol/JobRules.h"
 #include "protocol/ProjectArchive.h"
 
@@ -16,7 +17,6 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
@@ -67,24 +67,14 @@ int prepareSubmission(Session &session, const QString &path, Submission &submiss
     return Success;
 }
 
-QSet<QString> jobPaths(const QList<VLK::JobInfo> &jobs)
-{
-    QSet<QString> paths;
-    for (const VLK::JobInfo &job : jobs) {
-        if (job.accessible)
-            paths.insert(job.path);
-    }
-    return paths;
-}
-
 // The one job of ours that the submission added, or an explained exit code.
 int findNewJob(Session &session, const QSet<QString> &before, QString &path)
 {
     QList<VLK::JobInfo> after;
     if (const int code = session.fetchJobs(after))
         return code;
-    QStringList added = (jobPaths(after) - before).values();
-    added.sort();
+    const QStringList added
+        = VLK::SubmissionRecord::addedJobPaths(before, VLK::SubmissionRecord::ownJobPaths(after));
     if (added.size() == 1) {
         path = added.constFirst();
         return Success;
@@ -116,21 +106,14 @@ int submitAndRecord(Session &session, const Submission &submission, const VLK::J
                 tr("(Is '%1' one of the server's solvers? See 'calvaro solvers'.)")
                     .arg(job.solverId));
     }
-    if (const int code = findNewJob(session, jobPaths(before), path))
+    if (const int code = findNewJob(session, VLK::SubmissionRecord::ownJobPaths(before), path))
         return code;
 
-    VLK::JournalEntry entry;
-    entry.key = session.journalKey(path);
-    entry.projectFile = submission.localProjectFile.isEmpty() ? submission.projectFile
-                                                              : submission.localProjectFile;
-    entry.archive = QFileInfo(submission.archivePath).absoluteFilePath();
-    entry.solver = job.solverId;
-    entry.commandLine = job.commandLine;
-    entry.queue = job.slowQueue ? QStringLiteral("slow") : QStringLiteral("fast");
-    entry.submittedAt = QDateTime::currentDateTimeUtc();
     // The job runs whether or not it can be recorded: say so, and go on.
     VLK::JobJournal journal;
-    if (!journal.open() || !journal.record(entry))
+    if (!journal.open()
+        || !VLK::SubmissionRecord(submission.archivePath, submission.localProjectFile, job)
+                .record(journal, session.journalKey(path)))
         Session::reportError(Success,
                              tr("Job %1 was submitted but not recorded in the job journal: %2")
                                  .arg(path, journal.errorText()));

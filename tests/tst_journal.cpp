@@ -1,4 +1,5 @@
 #include "journal/JobJournal.h"
+#include "journal/ResultPlacement.h"
 
 #include <QFile>
 #include <QSqlDatabase>
@@ -27,6 +28,8 @@ private slots:
     void refusesUnusableFileAndKeepsIt_data();
     void refusesUnusableFileAndKeepsIt();
     void claimIsHeldUntilItsHolderEnds();
+    void resultPathFollowsThePattern_data();
+    void resultPathFollowsThePattern();
 };
 
 void TestJournal::refusesUnusableFileAndKeepsIt_data()
@@ -92,6 +95,40 @@ void TestJournal::claimIsHeldUntilItsHolderEnds()
     QVERIFY(!third.claimDownload(Job));
     QVERIFY(third.find(Job, entry));
     QCOMPARE(entry.resultSize, qint64(3));
+}
+
+void TestJournal::resultPathFollowsThePattern_data()
+{
+    QTest::addColumn<QString>("projectFile");
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<QString>("target");
+    QTest::newRow("default, beside the project")
+        << QStringLiteral("/work/beam/beam.prja") << VLK::ResultPlacement::defaultPattern()
+        << QStringLiteral("/work/beam/results/job-0001_job-0001_results.bin");
+    QTest::newRow("default, archive chosen as it was")
+        << QStringLiteral("beam.prja") << VLK::ResultPlacement::defaultPattern()
+        << QStringLiteral("/work/results/job-0001_job-0001_results.bin");
+    QTest::newRow("absolute folder") << QStringLiteral("/work/beam/beam.prja")
+                                     << QStringLiteral("/data/study/<result file name>")
+                                     << QStringLiteral("/data/study/job-0001_results.bin");
+    QTest::newRow("relative to the project")
+        << QStringLiteral("/work/beam/beam.prja")
+        << QStringLiteral("../out/<job folder name>/<result file name>")
+        << QStringLiteral("/work/out/job-0001/job-0001_results.bin");
+}
+
+void TestJournal::resultPathFollowsThePattern()
+{
+    QFETCH(QString, projectFile);
+    QFETCH(QString, pattern);
+    QFETCH(QString, target);
+    VLK::JournalEntry entry;
+    entry.key = Job;
+    entry.projectFile = projectFile;
+    entry.archive = QStringLiteral("/work/beam.zip");
+    QCOMPARE(VLK::ResultPlacement::targetPath(entry, u"Ready for download: job-0001_results.bin",
+                                              pattern),
+             target);
 }
 
 QTEST_GUILESS_MAIN(TestJournal)

@@ -474,7 +474,7 @@ void TestStatusWidget::refillKeepsTheSelectedJob()
 
     QVERIFY(showJobs({}));
     QCOMPARE(m_statusLines.last(), QStringLiteral("0 jobs for this user"));
-    QCOMPARE(table()->columnCount(), 5);
+    QCOMPARE(table()->columnCount(), 7);
     QCOMPARE(table()->rowCount(), 0);
     QCOMPARE(enabledActions(), QStringList {});
     QCOMPARE(shownMessages(), QString());

@@ -83,6 +83,12 @@ void CalvaroClientBase::endSession()
     emit sessionEnded();
 }
 
+void CalvaroClientBase::setLoginUser(const QString &userName, const QString &passwordDigest)
+{
+    m_loginUser = userName;
+    m_loginDigest = passwordDigest;
+}
+
 void CalvaroClientBase::collectCommandFailures(bool collect)
 {
     m_collectCommandFailures = collect;

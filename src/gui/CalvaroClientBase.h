@@ -65,6 +65,14 @@ public:
     // No reconnect follows from here on; sessionEnded() tells so.
     void endSession();
 
+    // Who the login panel logs in as, for what works beside the window's own
+    // connection under the same login (the password only as its digest).
+    void setLoginUser(const QString &userName, const QString &passwordDigest);
+    QString host() const { return m_host; }
+    quint16 port() const { return m_port; }
+    QString loginUser() const { return m_loginUser; }
+    QString loginDigest() const { return m_loginDigest; }
+
     // Test access to the connection's limits and time-outs.
     ClientSession &session() { return *m_session; }
 
@@ -88,6 +96,8 @@ private:
     QString m_host;
     quint16 m_port = 0;
     bool m_collectCommandFailures = false;
+    QString m_loginUser;
+    QString m_loginDigest;
 
 signals:
     void connectionStateChanged(bool connected);

@@ -7,6 +7,7 @@
 #include "gui/Settings.h"
 #include "gui/SubmitProgressDialog.h"
 #include "gui/Version.h"
+#include "gui/WindowJournal.h"
 #include "gui/WindowStateStore.h"
 #include "protocol/CalvaroClientCommands.h"
 #include "protocol/ProjectArchive.h"
@@ -15,6 +16,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -32,6 +34,7 @@ FunctionTestWidget::FunctionTestWidget(QWidget *parent)
     : VLK::CalvaroClientBase(parent)
     , m_ui(new Ui::FunctionTestWidget)
     , m_packer(new VLK::ProjectPacker(ArchiverFinishTimeoutMs, this))
+    , m_journal(new VLK::WindowJournal(this, VLK::JobJournal::defaultPath()))
 {
     // The icons live in the client library; a static library needs this to keep them.
     Q_INIT_RESOURCE(CalvaroClient);
@@ -41,6 +44,9 @@ FunctionTestWidget::FunctionTestWidget(QWidget *parent)
     VLK::DoubleClickGuard::install(m_ui->pushButtonSubmit);
     m_ui->loginWidget->setClientBase(this);
     m_ui->statusWidget->setClientBase(this);
+    m_ui->statusWidget->setJournal(m_journal);
+    connect(m_ui->statusWidget, &VLK::StatusWidget::resubmitRequested, this,
+            &FunctionTestWidget::onResubmitRequested);
     // Below the login panel, where the user looks for the connection's state.
     m_ui->verticalLayout->insertWidget(
         1, new VLK::ReconnectBanner(new VLK::ReconnectController(this), this));
@@ -110,16 +116,67 @@ void FunctionTestWidget::on_pushButtonSubmit_clicked()
         return;
     }
 
+    VLK::JobHeader job;
+    job.solverId = m_ui->comboBoxSolver->currentData().toString();
+    job.projectFile = m_ui->lineEditProjectFile->text();
+    job.commandLine = m_ui->lineEditCmdLine->text();
+    job.slowQueue = m_ui->radioButtonSlow->isChecked() ? 1 : 0;
+    submitJob(zipFilePath, job, packedProjectFile(zipFilePath));
+}
+
+void FunctionTestWidget::submitJob(const QString &zipFilePath, const VLK::JobHeader &job,
+                                   const QString &localProjectFile)
+{
     VLK::SubmitProgressDialog dialog(this);
     dialog.show();
-    const int slowQueue = m_ui->radioButtonSlow->isChecked() ? 1 : 0;
-    const QString solverId = m_ui->comboBoxSolver->currentData().toString();
-    if (VLK::CalvaroClientCommands::sendJob(
-            m_tcpSocket, zipFilePath, slowQueue, m_ui->lineEditProjectFile->text(),
-            m_ui->lineEditCmdLine->text(), solverId, dialog.abortFlag(), dialog.notification()))
+    if (VLK::CalvaroClientCommands::sendJob(m_tcpSocket, zipFilePath, job.slowQueue,
+                                            job.projectFile, job.commandLine, job.solverId,
+                                            dialog.abortFlag(), dialog.notification())) {
+        m_journal->expectSubmittedJob(VLK::SubmissionRecord(zipFilePath, localProjectFile, job));
         awaitReply(false);
-    else
+    } else {
         reportFailedUpload();
+    }
+}
+
+// The same archive, solver, command line and queue as the journal recorded;
+// the project is packed again where the archive is gone. The form keeps
+// what the user entered.
+void FunctionTestWidget::onResubmitRequested(const QString &jobPath)
+{
+    const VLK::JournalEntry *entry = m_journal->entryOf(jobPath);
+    if (!entry || !requireConnection(this, staticMetaObject.className()))
+        return;
+    VLK::JobHeader job;
+    job.solverId = entry->solver;
+    job.commandLine = entry->commandLine;
+    job.slowQueue = entry->queue == QLatin1String("slow") ? 1 : 0;
+    const QFileInfo projectFile(entry->projectFile);
+    const bool packedHere = projectFile.isAbsolute();
+    job.projectFile = packedHere ? VLK::ProjectArchive(entry->projectFile).relativeProjectFile()
+                                 : entry->projectFile;
+    if (QFileInfo(entry->archive).isFile()) {
+        submitJob(entry->archive, job, packedHere ? entry->projectFile : QString());
+        return;
+    }
+    if (!packedHere || !projectFile.isFile() || m_packer->isPacking()) {
+        QMessageBox::critical(this, tr("Resubmit"),
+                              tr("The archive '%1' is gone, and its project cannot be packed "
+                                 "again here.")
+                                  .arg(QDir::toNativeSeparators(entry->archive)));
+        return;
+    }
+    m_resubmission = std::make_unique<VLK::JobHeader>(job);
+    m_packer->pack(VLK::ProjectArchive(entry->projectFile));
+    enableArchiveActions();
+}
+
+// The project file whose folder was packed into the archive, where this
+// window packed it; empty for an archive chosen as it was.
+QString FunctionTestWidget::packedProjectFile(const QString &archivePath) const
+{
+    return QFileInfo(archivePath).absoluteFilePath() == m_packedArchive ? m_packedProjectFile
+                                                                        : QString();
 }
 
 void FunctionTestWidget::on_pushButtonSelect_clicked()
@@ -162,6 +219,18 @@ void FunctionTestWidget::onConnectionStateChanged(bool connected)
 void FunctionTestWidget::onPackingFinished(const VLK::ProjectPacker::Result &result)
 {
     enableArchiveActions();
+    const std::unique_ptr<VLK::JobHeader> resubmission = std::move(m_resubmission);
+    if (result.outcome == VLK::ProjectPacker::Outcome::Packed) {
+        const VLK::ProjectArchive &archive = m_packer->archive();
+        m_packedArchive = QFileInfo(archive.archivePath()).absoluteFilePath();
+        m_packedProjectFile
+            = QDir(archive.projectDirectory()).filePath(archive.relativeProjectFile());
+    }
+    if (resubmission && result.outcome == VLK::ProjectPacker::Outcome::Packed) {
+        if (requireConnection(this, staticMetaObject.className()))
+            submitJob(m_packedArchive, *resubmission, m_packedProjectFile);
+        return;
+    }
     if (result.outcome == VLK::ProjectPacker::Outcome::Packed) {
         m_ui->lineEditZipFile->setText(m_packer->archive().archivePath());
         return;

@@ -2,8 +2,13 @@
 
 #include "gui/CalvaroClientBase.h"
 #include "protocol/ProjectPacker.h"
+#include "protocol/Protocol.h"
 
 #include <memory>
+
+namespace VLK {
+class WindowJournal;
+}
 
 namespace Ui {
 class FunctionTestWidget;
@@ -30,6 +35,7 @@ private slots:
     void on_pushButtonCreateZip_clicked();
     void onConnectionStateChanged(bool connected);
     void onPackingFinished(const VLK::ProjectPacker::Result &result);
+    void onResubmitRequested(const QString &jobPath);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -41,11 +47,20 @@ private:
     void enableArchiveActions();
     QString packingFailureText(const VLK::ProjectPacker::Result &result) const;
     void reportFailedUpload();
+    void submitJob(const QString &zipFilePath, const VLK::JobHeader &job,
+                   const QString &localProjectFile);
+    QString packedProjectFile(const QString &archivePath) const;
 
     const std::unique_ptr<Ui::FunctionTestWidget> m_ui;
     QString m_organization;
     QString m_application;
     VLK::ProjectPacker *const m_packer;
+    VLK::WindowJournal *const m_journal;
     // What the connection last allowed; Submit also waits for a running pack.
     bool m_readyToSubmit = false;
+    // The archive this window packed last, and the project file packed into it.
+    QString m_packedArchive;
+    QString m_packedProjectFile;
+    // A journalled job to submit again once its project is packed anew.
+    std::unique_ptr<VLK::JobHeader> m_resubmission;
 };

@@ -1,6 +1,7 @@
 #include "gui/JobActionPlan.h"
 
 #include "gui/JobTableItems.h"
+#include "gui/JournalCells.h"
 
 #include <QTableWidget>
 
@@ -15,6 +16,10 @@ struct ActionTexts
     const char *question;
     const char *leftOut;
     const char *outcome;
+    // Asked before the action reaches a job whose offered result is not on
+    // disk; null where the action keeps the result.
+    const char *unsavedOne;
+    const char *unsavedSeveral;
 };
 
 const ActionTexts &textsOf(JobAction action)
@@ -24,7 +29,9 @@ const ActionTexts &textsOf(JobAction action)
         QT_TRANSLATE_NOOP("VLK::JobActionPlan", "Kill jobs"),
         QT_TRANSLATE_NOOP("VLK::JobActionPlan", "Kill %1 jobs?"),
         QT_TRANSLATE_NOOP("VLK::JobActionPlan", "Left out, as only running jobs can be killed: %1"),
-        QT_TRANSLATE_NOOP("VLK::JobActionPlan", "%1 killed")
+        QT_TRANSLATE_NOOP("VLK::JobActionPlan", "%1 killed"),
+        nullptr,
+        nullptr
     };
     static const ActionTexts remove {
         QT_TRANSLATE_NOOP("VLK::JobActionPlan", "Remove"),
@@ -32,14 +39,18 @@ const ActionTexts &textsOf(JobAction action)
         QT_TRANSLATE_NOOP("VLK::JobActionPlan", "Remove %1 jobs?"),
         QT_TRANSLATE_NOOP("VLK::JobActionPlan",
                           "Left out, as only queued and processed jobs can be removed: %1"),
-        QT_TRANSLATE_NOOP("VLK::JobActionPlan", "%1 removed")
+        QT_TRANSLATE_NOOP("VLK::JobActionPlan", "%1 removed"),
+        QT_TRANSLATE_NOOP("VLK::JobActionPlan", "Remove job %1? Its result was never downloaded."),
+        QT_TRANSLATE_NOOP("VLK::JobActionPlan", "The results of %1 of them were never downloaded:")
     };
     static const ActionTexts download {
         QT_TRANSLATE_NOOP("VLK::JobActionPlan", "Get Results"),
         QT_TRANSLATE_NOOP("VLK::JobActionPlan", "Get results"),
         QT_TRANSLATE_NOOP("VLK::JobActionPlan", "Get the results of %1 jobs?"),
         QT_TRANSLATE_NOOP("VLK::JobActionPlan", "Left out, as they offer no result: %1"),
-        QT_TRANSLATE_NOOP("VLK::JobActionPlan", "%1 saved")
+        QT_TRANSLATE_NOOP("VLK::JobActionPlan", "%1 saved"),
+        nullptr,
+        nullptr
     };
     switch (action) {
     case JobAction::Kill:
@@ -91,9 +102,11 @@ JobActionPlan JobActionPlan::forRows(const QTableWidget &table, const QList<int>
         const QString path = cellText(table, row, JobTableItems::PathColumn);
         const JobTableItems::Actions actions = JobTableItems::actionsFor(
             accessible, status, cellText(table, row, JobTableItems::ProgressColumn));
-        if (appliesTo(action, actions))
+        if (appliesTo(action, actions)) {
             plan.m_targets << path;
-        else
+            if (textsOf(action).unsavedOne && JournalCells::isResultNotOnDisk(table, row))
+                plan.m_unsaved << path;
+        } else
             plan.m_leftOut << tr("%1 (%2)").arg(path, status);
     }
     return plan;
@@ -101,11 +114,16 @@ JobActionPlan JobActionPlan::forRows(const QTableWidget &table, const QList<int>
 
 QString JobActionPlan::confirmationText() const
 {
+    if (m_targets.size() == 1 && !m_unsaved.isEmpty())
+        return tr(textsOf(m_action).unsavedOne).arg(m_unsaved.constFirst());
     QString text = tr(textsOf(m_action).question).arg(m_targets.size()) + QLatin1String("\n\n")
         + listed(m_targets, MaxListedJobs);
     if (!m_leftOut.isEmpty())
         text += QLatin1String("\n\n") + tr(textsOf(m_action).leftOut).arg(m_leftOut.size())
             + QLatin1Char('\n') + listed(m_leftOut, MaxListedJobs);
+    if (!m_unsaved.isEmpty())
+        text += QLatin1String("\n\n") + tr(textsOf(m_action).unsavedSeveral).arg(m_unsaved.size())
+            + QLatin1Char('\n') + listed(m_unsaved, MaxListedJobs);
     return text;
 }
 

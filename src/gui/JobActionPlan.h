@@ -24,6 +24,9 @@ public:
     JobAction action() const { return m_action; }
     const QStringList &targets() const { return m_targets; }
     const QStringList &leftOut() const { return m_leftOut; }
+    // The targets whose offered result is not on disk, which the action
+    // would lose: the user is asked first, even for one job.
+    const QStringList &unsaved() const { return m_unsaved; }
 
     // "Kill", "Remove" or "Get Results", with the number of jobs once there
     // are several.
@@ -32,7 +35,8 @@ public:
     // "%1 killed" and the like, for the summary of a batch.
     static QString outcomeText(JobAction action);
     // The jobs to act on, at most MaxListedJobs of them, then those left out
-    // and why.
+    // and why, then those whose result would be lost; for one job whose
+    // result would be lost, the question about it alone.
     QString confirmationText() const;
 
     static constexpr int MaxListedJobs = 10;
@@ -45,6 +49,7 @@ private:
     JobAction m_action;
     QStringList m_targets;
     QStringList m_leftOut;
+    QStringList m_unsaved;
 };
 
 } // namespace VLK

@@ -7,6 +7,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
+#include <QDir>
 #include <QSettings>
 #include <QStringList>
 #include <QSystemTrayIcon>
@@ -76,6 +77,12 @@ void JobFinishNotifier::report(const QVector<FinishedJob> &jobs, const QString &
     QApplication::alert(m_window->window());
     if (!unseen.isEmpty())
         showOnDesktop(summaryFor(unseen), lines.join(QLatin1Char('\n')));
+}
+
+void JobFinishNotifier::reportStoredResult(const QString &jobPath, const QString &filePath)
+{
+    showOnDesktop(tr("Result saved"),
+                  tr("%1: result saved to %2").arg(jobPath, QDir::toNativeSeparators(filePath)));
 }
 
 QString JobFinishNotifier::outcomeText(FinishedJob::Outcome outcome)

@@ -30,6 +30,8 @@ public:
     // desktop does not need to tell of it.
     void report(const QVector<FinishedJob> &jobs, const QString &jobInView,
                 CalvaroClientBase *clientBase);
+    // A finished job's result was stored without the user asking: where it went.
+    void reportStoredResult(const QString &jobPath, const QString &filePath);
 
 private:
     static QString outcomeText(FinishedJob::Outcome outcome);

@@ -185,11 +185,11 @@ bool JobTableItems::usePalette(const QPalette &palette)
 void JobTableItems::fillRow(QTableWidget &table, int row, const JobInfo &job, int replyIndex,
                             bool reuseCells) const
 {
-    const QString *texts[ColumnCount]
+    const QString *texts[ListedColumnCount]
         = { &job.userId, &job.solverId, &job.status, &job.path, &job.progressMsg };
     JobCell::Content content;
     content.flags = job.accessible ? m_accessibleFlags : Qt::ItemIsEnabled;
-    for (int column = 0; column < ColumnCount; ++column) {
+    for (int column = 0; column < ListedColumnCount; ++column) {
         content.text = *texts[column];
         content.textFrom
             = column == ProgressColumn ? JobRules::lastMessageTailStart(job.progressMsg) : 0;

@@ -11,7 +11,8 @@ namespace VLK {
 
 struct JobInfo;
 
-// Puts one decoded job record into the five cells of its job table row, and
+// Puts one decoded job record into the five cells of its job table row that
+// the server's list fills (the journal's cells follow them), and
 // reads a row back: which actions its job allows and how its progress
 // messages are shown, as the job rules say.
 class JobTableItems final
@@ -23,8 +24,13 @@ public:
         StatusColumn,
         PathColumn,
         ProgressColumn,
+        // What the job journal knows: whether the result is on disk, and the
+        // command line the job was submitted with.
+        ResultColumn,
+        CommandLineColumn,
         ColumnCount
     };
+    static constexpr int ListedColumnCount = ProgressColumn + 1;
 
     // Whether the job may be acted on, as a bool on the user ID cell.
     static constexpr int AccessibleRole = Qt::UserRole;

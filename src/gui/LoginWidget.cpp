@@ -268,6 +268,7 @@ void LoginWidget::takeLoginData()
     m_loginDigest = digestOfPassword(m_ui->lineEditPassword->text());
     m_loginEntry = enteredLogin();
     m_loginPassword = m_ui->lineEditPassword->text();
+    m_clientBase->setLoginUser(m_loginUser, m_loginDigest);
 }
 
 PasswordEntry LoginWidget::enteredLogin() const

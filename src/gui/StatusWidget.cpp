@@ -4,7 +4,9 @@
 #include "gui/ColumnFit.h"
 #include "gui/DoubleClickGuard.h"
 #include "gui/JobFinishNotifier.h"
+#include "gui/JournalCells.h"
 #include "gui/Settings.h"
+#include "gui/WindowJournal.h"
 #include "protocol/CalvaroClientCommands.h"
 #include "protocol/JobRules.h"
 #include "protocol/Protocol.h"
@@ -14,6 +16,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -29,6 +32,7 @@
 #include <QShortcut>
 #include <QTcpSocket>
 #include <QTimer>
+#include <QUrl>
 
 #include <algorithm>
 
@@ -66,6 +70,7 @@ StatusWidget::StatusWidget(QWidget *parent)
     connect(m_ui->tableWidgetStatus->model(), &QAbstractItemModel::layoutChanged, this,
             &StatusWidget::applyFilter);
     m_ui->tableWidgetStatus->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_ui->checkBoxAutoDownload->hide();
     setUpShortcuts();
 }
 
@@ -101,10 +106,30 @@ void StatusWidget::setClientBase(CalvaroClientBase *clientBase)
     connect(clientBase, &CalvaroClientBase::commandFailed, this, &StatusWidget::onCommandFailed);
 }
 
+void StatusWidget::setJournal(WindowJournal *journal)
+{
+    m_journal = journal;
+    connect(journal, &WindowJournal::resultStored, this, &StatusWidget::onJournalResultStored);
+    connect(journal, &WindowJournal::automaticDownloadSwitched, m_ui->checkBoxAutoDownload,
+            &QCheckBox::setChecked);
+    m_ui->checkBoxAutoDownload->setChecked(journal->downloadsAutomatically());
+    m_ui->checkBoxAutoDownload->show();
+}
+
+void StatusWidget::on_checkBoxAutoDownload_toggled(bool checked)
+{
+    if (m_journal)
+        m_journal->setDownloadsAutomatically(checked);
+}
+
 void StatusWidget::readSettings(const QString &organization, const QString &application)
 {
     m_organization = organization;
     m_application = application;
+    if (m_journal) {
+        m_journal->setSettingsIdentity(organization, application);
+        m_ui->checkBoxAutoDownload->setChecked(m_journal->downloadsAutomatically());
+    }
 
     QSettings settings(organization, application);
     settings.beginGroup(QLatin1String(Settings::ClientConfigGroup));
@@ -322,8 +347,8 @@ void StatusWidget::setUpJobTable()
     table->setColumnCount(JobTableItems::ColumnCount);
     table->setSelectionMode(QAbstractItemView::ExtendedSelection);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    table->setHorizontalHeaderLabels(
-        { tr("User ID"), tr("Solver ID"), tr("Status"), tr("Path"), tr("Progress Msg") });
+    table->setHorizontalHeaderLabels({ tr("User ID"), tr("Solver ID"), tr("Status"), tr("Path"),
+                                       tr("Progress Msg"), tr("Result"), tr("Command line") });
 }
 
 void StatusWidget::rememberSelectedJob()
@@ -369,9 +394,44 @@ void StatusWidget::fillChangedRows(const QVector<int> &changedIndexes, bool rows
         if (m_notifyFinishedJobs)
             m_finishWatch.compareJob(index, job);
     });
+    showJournalCells(changedIndexes);
     table->setUpdatesEnabled(true);
     if (!table->isSortingEnabled())
         table->setSortingEnabled(true);
+}
+
+// The changed rows, which stand at their reply positions until sorting is
+// on again; every row once the journal has changed, as it does between two
+// lists that do not differ when a result is stored or calvaro submits a job.
+void StatusWidget::showJournalCells(const QVector<int> &changedIndexes)
+{
+    if (!m_journal)
+        return;
+    m_journal->followJobList(m_shownJobList);
+    if (m_journal->generation() == m_shownJournalGeneration) {
+        for (int row : changedIndexes)
+            showJournalCellsOfRow(row);
+        return;
+    }
+    m_shownJournalGeneration = m_journal->generation();
+    for (int row = 0; row < m_ui->tableWidgetStatus->rowCount(); ++row)
+        showJournalCellsOfRow(row);
+}
+
+void StatusWidget::showJournalCellsOfRow(int row)
+{
+    JournalCells::fillRow(*m_ui->tableWidgetStatus, row,
+                          m_journal->entryOf(cellText(row, JobTableItems::PathColumn)),
+                          JobRules::offersResult(cellText(row, JobTableItems::ProgressColumn)));
+}
+
+void StatusWidget::onJournalResultStored(const QString &jobPath, const QString &filePath)
+{
+    const int row = rowOfJob(jobPath, -1);
+    if (row != -1)
+        showJournalCellsOfRow(row);
+    if (m_notifyFinishedJobs)
+        m_finishNotifier->reportStoredResult(jobPath, filePath);
 }
 
 // Fitted to the first list that has jobs: fitted to an empty one, the
@@ -637,7 +697,8 @@ void StatusWidget::actOnSelection(JobAction action, bool confirmAlways)
     // Results of several jobs are fetched one at a time, each by its own click.
     if (several && action == JobAction::Download)
         return;
-    if ((several || confirmAlways) && (!confirm(plan) || !requireConnection()))
+    const bool losesResults = !plan.unsaved().isEmpty();
+    if ((several || confirmAlways || losesResults) && (!confirm(plan) || !requireConnection()))
         return;
     if (several) {
         startBatch(plan);
@@ -654,11 +715,15 @@ void StatusWidget::actOnSelection(JobAction action, bool confirmAlways)
                          false);
 }
 
+// A result that would be lost makes No the answer that a hasty Enter gives.
 bool StatusWidget::confirm(const JobActionPlan &plan)
 {
     const QScopedValueRollback<bool> holding(m_holdAutoRefresh, true);
+    const bool losesResults = !plan.unsaved().isEmpty();
     return QMessageBox::question(this, JobActionPlan::title(plan.action()), plan.confirmationText(),
-                                 QMessageBox::Yes | QMessageBox::Cancel, QMessageBox::Yes)
+                                 QMessageBox::Yes
+                                     | (losesResults ? QMessageBox::No : QMessageBox::Cancel),
+                                 losesResults ? QMessageBox::No : QMessageBox::Yes)
         == QMessageBox::Yes;
 }
 
@@ -780,11 +845,32 @@ void StatusWidget::on_tableWidgetStatus_customContextMenuRequested(const QPoint 
     menu.addSeparator();
     QAction *copy = menu.addAction(tr("Copy path"), this, &StatusWidget::copySelectedPaths);
     copy->setEnabled(!selectedShownRows().isEmpty());
+    addJournalActions(menu);
     // Opened from the keyboard, the menu shows at the current row.
     QPoint at = pos;
     if (!table->indexAt(pos).isValid() && table->currentIndex().isValid())
         at = table->visualRect(table->currentIndex()).center();
     menu.exec(table->viewport()->mapToGlobal(at));
+}
+
+// For the one job the menu is about: the current row, if it is selected.
+void StatusWidget::addJournalActions(QMenu &menu)
+{
+    if (!m_journal)
+        return;
+    const QTableWidget *table = m_ui->tableWidgetStatus;
+    const QList<int> rows = selectedShownRows();
+    const int row = rows.size() == 1 ? rows.constFirst() : -1;
+    const QString folder = row == -1 ? QString() : JournalCells::resultFolder(*table, row);
+    QAction *open = menu.addAction(tr("Open results folder"), this, [folder] {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    });
+    open->setEnabled(!folder.isEmpty());
+    const QString jobPath = row == -1 ? QString() : cellText(row, JobTableItems::PathColumn);
+    QAction *resubmit = menu.addAction(tr("Resubmit"), this,
+                                       [this, jobPath] { emit resubmitRequested(jobPath); });
+    resubmit->setEnabled(!jobPath.isEmpty() && m_journal->entryOf(jobPath)
+                         && m_ui->pushButtonStatus->isEnabled());
 }
 
 void StatusWidget::copySelectedPaths() const

@@ -15,6 +15,7 @@
 
 #include <memory>
 
+class QMenu;
 class QSaveFile;
 class QTimer;
 
@@ -29,6 +30,7 @@ class StatusWidget;
 namespace VLK {
 
 class CalvaroClientBase;
+class WindowJournal;
 
 // The job table of the main window: the user's jobs on the server, refreshed
 // on request or on a timer, with each job's progress messages, the actions
@@ -42,6 +44,9 @@ public:
     ~StatusWidget() override;
 
     void setClientBase(CalvaroClientBase *clientBase);
+    // The journal whose cells the table shows and which fetches results by
+    // itself; without one the table shows the server's list alone.
+    void setJournal(WindowJournal *journal);
     void readSettings(const QString &organization, const QString &application);
 
     // The job table's column widths, order and sort column, empty while no
@@ -58,6 +63,8 @@ protected:
 
 signals:
     void downloadComplete(QString filePath);
+    // The user asked to submit a journalled job again.
+    void resubmitRequested(const QString &jobPath);
 
 public slots:
     // Asks the server for the job list, as the Refresh button does.
@@ -80,6 +87,8 @@ private slots:
     void onCommandFailed();
     void onFilterChanged();
     void on_tableWidgetStatus_customContextMenuRequested(const QPoint &pos);
+    void on_checkBoxAutoDownload_toggled(bool checked);
+    void onJournalResultStored(const QString &jobPath, const QString &filePath);
 
 private:
     void assertClientBase() const;
@@ -93,6 +102,8 @@ private:
     void rememberSelectedJob();
     void rememberJob(int row);
     void fillChangedRows(const QVector<int> &changedIndexes, bool rowsInReplyOrder);
+    void showJournalCells(const QVector<int> &changedIndexes);
+    void showJournalCellsOfRow(int row);
     void fitColumnsToContentsOnce();
     void restoreSelection();
     int rowOfJob(const QString &jobPath, int likelyRow) const;
@@ -111,6 +122,7 @@ private:
     void focusTableFromFilter();
     QList<int> selectedShownRows() const;
     void copySelectedPaths() const;
+    void addJournalActions(QMenu &menu);
     void actOnSelection(JobAction action, bool confirmAlways);
     bool confirm(const JobActionPlan &plan);
     void startBatch(const JobActionPlan &plan);
@@ -126,6 +138,9 @@ private:
 
     const std::unique_ptr<Ui::StatusWidget> m_ui;
     CalvaroClientBase *m_clientBase = nullptr;
+    WindowJournal *m_journal = nullptr;
+    // The journal's generation that the table's journal cells show.
+    int m_shownJournalGeneration = -1;
     QString m_organization;
     QString m_application;
     QString m_downloadFilePath;

@@ -352,6 +352,17 @@ bool JobJournal::entries(QList<JournalEntry> &result, const QString &server, qui
     return true;
 }
 
+bool JobJournal::changedElsewhere()
+{
+    QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
+    if (!query.exec(QStringLiteral("PRAGMA data_version")) || !query.next())
+        return true;
+    const qint64 version = query.value(0).toLongLong();
+    const bool changed = version != m_dataVersion;
+    m_dataVersion = version;
+    return changed;
+}
+
 bool JobJournal::ownerOfResult(const QString &path, JournalKey &owner)
 {
     QSqlQuery query(QSqlDatabase::database(m_connectionName, false));

@@ -57,6 +57,10 @@ public:
                  const QString &user = QString());
     // The job that stored this result file, if any.
     bool ownerOfResult(const QString &path, JournalKey &owner);
+    // True when another process has written to the journal since the last
+    // call, and at the first: a reader that keeps what it read, and follows
+    // its own writes, reads again only then.
+    bool changedElsewhere();
 
 private:
     bool fail(const QString &text);
@@ -71,6 +75,7 @@ private:
     QString m_claimHolder;
     std::unique_ptr<QLockFile> m_claimLock;
     QString m_errorText;
+    qint64 m_dataVersion = -1;
 };
 
 } // namespace VLK

@@ -1,0 +1,234 @@
+#include "gui/WindowJournal.h"
+
+#include "gui/CalvaroClientBase.h"
+#include "journal/ResultFetcher.h"
+#include "journal/ResultPlacement.h"
+#include "journal/ResultSettings.h"
+#include "protocol/JobRules.h"
+#include "protocol/Protocol.h"
+#include "protocol/ShownJobList.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace VLK {
+
+WindowJournal::WindowJournal(CalvaroClientBase *clientBase, const QString &journalPath)
+    : QObject(clientBase)
+    , m_clientBase(clientBase)
+    , m_journal(journalPath)
+    , m_fetcher(new ResultFetcher(m_journal, this))
+{
+    m_journalOpen = m_journal.open();
+    connect(clientBase, &CalvaroClientBase::msgReceived, this, &WindowJournal::onMsgReceived);
+    connect(clientBase, &CalvaroClientBase::sessionEnded, this, &WindowJournal::onSessionEnded);
+    connect(m_fetcher, &ResultFetcher::resultStored, this, &WindowJournal::onResultStored);
+    connect(m_fetcher, &ResultFetcher::fetchFailed, this, &WindowJournal::onFetchFailed);
+}
+
+// The fetcher gives its claims back to the journal while both are there.
+WindowJournal::~WindowJournal()
+{
+    delete m_fetcher;
+}
+
+void WindowJournal::setSettingsIdentity(const QString &organization, const QString &application)
+{
+    m_organization = organization;
+    m_application = application;
+    m_downloadsAutomatically = ResultSettings(organization, application).downloadsAutomatically();
+}
+
+void WindowJournal::setDownloadsAutomatically(bool on)
+{
+    m_downloadsAutomatically = on;
+    if (!m_organization.isEmpty())
+        ResultSettings(m_organization, m_application).setDownloadsAutomatically(on);
+}
+
+void WindowJournal::expectSubmittedJob(const SubmissionRecord &record)
+{
+    m_submission = std::make_unique<SubmissionRecord>(record);
+    m_ownJobsBeforeSubmission = ownJobsOf(m_lastList);
+    m_submissionAccepted = false;
+}
+
+QSet<QString> WindowJournal::ownJobsOf(const ShownJobList *list)
+{
+    QSet<QString> paths;
+    for (int index = 0; list && index < list->jobCount(); ++index) {
+        if (list->job(index).accessible)
+            paths.insert(list->job(index).path);
+    }
+    return paths;
+}
+
+JournalKey WindowJournal::keyOf(const QString &jobPath) const
+{
+    return { m_clientBase->host(), m_clientBase->port(), m_clientBase->loginUser(), jobPath };
+}
+
+void WindowJournal::onMsgReceived(int msgType)
+{
+    switch (msgType) {
+    case MT_LoginOk:
+        beginLogin();
+        break;
+    case MT_SubmitJobOk:
+        m_submissionAccepted = m_submission != nullptr;
+        break;
+    case MT_LogoutOk:
+        onSessionEnded();
+        break;
+    default:
+        break;
+    }
+}
+
+// The switch and the pattern are read at each login, so that a change that
+// calvaro made meanwhile holds.
+void WindowJournal::beginLogin()
+{
+    m_entries.clear();
+    m_entriesRead = false;
+    ++m_generation;
+    m_keptOut.clear();
+    if (!m_journalOpen) {
+        m_clientBase->reportStatus(
+            tr("The job journal is not used: %1").arg(m_journal.errorText()));
+        return;
+    }
+    m_pathPattern = ResultPlacement::defaultPattern();
+    // Before the settings are read, the window goes by the defaults.
+    if (!m_organization.isEmpty()) {
+        const ResultSettings settings(m_organization, m_application);
+        m_pathPattern = settings.resultPathPattern();
+        if (settings.downloadsAutomatically() != m_downloadsAutomatically) {
+            m_downloadsAutomatically = !m_downloadsAutomatically;
+            emit automaticDownloadSwitched(m_downloadsAutomatically);
+        }
+    }
+    m_fetcher->setLogin({ m_clientBase->host(), m_clientBase->port(), m_clientBase->loginUser(),
+                          m_clientBase->loginDigest() });
+}
+
+void WindowJournal::onSessionEnded()
+{
+    m_fetcher->stop();
+}
+
+void WindowJournal::followJobList(const ShownJobList &list)
+{
+    if (!m_journalOpen)
+        return;
+    reloadEntries();
+    m_lastList = &list;
+    if (m_submissionAccepted)
+        recordSubmittedJob();
+    for (int index = 0; index < list.jobCount(); ++index) {
+        const JobInfo &job = list.job(index);
+        if (!job.accessible)
+            continue;
+        const auto entry = m_entries.find(job.path);
+        if (entry == m_entries.end())
+            continue;
+        if (entry->lastStatus != job.status && m_journal.updateStatus(entry->key, job.status))
+            entry->lastStatus = job.status;
+        if (m_downloadsAutomatically && !entry->hasResult()
+            && JobRules::offersResult(job.progressMsg))
+            fetchOffered(*entry, job.progressMsg);
+    }
+}
+
+const JournalEntry *WindowJournal::entryOf(const QString &jobPath) const
+{
+    const auto entry = m_entries.constFind(jobPath);
+    return entry == m_entries.cend() ? nullptr : &*entry;
+}
+
+// Read again only after another process wrote: this one keeps m_entries in
+// step with its own writes, and a refresh of a long list must stay quick.
+void WindowJournal::reloadEntries()
+{
+    if (!m_journal.changedElsewhere() && m_entriesRead)
+        return;
+    QList<JournalEntry> entries;
+    const JournalKey login = keyOf(QString());
+    if (!m_journal.entries(entries, login.server, login.port, login.user))
+        return;
+    m_entries.clear();
+    m_entries.reserve(entries.size());
+    for (const JournalEntry &entry : qAsConst(entries))
+        m_entries.insert(entry.key.jobPath, entry);
+    m_entriesRead = true;
+    ++m_generation;
+}
+
+// A job that calvaro submitted meanwhile is in the journal already, so it is
+// not taken for the window's.
+void WindowJournal::recordSubmittedJob()
+{
+    const std::unique_ptr<SubmissionRecord> submission = std::move(m_submission);
+    m_submissionAccepted = false;
+    QStringList added
+        = SubmissionRecord::addedJobPaths(m_ownJobsBeforeSubmission, ownJobsOf(m_lastList));
+    added.erase(std::remove_if(added.begin(), added.end(),
+                               [this](const QString &path) { return m_entries.contains(path); }),
+                added.end());
+    if (added.size() != 1) {
+        m_clientBase->reportStatus(
+            tr("The submitted job is not recorded in the job journal: the job list does not "
+               "tell which job it is"));
+        return;
+    }
+    const JournalKey key = keyOf(added.constFirst());
+    if (!submission->record(m_journal, key)) {
+        m_clientBase->reportStatus(tr("Job %1 is not recorded in the job journal: %2")
+                                       .arg(key.jobPath, m_journal.errorText()));
+        return;
+    }
+    m_entries.insert(key.jobPath, submission->entryFor(key));
+    ++m_generation;
+}
+
+void WindowJournal::fetchOffered(const JournalEntry &entry, const QString &progressMsg)
+{
+    if (m_fetcher->isQueued(entry.key) || m_keptOut.contains(entry.key.jobPath))
+        return;
+    const QString target = ResultPlacement::targetPath(entry, progressMsg, m_pathPattern);
+    JournalKey owner;
+    if (m_journal.ownerOfResult(target, owner) && owner != entry.key) {
+        m_keptOut.insert(entry.key.jobPath);
+        m_clientBase->reportStatus(
+            tr("Result of %1 not downloaded: %2 is the result of job %3")
+                .arg(entry.key.jobPath, QDir::toNativeSeparators(target), owner.jobPath));
+        return;
+    }
+    m_fetcher->fetch(entry.key, target);
+}
+
+void WindowJournal::onResultStored(const JournalKey &key, const QString &filePath)
+{
+    if (key.user != m_clientBase->loginUser())
+        return;
+    const auto entry = m_entries.find(key.jobPath);
+    if (entry != m_entries.end() && m_journal.find(key, *entry))
+        ++m_generation;
+    m_clientBase->reportStatus(
+        tr("Saved result of %1 to %2").arg(key.jobPath, QDir::toNativeSeparators(filePath)));
+    emit resultStored(key.jobPath, filePath);
+}
+
+// A file that is not this job's stands at the target: trying again at every
+// refresh would download the result each time, only to leave it again.
+void WindowJournal::onFetchFailed(const JournalKey &key, const QString &target,
+                                  const QString &reason)
+{
+    if (QFileInfo::exists(target))
+        m_keptOut.insert(key.jobPath);
+    m_clientBase->reportStatus(tr("Result of %1 not downloaded: %2").arg(key.jobPath, reason));
+}
+
+} // namespace VLK

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "journal/JobJournal.h"
+#include "journal/JournalEntry.h"
+#include "journal/SubmissionRecord.h"
+
+#include <QHash>
+#include <QObject>
+#include <QSet>
+#include <QString>
+
+#include <memory>
+
+namespace VLK {
+
+class CalvaroClientBase;
+class ResultFetcher;
+class ShownJobList;
+
+// The window's side of the job journal: it records the jobs the window
+// submits, keeps what the journal knows of the logged-in user's jobs for the
+// job table, and has the results that they offer downloaded by themselves.
+class WindowJournal : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Uses the journal at journalPath; the settings identity names the
+    // store that holds the automatic download's switch and path pattern.
+    WindowJournal(CalvaroClientBase *clientBase, const QString &journalPath);
+    ~WindowJournal() override;
+
+    void setSettingsIdentity(const QString &organization, const QString &application);
+    bool downloadsAutomatically() const { return m_downloadsAutomatically; }
+    void setDownloadsAutomatically(bool on);
+
+    // A job went out; the first job list after the server accepted it names
+    // it: the one job of the user's that the list followed before lacked.
+    void expectSubmittedJob(const SubmissionRecord &record);
+    // Takes a job list the window shows: records a submitted job, notes the
+    // statuses, and fetches the results offered and not yet on disk.
+    void followJobList(const ShownJobList &list);
+    // The journal's entry of a job of the logged-in user; null for a job
+    // that the journal does not know.
+    const JournalEntry *entryOf(const QString &jobPath) const;
+    // Counts the changes of what entryOf() tells, so that the table shows
+    // its journal cells anew only where something changed.
+    int generation() const { return m_generation; }
+
+signals:
+    // A result is on disk, downloaded without the user asking.
+    void resultStored(const QString &jobPath, const QString &filePath);
+    // The switch read at a login differs from the one before.
+    void automaticDownloadSwitched(bool on);
+
+private slots:
+    void onMsgReceived(int msgType);
+    void onSessionEnded();
+    void onResultStored(const VLK::JournalKey &key, const QString &filePath);
+    void onFetchFailed(const VLK::JournalKey &key, const QString &target, const QString &reason);
+
+private:
+    JournalKey keyOf(const QString &jobPath) const;
+    static QSet<QString> ownJobsOf(const ShownJobList *list);
+    void beginLogin();
+    void recordSubmittedJob();
+    void reloadEntries();
+    void fetchOffered(const JournalEntry &entry, const QString &progressMsg);
+
+    CalvaroClientBase *const m_clientBase;
+    JobJournal m_journal;
+    bool m_journalOpen = false;
+    ResultFetcher *const m_fetcher;
+    QString m_organization;
+    QString m_application;
+    bool m_downloadsAutomatically = true;
+    QString m_pathPattern;
+    // The logged-in user's entries by job path, read once per job list.
+    QHash<QString, JournalEntry> m_entries;
+    std::unique_ptr<SubmissionRecord> m_submission;
+    // The list followed last: the window keeps it until the next one.
+    const ShownJobList *m_lastList = nullptr;
+    QSet<QString> m_ownJobsBeforeSubmission;
+    int m_generation = 0;
+    bool m_entriesRead = false;
+    bool m_submissionAccepted = false;
+    // Jobs whose result target holds another file: not fetched again until
+    // the next login.
+    QSet<QString> m_keptOut;
+};
+
+} // namespace VLK
