@@ -26,6 +26,9 @@ namespace Cli {
 
 namespace {
 
+// How often a sync looks again at results that another program is fetching.
+constexpr double OthersPollSeconds = 0.5;
+
 QJsonObject entryAsJson(const VLK::JournalEntry &entry)
 {
     return {
@@ -84,6 +87,8 @@ public:
     // One look at the job list; 0, or the exit code of a lost connection.
     int runOnce(bool &allFinished);
     bool anyFailed() const { return !m_failedJobs.isEmpty(); }
+    // A result that another program was fetching at the last look.
+    bool waitsForOthers() const { return !m_heldElsewhere.isEmpty(); }
     const QJsonArray &stored() const { return m_stored; }
 
 private:
@@ -93,6 +98,7 @@ private:
     VLK::JobJournal &m_journal;
     const QString m_pathPattern;
     QSet<QString> m_failedJobs;
+    QSet<QString> m_heldElsewhere;
     QJsonArray m_stored;
 };
 
@@ -106,6 +112,7 @@ int ResultSync::runOnce(bool &allFinished)
     if (!m_journal.entries(entries, login.server, login.port, login.user))
         return Session::reportError(LocalFileError, m_journal.errorText());
     allFinished = true;
+    m_heldElsewhere.clear();
     for (const VLK::JournalEntry &entry : qAsConst(entries)) {
         const auto listed = std::find_if(jobs.cbegin(), jobs.cend(), [&](const VLK::JobInfo &job) {
             return job.path == entry.key.jobPath;
@@ -138,9 +145,18 @@ int ResultSync::fetch(const VLK::JournalEntry &entry, const VLK::JobInfo &job)
         return Session::reportError(LocalFileError,
                                     tr("'%1' is the result of job %2; it is left as it is.")
                                         .arg(QDir::toNativeSeparators(target), owner.jobPath));
-    // Another process is fetching it already.
-    if (!m_journal.claimDownload(entry.key))
+    switch (m_journal.claimDownload(entry.key)) {
+    case VLK::JobJournal::Claim::Taken:
+        break;
+    case VLK::JobJournal::Claim::Busy:
+        // Another program is fetching it: looked at again until it is stored
+        // or its claim is given up.
+        m_heldElsewhere.insert(entry.key.jobPath);
         return Success;
+    case VLK::JobJournal::Claim::Failed:
+        return Session::reportError(LocalFileError, m_journal.errorText());
+    }
+    m_heldElsewhere.remove(entry.key.jobPath);
     VLK::ResultFileWriter writer(target);
     QString error;
     if (!writer.openTarget(error)) {
@@ -251,10 +267,20 @@ int runSync(Session &session)
         return code;
     ResultSync sync(session, journal);
     bool allFinished = false;
-    do {
+    bool toldOfOthers = false;
+    for (;;) {
         if (const int code = sync.runOnce(allFinished))
             return code;
-    } while (watch && !allFinished && session.pause(qMax(seconds, 0.1)));
+        if (sync.waitsForOthers() && !toldOfOthers && !session.wantsJson()) {
+            Session::printMessage(tr("Waiting for results that another program is downloading."));
+            toldOfOthers = true;
+        }
+        // Done only when every offered result is on disk, not merely being
+        // fetched by someone else.
+        const bool done = (!watch || allFinished) && !sync.waitsForOthers();
+        if (done || !session.pause(watch ? qMax(seconds, 0.1) : OthersPollSeconds))
+            break;
+    }
     if (session.interrupts().isInterrupted())
         return Interrupted;
     if (session.wantsJson())

@@ -1,6 +1,7 @@
 #include "journal/JobJournal.h"
 #include "journal/ResultPlacement.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -85,14 +86,38 @@ void TestJournal::claimIsHeldUntilItsHolderEnds()
     {
         VLK::JobJournal first(path);
         QVERIFY(first.open());
-        QVERIFY(first.claimDownload(Job));
-        QVERIFY(!second.claimDownload(Job));
+        QCOMPARE(first.claimDownload(Job), VLK::JobJournal::Claim::Taken);
+        QCOMPARE(second.claimDownload(Job), VLK::JobJournal::Claim::Busy);
     }
-    QVERIFY(second.claimDownload(Job));
+    // A holder killed between creating its lock file and writing its process
+    // id into it leaves the file empty; its claim must still end.
+    {
+        VLK::JobJournal killed(path);
+        QVERIFY(killed.open());
+        QCOMPARE(killed.claimDownload(Job), VLK::JobJournal::Claim::Taken);
+    }
+    QString holder;
+    {
+        QSqlDatabase database
+            = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
+        database.setDatabaseName(path);
+        QVERIFY(database.open());
+        QSqlQuery query(database);
+        QVERIFY(query.exec(QStringLiteral("SELECT claim_holder FROM jobs")) && query.next());
+        holder = query.value(0).toString();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("holder"));
+    QFile unfilled(dir.filePath(QStringLiteral("claims/%1.lock").arg(holder)));
+    QVERIFY(unfilled.open(QIODevice::WriteOnly));
+    QCOMPARE(second.claimDownload(Job), VLK::JobJournal::Claim::Busy);
+    QVERIFY(unfilled.setFileTime(QDateTime::currentDateTime().addSecs(-10),
+                                 QFileDevice::FileModificationTime));
+    unfilled.close();
+    QCOMPARE(second.claimDownload(Job), VLK::JobJournal::Claim::Taken);
     QVERIFY(second.storeResult(Job, dir.filePath(QStringLiteral("r.zip")), 3, "abc"));
     VLK::JobJournal third(path);
     QVERIFY(third.open());
-    QVERIFY(!third.claimDownload(Job));
+    QCOMPARE(third.claimDownload(Job), VLK::JobJournal::Claim::Busy);
     QVERIFY(third.find(Job, entry));
     QCOMPARE(entry.resultSize, qint64(3));
 }

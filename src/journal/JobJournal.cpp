@@ -2,6 +2,7 @@
 
 #include "protocol/ApplicationIdentity.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlDatabase>
@@ -52,6 +53,10 @@ QDateTime timeFrom(const QVariant &text)
     time.setTimeSpec(Qt::UTC);
     return time;
 }
+
+// How long a claim's lock file may lack its owner's process id before the
+// owner counts as killed while creating it.
+constexpr qint64 UnfilledLockGraceMs = 2000;
 
 constexpr char KeyCondition[]
     = "server = :server AND port = :port AND user = :user AND job_path = :path";
@@ -251,42 +256,77 @@ bool JobJournal::claimHolderIsAlive(const QString &holder) const
         return true;
     QLockFile probe(claimLockPath(holder));
     probe.setStaleLockTime(0);
-    if (!probe.tryLock(0))
+    if (probe.tryLock(0)) {
+        probe.unlock();
+        return false;
+    }
+    // A lock file without its owner's process id never turns stale by itself:
+    // its process was killed between creating and filling it, which a living
+    // one does at once.
+    qint64 pid = 0;
+    QString host, application;
+    if (probe.getLockInfo(&pid, &host, &application))
         return true;
-    probe.unlock();
+    const QFileInfo lockFile(claimLockPath(holder));
+    if (lockFile.exists()
+        && lockFile.lastModified().msecsTo(QDateTime::currentDateTime()) < UnfilledLockGraceMs)
+        return true;
+    probe.removeStaleLockFile();
     return false;
 }
 
-bool JobJournal::claimDownload(const JournalKey &key)
+bool JobJournal::takeClaimLock()
 {
-    if (!m_claimLock) {
-        QDir().mkpath(QFileInfo(claimLockPath(m_claimHolder)).absolutePath());
-        m_claimLock = std::make_unique<QLockFile>(claimLockPath(m_claimHolder));
-        m_claimLock->setStaleLockTime(0);
-        if (!m_claimLock->tryLock(0)) {
-            m_claimLock.reset();
-            return fail(tr("Cannot create the claim file '%1'.")
-                            .arg(QDir::toNativeSeparators(claimLockPath(m_claimHolder))));
-        }
-    }
-    if (!execText(QStringLiteral("BEGIN IMMEDIATE")))
-        return false;
+    if (m_claimLock)
+        return true;
+    QDir().mkpath(QFileInfo(claimLockPath(m_claimHolder)).absolutePath());
+    m_claimLock = std::make_unique<QLockFile>(claimLockPath(m_claimHolder));
+    m_claimLock->setStaleLockTime(0);
+    if (m_claimLock->tryLock(0))
+        return true;
+    m_claimLock.reset();
+    return fail(tr("Cannot create the claim file '%1'.")
+                    .arg(QDir::toNativeSeparators(claimLockPath(m_claimHolder))));
+}
+
+// Ends a claim's transaction that went wrong, keeping the error that ended it.
+JobJournal::Claim JobJournal::rollBack()
+{
+    const QString error = m_errorText;
+    execText(QStringLiteral("ROLLBACK"));
+    m_errorText = error;
+    return Claim::Failed;
+}
+
+JobJournal::Claim JobJournal::claimDownload(const JournalKey &key)
+{
+    if (!takeClaimLock() || !execText(QStringLiteral("BEGIN IMMEDIATE")))
+        return Claim::Failed;
     QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
     query.prepare(QStringLiteral("SELECT result_path, claim_holder FROM jobs WHERE ")
                   + QLatin1String(KeyCondition));
     bindKey(query, key);
-    bool claimed = exec(query) && query.next() && query.value(0).toString().isEmpty()
-        && !claimHolderIsAlive(query.value(1).toString());
+    if (!exec(query))
+        return rollBack();
+    if (!query.next()) {
+        fail(tr("Job %1 is not in the job journal.").arg(key.jobPath));
+        return rollBack();
+    }
+    const bool claimable
+        = query.value(0).toString().isEmpty() && !claimHolderIsAlive(query.value(1).toString());
     query.finish();
-    if (claimed) {
+    if (claimable) {
         QSqlQuery take(QSqlDatabase::database(m_connectionName, false));
         take.prepare(QStringLiteral("UPDATE jobs SET claim_holder = :holder WHERE ")
                      + QLatin1String(KeyCondition));
         bindKey(take, key);
         take.bindValue(QStringLiteral(":holder"), m_claimHolder);
-        claimed = exec(take);
+        if (!exec(take))
+            return rollBack();
     }
-    return execText(QStringLiteral("COMMIT")) && claimed;
+    if (!execText(QStringLiteral("COMMIT")))
+        return Claim::Failed;
+    return claimable ? Claim::Taken : Claim::Busy;
 }
 
 void JobJournal::releaseClaim(const JournalKey &key)

@@ -43,9 +43,12 @@ public:
     // Records a newly submitted job; the result fields are not taken.
     bool record(const JournalEntry &entry);
     bool updateStatus(const JournalKey &key, const QString &status);
-    // True when this process may download the job's result: no result is
-    // stored yet and no other living process holds a claim on it.
-    bool claimDownload(const JournalKey &key);
+    enum class Claim {
+        Taken, // this process may download the job's result now
+        Busy, // its result is stored, or another living process holds a claim on it
+        Failed, // the journal could not be read or written: errorText() says why
+    };
+    Claim claimDownload(const JournalKey &key);
     void releaseClaim(const JournalKey &key);
     // Stores a complete result and releases the claim.
     bool storeResult(const JournalKey &key, const QString &path, qint64 size,
@@ -68,6 +71,8 @@ private:
     bool execText(const QString &statement);
     bool migrate(int fromVersion);
     bool claimHolderIsAlive(const QString &holder) const;
+    bool takeClaimLock();
+    Claim rollBack();
     QString claimLockPath(const QString &holder) const;
 
     QString m_filePath;

@@ -33,7 +33,7 @@ void ResultFetcher::setLogin(const Login &login)
 
 bool ResultFetcher::fetch(const JournalKey &key, const QString &target)
 {
-    if (isQueued(key) || !m_journal.claimDownload(key))
+    if (isQueued(key) || m_journal.claimDownload(key) != JobJournal::Claim::Taken)
         return false;
     m_queue.append({ key, target });
     if (m_queue.size() == 1)
