@@ -81,7 +81,7 @@ public:
     ResultSync(Session &session, VLK::JobJournal &journal)
         : m_session(session)
         , m_journal(journal)
-        , m_pathPattern(VLK::ResultSettings().resultPathPattern())
+        , m_pathPattern(VLK::ResultSettings::resultPathPattern())
     { }
 
     // One look at the job list; 0, or the exit code of a lost connection.
@@ -221,7 +221,7 @@ int switchAutomaticDownload(const QString &value)
     if (value != QLatin1String("on") && value != QLatin1String("off"))
         return Session::reportError(UsageError, tr("--auto takes on or off, not '%1'.").arg(value));
     const bool on = value == QLatin1String("on");
-    VLK::ResultSettings().setDownloadsAutomatically(on);
+    VLK::ResultSettings::setDownloadsAutomatically(on);
     Session::printText(on ? tr("The window downloads results automatically.\n")
                           : tr("The window no longer downloads results automatically.\n"));
     return Success;

@@ -127,7 +127,7 @@ void StatusWidget::readSettings(const QString &organization, const QString &appl
     m_organization = organization;
     m_application = application;
     if (m_journal) {
-        m_journal->setSettingsIdentity(organization, application);
+        m_journal->readSettings();
         m_ui->checkBoxAutoDownload->setChecked(m_journal->downloadsAutomatically());
     }
 

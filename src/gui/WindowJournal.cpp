@@ -34,18 +34,15 @@ WindowJournal::~WindowJournal()
     delete m_fetcher;
 }
 
-void WindowJournal::setSettingsIdentity(const QString &organization, const QString &application)
+void WindowJournal::readSettings()
 {
-    m_organization = organization;
-    m_application = application;
-    m_downloadsAutomatically = ResultSettings(organization, application).downloadsAutomatically();
+    m_downloadsAutomatically = ResultSettings::downloadsAutomatically();
 }
 
 void WindowJournal::setDownloadsAutomatically(bool on)
 {
     m_downloadsAutomatically = on;
-    if (!m_organization.isEmpty())
-        ResultSettings(m_organization, m_application).setDownloadsAutomatically(on);
+    ResultSettings::setDownloadsAutomatically(on);
 }
 
 void WindowJournal::expectSubmittedJob(const SubmissionRecord &record)
@@ -100,15 +97,11 @@ void WindowJournal::beginLogin()
             tr("The job journal is not used: %1").arg(m_journal.errorText()));
         return;
     }
-    m_pathPattern = ResultPlacement::defaultPattern();
-    // Before the settings are read, the window goes by the defaults.
-    if (!m_organization.isEmpty()) {
-        const ResultSettings settings(m_organization, m_application);
-        m_pathPattern = settings.resultPathPattern();
-        if (settings.downloadsAutomatically() != m_downloadsAutomatically) {
-            m_downloadsAutomatically = !m_downloadsAutomatically;
-            emit automaticDownloadSwitched(m_downloadsAutomatically);
-        }
+    // calvaro may have switched the download or moved the results since.
+    m_pathPattern = ResultSettings::resultPathPattern();
+    if (ResultSettings::downloadsAutomatically() != m_downloadsAutomatically) {
+        m_downloadsAutomatically = !m_downloadsAutomatically;
+        emit automaticDownloadSwitched(m_downloadsAutomatically);
     }
     m_fetcher->setLogin({ m_clientBase->host(), m_clientBase->port(), m_clientBase->loginUser(),
                           m_clientBase->loginDigest() });

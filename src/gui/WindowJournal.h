@@ -25,12 +25,12 @@ class WindowJournal : public QObject
     Q_OBJECT
 
 public:
-    // Uses the journal at journalPath; the settings identity names the
-    // store that holds the automatic download's switch and path pattern.
+    // Uses the journal at journalPath.
     WindowJournal(CalvaroClientBase *clientBase, const QString &journalPath);
     ~WindowJournal() override;
 
-    void setSettingsIdentity(const QString &organization, const QString &application);
+    // Reads whether results are downloaded by themselves.
+    void readSettings();
     bool downloadsAutomatically() const { return m_downloadsAutomatically; }
     void setDownloadsAutomatically(bool on);
 
@@ -71,8 +71,6 @@ private:
     JobJournal m_journal;
     bool m_journalOpen = false;
     ResultFetcher *const m_fetcher;
-    QString m_organization;
-    QString m_application;
     bool m_downloadsAutomatically = true;
     QString m_pathPattern;
     // The logged-in user's entries by job path, read once per job list.

@@ -1,10 +1,9 @@
 #include "journal/ResultSettings.h"
 
 #include "journal/ResultPlacement.h"
+#include "protocol/ApplicationIdentity.h"
 
 #include <QSettings>
-
-#include <utility>
 
 namespace VLK {
 
@@ -14,35 +13,28 @@ constexpr char AutomaticKey[] = "DownloadAutomatically";
 constexpr char PatternKey[] = "PathPattern";
 } // namespace
 
-ResultSettings::ResultSettings()
-    : ResultSettings(QStringLiteral("Orvand"), QStringLiteral("CalvaroClient"))
-{ }
+// Each opens the window's own store, whichever program asks.
 
-ResultSettings::ResultSettings(QString organization, QString application)
-    : m_organization(std::move(organization))
-    , m_application(std::move(application))
-{ }
-
-bool ResultSettings::downloadsAutomatically() const
+bool ResultSettings::downloadsAutomatically()
 {
-    QSettings settings(m_organization, m_application);
+    QSettings settings(ApplicationIdentity::organization(), ApplicationIdentity::application());
     settings.beginGroup(QLatin1String(Group));
     const bool on = settings.value(QLatin1String(AutomaticKey), true).toBool();
     settings.endGroup();
     return on;
 }
 
-void ResultSettings::setDownloadsAutomatically(bool on) const
+void ResultSettings::setDownloadsAutomatically(bool on)
 {
-    QSettings settings(m_organization, m_application);
+    QSettings settings(ApplicationIdentity::organization(), ApplicationIdentity::application());
     settings.beginGroup(QLatin1String(Group));
     settings.setValue(QLatin1String(AutomaticKey), on);
     settings.endGroup();
 }
 
-QString ResultSettings::resultPathPattern() const
+QString ResultSettings::resultPathPattern()
 {
-    QSettings settings(m_organization, m_application);
+    QSettings settings(ApplicationIdentity::organization(), ApplicationIdentity::application());
     settings.beginGroup(QLatin1String(Group));
     const QString pattern = settings.value(QLatin1String(PatternKey)).toString();
     settings.endGroup();

@@ -7,21 +7,13 @@ namespace VLK {
 // What the window and calvaro both read of the automatic download: whether
 // it is on, and where a result goes. Kept in the window's settings store, so
 // that a switch in one holds for the other.
-class ResultSettings final
-{
-public:
-    // The window's own store; calvaro opens the same one.
-    ResultSettings();
-    ResultSettings(QString organization, QString application);
+namespace ResultSettings {
 
-    bool downloadsAutomatically() const;
-    void setDownloadsAutomatically(bool on) const;
-    // The path pattern of ResultPlacement; the default where none is stored.
-    QString resultPathPattern() const;
+bool downloadsAutomatically();
+void setDownloadsAutomatically(bool on);
+// The path pattern of ResultPlacement; the default where none is stored.
+QString resultPathPattern();
 
-private:
-    QString m_organization;
-    QString m_application;
-};
+} // namespace ResultSettings
 
 } // namespace VLK
