@@ -1,6 +1,7 @@
 #include "gui/JobActionPlan.h"
 
 #include "gui/JobTableItems.h"
+#include "protocol/JobRules.h"
 
 #include <QTableWidget>
 
@@ -89,12 +90,16 @@ JobActionPlan JobActionPlan::forRows(const QTableWidget &table, const QList<int>
         const bool accessible = userCell && userCell->data(JobTableItems::AccessibleRole).toBool();
         const QString status = cellText(table, row, JobTableItems::StatusColumn);
         const QString path = cellText(table, row, JobTableItems::PathColumn);
-        const JobTableItems::Actions actions = JobTableItems::actionsFor(
-            accessible, status, cellText(table, row, JobTableItems::ProgressColumn));
-        if (appliesTo(action, actions))
+        const QString progress = cellText(table, row, JobTableItems::ProgressColumn);
+        const JobTableItems::Actions actions
+            = JobTableItems::actionsFor(accessible, status, progress);
+        if (appliesTo(action, actions)) {
             plan.m_targets << path;
-        else
+            if (action == JobAction::Download)
+                plan.m_resultExtensions << JobRules::resultExtension(progress);
+        } else {
             plan.m_leftOut << tr("%1 (%2)").arg(path, status);
+        }
     }
     return plan;
 }

@@ -24,6 +24,9 @@ public:
     JobAction action() const { return m_action; }
     const QStringList &targets() const { return m_targets; }
     const QStringList &leftOut() const { return m_leftOut; }
+    // For Get Results: the extension of each target's offered result, in
+    // the order of targets().
+    const QStringList &resultExtensions() const { return m_resultExtensions; }
 
     // "Kill", "Remove" or "Get Results", with the number of jobs once there
     // are several.
@@ -45,6 +48,7 @@ private:
     JobAction m_action;
     QStringList m_targets;
     QStringList m_leftOut;
+    QStringList m_resultExtensions;
 };
 
 } // namespace VLK

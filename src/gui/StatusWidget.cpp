@@ -37,6 +37,19 @@ namespace VLK {
 namespace {
 constexpr int RowHeight = 18;
 constexpr int MillisecondsPerSecond = 1000;
+
+int requestTypeOf(JobAction action)
+{
+    switch (action) {
+    case JobAction::Kill:
+        return MT_KillJob;
+    case JobAction::Remove:
+        return MT_RemoveJob;
+    case JobAction::Download:
+        break;
+    }
+    return MT_DownloadJob;
+}
 } // namespace
 
 StatusWidget::StatusWidget(QWidget *parent)
@@ -180,6 +193,14 @@ void StatusWidget::onMsgReceived(int msgType)
     if (m_batch && (msgType == MT_KillJobOk || msgType == MT_RemoveJobOk)) {
         m_batch->succeeded();
         requestNextOfBatch();
+        return;
+    }
+    if (m_batch && msgType == MT_DownloadJobReply) {
+        // The next result is asked for once this one has its file's name.
+        m_batch->storing();
+        storeDownloadedResult();
+        if (m_batch)
+            requestNextOfBatch();
         return;
     }
     switch (msgType) {
@@ -515,8 +536,7 @@ void StatusWidget::on_tableWidgetStatus_itemSelectionChanged()
             : JobActionPlan::forRows(*m_ui->tableWidgetStatus, rows, button.second)
                   .targets()
                   .size();
-        const bool batchable = button.second != JobAction::Download;
-        button.first->setEnabled(jobCount == 1 || (jobCount > 1 && batchable));
+        button.first->setEnabled(jobCount > 0);
         button.first->setText(JobActionPlan::buttonText(button.second, jobCount));
     }
     updateProgressMessageView();
@@ -557,7 +577,7 @@ void StatusWidget::onConnectionStateChanged(bool connected)
         markListStale(true);
     if (m_batch && !m_clientBase->isConnected()) {
         m_batch->abandon();
-        finishBatch();
+        finishBatchIfDone();
     }
     if (connected) {
         on_tableWidgetStatus_itemSelectionChanged();
@@ -589,7 +609,8 @@ bool StatusWidget::requestJobAction(int msgType, const QString &jobPath, int row
 {
     if (!CalvaroClientCommands::sendStringCommand(m_clientBase->m_tcpSocket, msgType, jobPath))
         return false;
-    rememberJob(row);
+    if (row != -1)
+        rememberJob(row);
     // The button may stay disabled once its job has changed; the table is
     // where the user goes on from, rather than wherever the focus would fall.
     if (m_ui->pushButtonKill->hasFocus() || m_ui->pushButtonRemove->hasFocus()
@@ -620,7 +641,8 @@ void StatusWidget::on_pushButtonDownload_clicked()
 void StatusWidget::actOnSelection(JobAction action, bool confirmAlways)
 {
     assertClientBase();
-    if (!requireConnection())
+    // The last results of a batch may still be on their way to their files.
+    if (m_batch || !requireConnection())
         return;
     const QList<int> rows = selectedShownRows();
     if (rows.isEmpty())
@@ -629,9 +651,6 @@ void StatusWidget::actOnSelection(JobAction action, bool confirmAlways)
     if (plan.targets().isEmpty())
         return;
     const bool several = plan.targets().size() > 1;
-    // Results of several jobs are fetched one at a time, each by its own click.
-    if (several && action == JobAction::Download)
-        return;
     if ((several || confirmAlways) && (!confirm(plan) || !requireConnection()))
         return;
     if (several) {
@@ -645,8 +664,7 @@ void StatusWidget::actOnSelection(JobAction action, bool confirmAlways)
     if (action == JobAction::Download)
         downloadRow(row);
     else
-        requestJobAction(action == JobAction::Kill ? MT_KillJob : MT_RemoveJob, jobPath, row,
-                         false);
+        requestJobAction(requestTypeOf(action), jobPath, row, false);
 }
 
 bool StatusWidget::confirm(const JobActionPlan &plan)
@@ -659,6 +677,12 @@ bool StatusWidget::confirm(const JobActionPlan &plan)
 
 void StatusWidget::startBatch(const JobActionPlan &plan)
 {
+    if (plan.action() == JobAction::Download) {
+        const QString folder = chooseResultsFolder();
+        if (folder.isEmpty() || !requireConnection())
+            return;
+        m_resultFolder = std::make_unique<ResultFolder>(folder, plan);
+    }
     m_batch = std::make_unique<JobBatch>(plan.action(), plan.targets());
     m_clientBase->collectCommandFailures(true);
     m_ui->tableWidgetStatus->setFocus(Qt::OtherFocusReason);
@@ -667,24 +691,48 @@ void StatusWidget::startBatch(const JobActionPlan &plan)
 
 void StatusWidget::requestNextOfBatch()
 {
-    if (m_batch->hasNext()) {
-        const int msgType = m_batch->action() == JobAction::Kill ? MT_KillJob : MT_RemoveJob;
-        if (CalvaroClientCommands::sendStringCommand(m_clientBase->m_tcpSocket, msgType,
-                                                     m_batch->takeNext())) {
-            m_clientBase->awaitReply(false);
+    while (m_batch->hasNext()) {
+        const QString jobPath = m_batch->takeNext();
+        if (m_batch->action() != JobAction::Download) {
+            if (requestJobAction(requestTypeOf(m_batch->action()), jobPath, -1, false))
+                return;
+        } else if (!openBatchResultFile(jobPath)) {
+            continue;
+        } else if (requestDownload(jobPath, -1)) {
             return;
         }
         m_batch->abandon();
     }
-    finishBatch();
+    finishBatchIfDone();
+}
+
+// A result that cannot get a file is left out; the others are still fetched.
+bool StatusWidget::openBatchResultFile(const QString &jobPath)
+{
+    m_downloadFilePath = m_resultFolder->claimFreePath(jobPath);
+    QString error;
+    if (openPendingResult(error))
+        return true;
+    m_batch->notSaved(error);
+    return false;
 }
 
 void StatusWidget::onCommandFailed()
 {
     if (!m_batch)
         return;
+    if (m_resultFolder)
+        m_resultFolder->release(m_downloadFilePath);
+    m_pendingResult.reset();
     m_batch->refused();
     requestNextOfBatch();
+}
+
+// Results still being written are waited for, so that the summary counts them.
+void StatusWidget::finishBatchIfDone()
+{
+    if (m_batch->isDone())
+        finishBatch();
 }
 
 // The list is refreshed once, after the last reply, and the user is told
@@ -692,9 +740,11 @@ void StatusWidget::onCommandFailed()
 void StatusWidget::finishBatch()
 {
     const std::unique_ptr<JobBatch> batch = std::move(m_batch);
+    m_resultFolder.reset();
     m_clientBase->collectCommandFailures(false);
     m_clientBase->reportStatus(batch->summary());
-    if (m_clientBase->isConnected())
+    // Downloads leave the list as it was.
+    if (batch->action() != JobAction::Download && m_clientBase->isConnected())
         on_pushButtonStatus_clicked();
     const QString title = JobActionPlan::title(batch->action());
     if (batch->anyFailed())
@@ -715,12 +765,19 @@ void StatusWidget::downloadRow(int row)
     }
     if (m_downloadFilePath.isEmpty() || !openResultFile())
         return;
+    requestDownload(jobPath, row);
+}
+
+// The result streams into m_pendingResult as it arrives.
+bool StatusWidget::requestDownload(const QString &jobPath, int row)
+{
     m_downloadJobPath = jobPath;
     m_clientBase->streamNextDownloadTo(m_pendingResult.get());
-    if (!requestJobAction(MT_DownloadJob, jobPath, row, true)) {
-        m_clientBase->streamNextDownloadTo(nullptr);
-        m_pendingResult.reset();
-    }
+    if (requestJobAction(MT_DownloadJob, jobPath, row, true))
+        return true;
+    m_clientBase->streamNextDownloadTo(nullptr);
+    m_pendingResult.reset();
+    return false;
 }
 
 void StatusWidget::onFilterChanged()
@@ -800,14 +857,21 @@ void StatusWidget::on_pushButtonCancelDownload_clicked()
 // cannot be written is reported before anything is downloaded.
 bool StatusWidget::openResultFile()
 {
-    m_pendingResult = std::make_unique<QSaveFile>(m_downloadFilePath);
     QString error;
-    if (VLK::openResultFile(*m_pendingResult, error))
+    if (openPendingResult(error))
         return true;
     m_clientBase->reportStatus(
         tr("Result not saved to %1: %2").arg(QDir::toNativeSeparators(m_downloadFilePath), error));
-    m_pendingResult.reset();
     QMessageBox::critical(this, tr("Download failed"), tr("Job download failed."));
+    return false;
+}
+
+bool StatusWidget::openPendingResult(QString &error)
+{
+    m_pendingResult = std::make_unique<QSaveFile>(m_downloadFilePath);
+    if (VLK::openResultFile(*m_pendingResult, error))
+        return true;
+    m_pendingResult.reset();
     return false;
 }
 
@@ -826,26 +890,55 @@ QString StatusWidget::saveResultsFileName(int, const QString &suggestedFileName,
     return fileName;
 }
 
+// One folder for the results of several jobs, asked for once.
+QString StatusWidget::chooseResultsFolder()
+{
+    Q_ASSERT_X(!m_organization.isEmpty(), "src/VLK_StatusWidget", "!m_organization.isEmpty()");
+    const QString lastDirectory = Settings::recentDirectory(m_organization, m_application,
+                                                            Settings::LastSaveAsDirectoryKey);
+    QString folder;
+    {
+        const QScopedValueRollback<bool> holding(m_holdAutoRefresh, true);
+        folder
+            = QFileDialog::getExistingDirectory(this, tr("Save results in folder"), lastDirectory);
+    }
+    if (!folder.isEmpty())
+        Settings::storeRecentDirectory(m_organization, m_application,
+                                       Settings::LastSaveAsDirectoryKey,
+                                       QDir(folder).absolutePath());
+    return folder;
+}
+
 // The whole result is in its temporary file; it takes the target's place
 // once it is safely on disk.
 void StatusWidget::storeDownloadedResult()
 {
-    if (m_pendingResult)
-        m_resultWriter.commit(std::move(m_pendingResult));
+    if (!m_pendingResult)
+        return;
+    m_jobsOfStoredResults.insert(m_pendingResult->fileName(), m_downloadJobPath);
+    m_resultWriter.commit(std::move(m_pendingResult));
 }
 
+// A batch goes on downloading while a large result is written, so the
+// result is told apart by its file.
 void StatusWidget::onResultStored(const QString &filePath, bool written)
 {
-    resetProgressBar();
+    const QString jobPath = m_jobsOfStoredResults.take(filePath);
+    const bool ofBatch = m_batch && m_batch->stored(jobPath, written);
+    if (!ofBatch)
+        resetProgressBar();
     if (written) {
-        m_clientBase->reportStatus(tr("Saved result of %1 to %2")
-                                       .arg(m_downloadJobPath, QDir::toNativeSeparators(filePath)));
+        m_clientBase->reportStatus(
+            tr("Saved result of %1 to %2").arg(jobPath, QDir::toNativeSeparators(filePath)));
         emit downloadComplete(filePath);
-        return;
+    } else {
+        m_clientBase->reportStatus(
+            tr("Result of %1 not saved to %2").arg(jobPath, QDir::toNativeSeparators(filePath)));
+        if (!ofBatch)
+            QMessageBox::critical(this, tr("Download failed"), tr("Job download failed."));
     }
-    m_clientBase->reportStatus(tr("Result of %1 not saved to %2")
-                                   .arg(m_downloadJobPath, QDir::toNativeSeparators(filePath)));
-    QMessageBox::critical(this, tr("Download failed"), tr("Job download failed."));
+    if (ofBatch)
+        finishBatchIfDone();
 }
 
 void StatusWidget::resetProgressBar()

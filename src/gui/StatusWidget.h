@@ -5,10 +5,12 @@
 #include "gui/JobFilter.h"
 #include "gui/JobTableItems.h"
 #include "gui/ProgressScale.h"
+#include "gui/ResultFolder.h"
 #include "gui/ResultWriter.h"
 #include "protocol/JobFinishWatch.h"
 #include "protocol/ShownJobList.h"
 
+#include <QHash>
 #include <QStringList>
 #include <QTime>
 #include <QWidget>
@@ -113,10 +115,16 @@ private:
     bool confirm(const JobActionPlan &plan);
     void startBatch(const JobActionPlan &plan);
     void requestNextOfBatch();
+    bool openBatchResultFile(const QString &jobPath);
+    void finishBatchIfDone();
     void finishBatch();
     void downloadRow(int row);
+    bool requestDownload(const QString &jobPath, int row);
+    // row is remembered to be selected again, unless -1.
     bool requestJobAction(int msgType, const QString &jobPath, int row, bool noTimeout);
     bool openResultFile();
+    bool openPendingResult(QString &error);
+    QString chooseResultsFolder();
     void storeDownloadedResult();
     void resetProgressBar();
     // Names the time of the list in its heading while the connection is gone.
@@ -140,6 +148,10 @@ private:
     JobFilter m_filter;
     // The action under way on several jobs, one request at a time.
     std::unique_ptr<JobBatch> m_batch;
+    // Where a batch of downloads puts its results.
+    std::unique_ptr<ResultFolder> m_resultFolder;
+    // The job of each result still being written, by its file.
+    QHash<QString, QString> m_jobsOfStoredResults;
     QStringList m_currentProgressMsgs;
 
     JobTableItems m_jobTableItems;
