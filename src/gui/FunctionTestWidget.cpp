@@ -36,7 +36,7 @@ FunctionTestWidget::FunctionTestWidget(QWidget *parent)
     // The icons live in the client library; a static library needs this to keep them.
     Q_INIT_RESOURCE(CalvaroClient);
     m_ui->setupUi(this);
-    setWindowTitle(QString::fromLatin1(WindowTitleFormat).arg(QLatin1String(VLK::Version)));
+    onUnseenFinishedJobsChanged(0);
     new VLK::FocusKeeper(this);
     VLK::DoubleClickGuard::install(m_ui->pushButtonSubmit);
     m_ui->loginWidget->setClientBase(this);
@@ -47,6 +47,8 @@ FunctionTestWidget::FunctionTestWidget(QWidget *parent)
     connect(this, &FunctionTestWidget::connectionStateChanged, this,
             &FunctionTestWidget::onConnectionStateChanged);
     connect(this, &FunctionTestWidget::msgReceived, this, &FunctionTestWidget::onMsgReceived);
+    connect(m_ui->statusWidget, &VLK::StatusWidget::unseenFinishedJobsChanged, this,
+            &FunctionTestWidget::onUnseenFinishedJobsChanged);
     connect(m_packer, &VLK::ProjectPacker::finished, this, &FunctionTestWidget::onPackingFinished);
     emit connectionStateChanged(false);
 }
@@ -93,6 +95,14 @@ void FunctionTestWidget::onMsgReceived(int msgType)
 {
     if (msgType == VLK::MT_SolverListReply)
         fillSolverBox();
+}
+
+// Where no desktop notification reaches the user, the title in the task bar
+// still tells of jobs that finished while they were away.
+void FunctionTestWidget::onUnseenFinishedJobsChanged(int count)
+{
+    const QString title = QString::fromLatin1(WindowTitleFormat).arg(QLatin1String(VLK::Version));
+    setWindowTitle(count > 0 ? tr("(%1 finished) %2").arg(QString::number(count), title) : title);
 }
 
 void FunctionTestWidget::on_pushButtonSubmit_clicked()

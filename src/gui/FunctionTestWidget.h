@@ -30,6 +30,7 @@ private slots:
     void on_pushButtonCreateZip_clicked();
     void onConnectionStateChanged(bool connected);
     void onPackingFinished(const VLK::ProjectPacker::Result &result);
+    void onUnseenFinishedJobsChanged(int count);
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -59,6 +59,7 @@ StatusWidget::StatusWidget(QWidget *parent)
     , m_finishNotifier(new JobFinishNotifier(this))
 {
     m_ui->setupUi(this);
+    m_unseenJobs = std::make_unique<UnseenJobMarks>(*m_ui->tableWidgetStatus);
     m_ui->progressBar->setEnabled(false);
     m_ui->pushButtonCancelDownload->hide();
     m_ui->tableWidgetStatus->setTextElideMode(Qt::ElideMiddle);
@@ -79,6 +80,8 @@ StatusWidget::StatusWidget(QWidget *parent)
     connect(m_ui->tableWidgetStatus->model(), &QAbstractItemModel::layoutChanged, this,
             &StatusWidget::applyFilter);
     m_ui->tableWidgetStatus->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_ui->tableWidgetStatus->verticalScrollBar(), &QScrollBar::valueChanged, this,
+            &StatusWidget::seeShownJobs);
     setUpShortcuts();
 }
 
@@ -267,6 +270,8 @@ void StatusWidget::clearJobTable()
     m_columnsFitted = false;
     m_finishWatch.reset();
     m_reportedOwnJobCount = -1;
+    m_unseenJobs->clear();
+    seeShownJobs();
 }
 
 bool StatusWidget::fillJobTable()
@@ -300,6 +305,8 @@ bool StatusWidget::fillJobTable()
     restoreSelection();
     table->verticalScrollBar()->setValue(scrollPosition);
     reportFinishedJobs(changedIndexes);
+    m_unseenJobs->markRows();
+    seeShownJobs();
     reportOwnJobCount();
     return true;
 }
@@ -461,6 +468,32 @@ void StatusWidget::reportFinishedJobs(const QVector<int> &changedIndexes)
         = m_finishWatch.endComparing(m_shownJobList, changedIndexes);
     if (!finished.isEmpty())
         m_finishNotifier->report(finished, jobInView(), m_clientBase);
+    QStringList unseen;
+    for (const FinishedJob &job : finished) {
+        if (job.outcome != FinishedJob::Vanished)
+            unseen << job.path;
+    }
+    m_unseenJobs->add(unseen);
+}
+
+// Called whenever rows may have come into the user's view.
+void StatusWidget::seeShownJobs()
+{
+    if (isActiveWindow() && isVisible())
+        m_unseenJobs->seeShownRows();
+    if (m_unseenJobs->count() == m_reportedUnseenCount)
+        return;
+    m_reportedUnseenCount = m_unseenJobs->count();
+    emit unseenFinishedJobsChanged(m_reportedUnseenCount);
+}
+
+// The window hands its activation down to its children as this event.
+bool StatusWidget::event(QEvent *event)
+{
+    const bool handled = QWidget::event(event);
+    if (event->type() == QEvent::WindowActivate)
+        seeShownJobs();
+    return handled;
 }
 
 // The job of the selected row while the user can see it.
@@ -796,6 +829,7 @@ void StatusWidget::applyFilter()
     m_ui->labelJobCount->setText(m_filter.isActive()
                                      ? tr("%1 of %2 jobs shown").arg(shown).arg(jobCount)
                                      : tr("%1 jobs").arg(jobCount));
+    seeShownJobs();
 }
 
 void StatusWidget::focusFilter()

@@ -7,6 +7,7 @@
 #include "gui/ProgressScale.h"
 #include "gui/ResultFolder.h"
 #include "gui/ResultWriter.h"
+#include "gui/UnseenJobMarks.h"
 #include "protocol/JobFinishWatch.h"
 #include "protocol/ShownJobList.h"
 
@@ -53,6 +54,7 @@ public:
     void restoreJobTableHeaderState(const QByteArray &state);
 
 protected:
+    bool event(QEvent *event) override;
     // The file to store the result of the job in row into, or an empty string
     // to cancel the download. Asks the user with a save dialog.
     virtual QString saveResultsFileName(int row, const QString &suggestedFileName,
@@ -60,6 +62,8 @@ protected:
 
 signals:
     void downloadComplete(QString filePath);
+    // The number of the user's jobs that finished while nobody looked.
+    void unseenFinishedJobsChanged(int count);
 
 public slots:
     void on_pushButtonStatus_clicked();
@@ -100,6 +104,7 @@ private:
     void setProgressMsg(int index, const QString &progressMsg);
     void reportFinishedJobs(const QVector<int> &changedIndexes);
     void reportOwnJobCount();
+    void seeShownJobs();
     QString jobInView() const;
     bool isSortedByColumn() const;
     int firstSelectedRow() const;
@@ -174,6 +179,8 @@ private:
     // The number of the user's own jobs last written to the log, -1 before
     // the first list of a login.
     int m_reportedOwnJobCount = -1;
+    std::unique_ptr<UnseenJobMarks> m_unseenJobs;
+    int m_reportedUnseenCount = 0;
 };
 
 } // namespace VLK
