@@ -71,6 +71,9 @@ void FunctionTestWidget::readSettings()
     settings.beginGroup(QLatin1String(VLK::Settings::ClientConfigGroup));
     m_ui->lineEditCmdLine->setText(
         settings.value(QLatin1String(VLK::Settings::CommandLineKey), QString()).toString());
+    m_rememberedSolver = settings.value(QLatin1String(VLK::Settings::SolverKey)).toString();
+    const bool slowQueue = settings.value(QLatin1String(VLK::Settings::SlowQueueKey)).toBool();
+    (slowQueue ? m_ui->radioButtonSlow : m_ui->radioButtonFast)->setChecked(true);
     settings.endGroup();
 
     const VLK::WindowStateStore windowState(m_organization, m_application);
@@ -81,10 +84,14 @@ void FunctionTestWidget::readSettings()
 void FunctionTestWidget::writeSettings()
 {
     m_ui->loginWidget->writeSettings();
+    m_ui->statusWidget->writeSettings();
 
     QSettings settings(m_organization, m_application);
     settings.beginGroup(QLatin1String(VLK::Settings::ClientConfigGroup));
     settings.setValue(QLatin1String(VLK::Settings::CommandLineKey), m_ui->lineEditCmdLine->text());
+    settings.setValue(QLatin1String(VLK::Settings::SolverKey), chosenSolver());
+    settings.setValue(QLatin1String(VLK::Settings::SlowQueueKey),
+                      m_ui->radioButtonSlow->isChecked());
     settings.endGroup();
 
     VLK::WindowStateStore(m_organization, m_application)
@@ -191,8 +198,17 @@ void FunctionTestWidget::closeEvent(QCloseEvent *event)
     VLK::CalvaroClientBase::closeEvent(event);
 }
 
+// Until a solver list came, the one remembered from before.
+QString FunctionTestWidget::chosenSolver() const
+{
+    return m_ui->comboBoxSolver->count() > 0 ? m_ui->comboBoxSolver->currentData().toString()
+                                             : m_rememberedSolver;
+}
+
 void FunctionTestWidget::fillSolverBox()
 {
+    // A new login lists the solvers again; the user's choice stays.
+    m_rememberedSolver = chosenSolver();
     m_ui->comboBoxSolver->clear();
     if (!VLK::decodeStringList(m_messageBuffer, m_solvers)) {
         QMessageBox::critical(
@@ -209,7 +225,8 @@ void FunctionTestWidget::fillSolverBox()
         m_ui->comboBoxSolver->addItem(QString(solver).replace(QLatin1Char('_'), QLatin1Char(' ')),
                                       solver);
     if (m_ui->comboBoxSolver->count() > 0)
-        m_ui->comboBoxSolver->setCurrentIndex(0);
+        m_ui->comboBoxSolver->setCurrentIndex(
+            qMax(m_ui->comboBoxSolver->findData(m_rememberedSolver), 0));
     m_ui->statusWidget->on_pushButtonStatus_clicked();
 }
 

@@ -37,6 +37,7 @@ protected:
 
 private:
     void fillSolverBox();
+    QString chosenSolver() const;
     QString chooseRecentFile(const char *directoryKey, const QString &caption,
                              const QString &filter);
     void enableArchiveActions();
@@ -47,6 +48,8 @@ private:
     QString m_organization;
     QString m_application;
     VLK::ProjectPacker *const m_packer;
+    // The solver chosen last, selected again once the server lists it.
+    QString m_rememberedSolver;
     // What the connection last allowed; Submit also waits for a running pack.
     bool m_readyToSubmit = false;
 };

@@ -19,6 +19,9 @@ constexpr char UserNameKey[] = "UserName";
 constexpr char ClientConfigGroup[] = "ClientConfig";
 constexpr char CommandLineKey[] = "CommandLine";
 constexpr char AutoRefreshIntervalKey[] = "AutoRefreshInterval";
+// The rest of the submission form, remembered with its command line.
+constexpr char SolverKey[] = "Solver";
+constexpr char SlowQueueKey[] = "SlowQueue";
 
 // The directory each file dialog last took its file from.
 constexpr char RecentDirectoriesGroup[] = "RecentDirectories";

@@ -137,6 +137,16 @@ void StatusWidget::readSettings(const QString &organization, const QString &appl
     m_notifyFinishedJobs = JobFinishNotifier::isEnabled(organization, application);
 }
 
+void StatusWidget::writeSettings()
+{
+    Q_ASSERT_X(!m_organization.isEmpty(), "src/VLK_StatusWidget", "!m_organization.isEmpty()");
+    QSettings settings(m_organization, m_application);
+    settings.beginGroup(QLatin1String(Settings::ClientConfigGroup));
+    settings.setValue(QLatin1String(Settings::AutoRefreshIntervalKey),
+                      m_ui->spinBoxAutoRefresh->value());
+    settings.endGroup();
+}
+
 QByteArray StatusWidget::jobTableHeaderState() const
 {
     if (m_ui->tableWidgetStatus->columnCount() != JobTableItems::ColumnCount)
@@ -260,9 +270,19 @@ void StatusWidget::markListStale(bool stale)
                                : tr("Jobs on server:"));
 }
 
+void StatusWidget::keepSortColumn()
+{
+    if (m_ui->tableWidgetStatus->columnCount() != JobTableItems::ColumnCount)
+        return;
+    const QHeaderView *header = m_ui->tableWidgetStatus->horizontalHeader();
+    m_keptSortColumn = isSortedByColumn() ? header->sortIndicatorSection() : -1;
+    m_keptSortOrder = header->sortIndicatorOrder();
+}
+
 void StatusWidget::clearJobTable()
 {
     markListStale(false);
+    keepSortColumn();
     m_ui->tableWidgetStatus->setRowCount(0);
     m_ui->tableWidgetStatus->setColumnCount(0);
     m_currentProgressMsgs.clear();
@@ -329,6 +349,7 @@ void StatusWidget::showInvalidJobList()
     m_currentProgressMsgs.clear();
     QMessageBox::critical(this, tr("Invalid server reply"),
                           tr("Invalid server reply (mismatching versions of server and client?)."));
+    keepSortColumn();
     QTableWidget *table = m_ui->tableWidgetStatus;
     table->setRowCount(0);
     table->setColumnCount(0);
@@ -347,6 +368,8 @@ void StatusWidget::setUpJobTable()
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setHorizontalHeaderLabels(
         { tr("User ID"), tr("Solver ID"), tr("Status"), tr("Path"), tr("Progress Msg") });
+    if (m_keptSortColumn != -1)
+        table->horizontalHeader()->setSortIndicator(m_keptSortColumn, m_keptSortOrder);
 }
 
 void StatusWidget::rememberSelectedJob()

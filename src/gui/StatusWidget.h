@@ -46,6 +46,8 @@ public:
 
     void setClientBase(CalvaroClientBase *clientBase);
     void readSettings(const QString &organization, const QString &application);
+    // The auto-refresh interval, for the next start.
+    void writeSettings();
 
     // The job table's column widths, order and sort column, empty while no
     // list is shown; a state restored before the first list is applied to it
@@ -134,6 +136,8 @@ private:
     void resetProgressBar();
     // Names the time of the list in its heading while the connection is gone.
     void markListStale(bool stale);
+    // The sort column outlasts the table's set-up anew after a logout or login.
+    void keepSortColumn();
 
     const std::unique_ptr<Ui::StatusWidget> m_ui;
     CalvaroClientBase *m_clientBase = nullptr;
@@ -173,6 +177,8 @@ private:
     // tick meanwhile would have its reply wait reset by that request.
     bool m_holdAutoRefresh = false;
     bool m_columnsFitted = false;
+    int m_keptSortColumn = -1;
+    Qt::SortOrder m_keptSortOrder = Qt::AscendingOrder;
     // When the shown list arrived; named while its connection is gone and
     // the list stays, greyed, until the session is back.
     QTime m_listTime;
