@@ -8,8 +8,10 @@
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -22,6 +24,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 #include <QtEndian>
 
 #include <algorithm>
@@ -204,6 +207,8 @@ private slots:
     void keyboardFiltersSelectsAndRemoves();
     void resultsOfSeveralJobsGoToOneFolder_data();
     void resultsOfSeveralJobsGoToOneFolder();
+    void elidedCellsTellTheirWholeText();
+    void rowMenuFromTheKeyboard();
 };
 
 void TestStatusWidget::setUpWindow()
@@ -1167,6 +1172,57 @@ void TestStatusWidget::resultsOfSeveralJobsGoToOneFolder()
              (QStringList { QStringLiteral("study/a/m"), QStringLiteral("study/b/m"),
                             QStringLiteral("other/b/m") }));
     QVERIFY(!m_server->requestTypes().contains(MT_JobStatus));
+}
+
+void TestStatusWidget::elidedCellsTellTheirWholeText()
+{
+    const QString longPath
+        = QStringLiteral("study/") + QString(200, QLatin1Char('x')) + QStringLiteral("/model.dat");
+    const QString queued = QStringLiteral("Queued");
+    QVERIFY(showJobs({ job(queued, QStringLiteral("m"), longPath),
+                       job(queued, QStringLiteral("m"), QStringLiteral("p/a")) }));
+    const auto askForTip = [this](int row) {
+        const QPoint at = table()->visualRect(table()->model()->index(row, 3)).center();
+        QHelpEvent help(QEvent::ToolTip, at, table()->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(table()->viewport(), &help);
+        return help.isAccepted();
+    };
+    QVERIFY(askForTip(0));
+    QCOMPARE(QToolTip::text(), longPath);
+    QVERIFY(!askForTip(1));
+}
+
+void TestStatusWidget::rowMenuFromTheKeyboard()
+{
+    QVERIFY(
+        showJobs({ job(QStringLiteral("Queued"), QStringLiteral("m"), QStringLiteral("p/a")),
+                   job(QStringLiteral("Processed"), Ready, QStringLiteral("p/b")),
+                   job(QStringLiteral("Running"), QStringLiteral("m"), QStringLiteral("p/c")) }));
+    selectRow(0);
+    ctrlClickRow(1);
+    QStringList offered;
+    QTimer answering;
+    connect(&answering, &QTimer::timeout, this, [&] {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        answering.stop();
+        for (QAction *action : menu->actions()) {
+            if (!action->isSeparator())
+                offered << action->text()
+                        + (action->isEnabled() ? QString() : QStringLiteral(" (off)"));
+            if (action->text() == QLatin1String("Copy path"))
+                action->trigger();
+        }
+        menu->close();
+    });
+    answering.start(10);
+    QTest::keyClick(table(), Qt::Key_F10, Qt::ShiftModifier);
+    QTRY_VERIFY(!answering.isActive());
+    QCOMPARE(offered,
+             (QStringList { QStringLiteral("Kill (off)"), QStringLiteral("Remove (2)"),
+                            QStringLiteral("Get Results"), QStringLiteral("Copy path") }));
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("p/a\np/b"));
 }
 
 QTEST_MAIN(TestStatusWidget)

@@ -3,6 +3,7 @@
 #include "gui/CalvaroClientBase.h"
 #include "gui/ColumnFit.h"
 #include "gui/DoubleClickGuard.h"
+#include "gui/ElidedTextToolTips.h"
 #include "gui/JobFinishNotifier.h"
 #include "gui/Settings.h"
 #include "protocol/CalvaroClientCommands.h"
@@ -63,6 +64,7 @@ StatusWidget::StatusWidget(QWidget *parent)
     m_ui->progressBar->setEnabled(false);
     m_ui->pushButtonCancelDownload->hide();
     m_ui->tableWidgetStatus->setTextElideMode(Qt::ElideMiddle);
+    m_ui->tableWidgetStatus->setItemDelegate(new ElidedTextToolTips(m_ui->tableWidgetStatus));
     m_ui->tableWidgetStatus->verticalHeader()->hide();
     for (QAbstractButton *action :
          { m_ui->pushButtonKill, m_ui->pushButtonRemove, m_ui->pushButtonDownload })
@@ -101,6 +103,14 @@ void StatusWidget::setUpShortcuts()
                                  Qt::WidgetShortcut);
     connect(remove, &QShortcut::activated, this,
             [this] { actOnSelection(JobAction::Remove, true); });
+    // The row menu from the keyboard, at the current row.
+    for (const QKeySequence &menuKey :
+         { QKeySequence(Qt::Key_Menu), QKeySequence(Qt::SHIFT | Qt::Key_F10) }) {
+        auto *rowMenu
+            = new QShortcut(menuKey, m_ui->tableWidgetStatus, nullptr, nullptr, Qt::WidgetShortcut);
+        connect(rowMenu, &QShortcut::activated, this,
+                [this] { on_tableWidgetStatus_customContextMenuRequested(QPoint(-1, -1)); });
+    }
 }
 
 StatusWidget::~StatusWidget() = default;
