@@ -79,8 +79,10 @@ StatusWidget::StatusWidget(QWidget *parent)
     connect(m_ui->lineEditFilter, &QLineEdit::returnPressed, this,
             &StatusWidget::focusTableFromFilter);
     // Sorting moves the cells, not the rows' hidden state.
-    connect(m_ui->tableWidgetStatus->model(), &QAbstractItemModel::layoutChanged, this,
-            &StatusWidget::applyFilter);
+    connect(m_ui->tableWidgetStatus->model(), &QAbstractItemModel::layoutChanged, this, [this] {
+        m_filter.forgetRows();
+        applyFilter();
+    });
     m_ui->tableWidgetStatus->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_ui->tableWidgetStatus->verticalScrollBar(), &QScrollBar::valueChanged, this,
             &StatusWidget::seeShownJobs);
@@ -328,6 +330,8 @@ bool StatusWidget::fillJobTable()
     else
         rememberSelectedJob();
     const int scrollPosition = table->verticalScrollBar()->value();
+    if (!rowsInReplyOrder)
+        m_filter.forgetRows();
     table->setRowCount(jobCount);
     fillChangedRows(changedIndexes, rowsInReplyOrder);
     fitColumnsToContentsOnce();
@@ -422,6 +426,7 @@ void StatusWidget::fillChangedRows(const QVector<int> &changedIndexes, bool rows
     m_shownJobList.decodeChanged(changedIndexes, [&](int index, const JobInfo &job) {
         setProgressMsg(index, job.progressMsg);
         m_jobTableItems.fillRow(*table, index, job, index, !sortedByColumn);
+        m_filter.showIfAccepted(*table, index, job);
         if (m_notifyFinishedJobs)
             m_finishWatch.compareJob(index, job);
     });
