@@ -32,6 +32,8 @@ public:
     // Only the command-line client's download, and with windowToo the
     // window's: the download rows alone, for a quick look.
     int runDownloadsOnly(bool windowToo);
+    // Only the job table's filter: typing into it, and a refresh with it on.
+    int runFilterOnly();
 
     enum class Extreme { Smallest, Largest };
 
@@ -73,6 +75,8 @@ private:
     void measureJobLists();
     void measureJobListNotifications();
     void measureJobListResponsiveness();
+    void measureFilterTyping();
+    void measureFilteredRefresh();
     void measureStartup();
     void addFailure(const QString &benchmark, const QString &size, const QJsonObject &result);
     void printTable() const;

@@ -26,6 +26,7 @@ const QHash<QString, Mode> &modes()
         { QStringLiteral("joblist-client"), Bench::runJobListClient },
         { QStringLiteral("joblist-baseline"), Bench::runJobListBaseline },
         { QStringLiteral("joblist-watch"), Bench::runJobListWatch },
+        { QStringLiteral("joblist-filter-typing"), Bench::runJobListFilterTyping },
         { QStringLiteral("startup-client"), Bench::runStartupClient },
         { QStringLiteral("startup-baseline"), Bench::runStartupBaseline },
     };
@@ -36,15 +37,19 @@ const QHash<QString, Mode> &modes()
 
 // Without arguments: runs every measurement, each in a child process of this
 // program, and prints the table; with "cli" only the command-line client's
-// download, with "downloads" the window's and the command-line client's.
+// download, with "downloads" the window's and the command-line client's, with
+// "filter" the job table's filter.
 // With a mode: one measurement, one result line; the runner starts these
 // offscreen.
 int main(int argc, char *argv[])
 {
     const bool cliOnly = argc >= 2 && qstrcmp(argv[1], "cli") == 0;
-    if (argc < 2 || cliOnly || qstrcmp(argv[1], "downloads") == 0) {
+    const bool filterOnly = argc >= 2 && qstrcmp(argv[1], "filter") == 0;
+    if (argc < 2 || cliOnly || filterOnly || qstrcmp(argv[1], "downloads") == 0) {
         QCoreApplication application(argc, argv);
         Bench::BenchRunner runner(QCoreApplication::applicationFilePath());
+        if (filterOnly)
+            return runner.runFilterOnly();
         return argc < 2 ? runner.runAll() : runner.runDownloadsOnly(!cliOnly);
     }
     QApplication application(argc, argv);
