@@ -1152,7 +1152,8 @@ void TestStatusWidget::resultsOfSeveralJobsGoToOneFolder()
                            : FakeServer::reply(MT_DownloadJobReply, "result of " + path));
     });
     table()->selectAll();
-    QCOMPARE(child("pushButtonDownload")->text(), QStringLiteral("Get Results (3)"));
+    QCOMPARE(child(QStringLiteral("pushButtonDownload"))->text(),
+             QStringLiteral("Get Results (3)"));
     m_dialogs->queueFileAnswer(dir.path());
     click(QStringLiteral("pushButtonDownload"));
     QVERIFY(m_dialogs->waitForBoxes(2));
