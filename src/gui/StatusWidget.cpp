@@ -107,7 +107,8 @@ void StatusWidget::setUpShortcuts()
             [this] { actOnSelection(JobAction::Remove, true); });
     // The row menu from the keyboard, at the current row.
     for (const QKeySequence &menuKey :
-         { QKeySequence(Qt::Key_Menu), QKeySequence(Qt::SHIFT | Qt::Key_F10) }) {
+         { QKeySequence(Qt::Key_Menu),
+           QKeySequence(QStringLiteral("Shift+F10"), QKeySequence::PortableText) }) {
         auto *rowMenu
             = new QShortcut(menuKey, m_ui->tableWidgetStatus, nullptr, nullptr, Qt::WidgetShortcut);
         connect(rowMenu, &QShortcut::activated, this,
