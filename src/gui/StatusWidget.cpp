@@ -394,7 +394,8 @@ void StatusWidget::rememberSelectedJob()
         return;
     rememberJob(selectedRow);
     m_otherSelectedJobPaths.clear();
-    for (const QModelIndex &index : m_ui->tableWidgetStatus->selectionModel()->selectedRows()) {
+    const QModelIndexList selectedRows = m_ui->tableWidgetStatus->selectionModel()->selectedRows();
+    for (const QModelIndex &index : selectedRows) {
         if (index.row() != selectedRow)
             m_otherSelectedJobPaths << cellText(index.row(), JobTableItems::PathColumn);
     }
@@ -667,7 +668,8 @@ QList<int> StatusWidget::selectedShownRows() const
     QList<int> rows;
     if (table->rowCount() == 0)
         return rows;
-    for (const QModelIndex &index : table->selectionModel()->selectedRows()) {
+    const QModelIndexList selectedRows = table->selectionModel()->selectedRows();
+    for (const QModelIndex &index : selectedRows) {
         if (!table->isRowHidden(index.row()))
             rows << index.row();
     }
@@ -915,7 +917,8 @@ void StatusWidget::on_tableWidgetStatus_customContextMenuRequested(const QPoint 
 void StatusWidget::copySelectedPaths() const
 {
     QStringList paths;
-    for (int row : selectedShownRows())
+    const QList<int> rows = selectedShownRows();
+    for (int row : rows)
         paths << cellText(row, JobTableItems::PathColumn);
     QApplication::clipboard()->setText(paths.join(QLatin1Char('\n')));
 }
