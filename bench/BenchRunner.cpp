@@ -59,6 +59,17 @@ constexpr int NotificationRows = 100000;
 constexpr int NotificationRuns = 3;
 constexpr double MaxNotificationRatio = 1.05;
 
+// Typing into the job table's filter over a long list, and refreshing that
+// list with a filter on against the same without, in alternating runs.
+constexpr int FilterRows = 100000;
+constexpr int FilterKeystrokes = 20;
+constexpr double MaxFilterKeyMs = 50;
+constexpr int FilterRuns = 3;
+constexpr double MaxFilteredRefreshRatio = 1.1;
+// One user's jobs of the seven in the list: most rows are looked through
+// in every column before they are hidden.
+const char *const RefreshFilter = "filter:user3";
+
 constexpr int ResponsivenessRows = 100000;
 constexpr int ResponsivenessSegmentBytes = 64 * 1024;
 constexpr int ResponsivenessPauseMs = 2;
@@ -321,6 +332,8 @@ int BenchRunner::runAll()
     measureJobLists();
     measureJobListNotifications();
     measureJobListResponsiveness();
+    measureFilterTyping();
+    measureFilteredRefresh();
     measureStartup();
     measureJournalSync();
     measureKilledSync();
@@ -395,6 +408,17 @@ int BenchRunner::runRestarts(int restarts, int periodSeconds)
     printLines("The server's request log from the first restart on:", "serverLogAfterRestart");
     std::fflush(stdout);
     return 0;
+}
+
+int BenchRunner::runFilterOnly()
+{
+    std::printf("load average at start: %s\n", qPrintable(loadAverage()));
+    std::fflush(stdout);
+    measureFilterTyping();
+    measureFilteredRefresh();
+    std::printf("load average at end: %s\n\n", qPrintable(loadAverage()));
+    printTable();
+    return m_allRan ? 0 : 1;
 }
 
 QJsonObject BenchRunner::runChild(QStringList arguments, int timeoutMs, bool startTimeArgument)
@@ -768,6 +792,66 @@ void BenchRunner::measureJobListNotifications()
                                    "processor time: min / median / max"),
                     size, spreadText(spread(compareMs)), spreadText(spread(updateMs)), QString(),
                     QString(), QStringLiteral("report"), QStringLiteral("-") });
+}
+
+void BenchRunner::measureFilterTyping()
+{
+    const QString size = QStringLiteral("%1 rows").arg(FilterRows);
+    const QJsonObject result
+        = runChild({ QStringLiteral("joblist-filter-typing"), QString::number(FilterRows),
+                     QString::number(FilterKeystrokes) },
+                   LongTimeoutMs);
+    if (failed(result)) {
+        addFailure(QStringLiteral("typing into the job filter"), size, result);
+        return;
+    }
+    std::vector<double> keyMs;
+    for (const QJsonValue value : result.value(QStringLiteral("keyMs")).toArray())
+        keyMs.push_back(value.toDouble());
+    const double medianMs = figure(result, "medianMs");
+    m_rows.append(
+        { QStringLiteral("typing one character into the job filter, key to table "
+                         "painted: median of %1 keys (min / median / max)")
+              .arg(FilterKeystrokes),
+          size, QStringLiteral("%1 (%2)").arg(milliseconds(medianMs), spreadText(spread(keyMs))),
+          QString(), QString(), QString(),
+          QStringLiteral("median < %1 ms").arg(number(MaxFilterKeyMs, 0)),
+          yesNo(medianMs < MaxFilterKeyMs) });
+}
+
+void BenchRunner::measureFilteredRefresh()
+{
+    const QString size = QStringLiteral("%1 rows").arg(FilterRows);
+    std::vector<double> filteredMs, plainMs;
+    for (int run = 0; run < FilterRuns; ++run) {
+        for (const bool filtered : { true, false }) {
+            QStringList arguments = { QStringLiteral("joblist-client"),
+                                      QString::number(FilterRows),
+                                      QString::number(JobListRefreshes),
+                                      QStringLiteral("0"),
+                                      QStringLiteral("0"),
+                                      QStringLiteral("changing") };
+            if (filtered)
+                arguments << QLatin1String(RefreshFilter);
+            const QJsonObject result = runChild(arguments, LongTimeoutMs);
+            if (failed(result)) {
+                addFailure(QStringLiteral("job list refreshed with a filter on"), size, result);
+                return;
+            }
+            appendLaterRefreshes(result, "refreshMs", filtered ? filteredMs : plainMs);
+        }
+    }
+    const std::array<double, 3> filtered = spread(filteredMs);
+    const std::array<double, 3> plain = spread(plainMs);
+    const double ratio = filtered[0] / plain[0];
+    m_rows.append(
+        { QStringLiteral("job list, later refreshes, every line changed, a filter on "
+                         "(client) or none (baseline): min / median / max, ratio of the "
+                         "minima (of the medians)"),
+          size, spreadText(filtered), spreadText(plain),
+          QStringLiteral("%1 (%2)").arg(number(ratio, 2), number(filtered[1] / plain[1], 2)),
+          QString(), QStringLiteral("<= %1").arg(number(MaxFilteredRefreshRatio, 1)),
+          yesNo(ratio <= MaxFilteredRefreshRatio) });
 }
 
 void BenchRunner::measureJobListResponsiveness()

@@ -38,6 +38,8 @@ public:
     // restarts times the period), with its status log and the server's
     // request log around the first restart.
     int runRestarts(int restarts, int periodSeconds);
+    // Only the job table's filter: typing into it, and a refresh with it on.
+    int runFilterOnly();
 
     enum class Extreme { Smallest, Largest };
 
@@ -79,6 +81,8 @@ private:
     void measureJobLists();
     void measureJobListNotifications();
     void measureJobListResponsiveness();
+    void measureFilterTyping();
+    void measureFilteredRefresh();
     void measureStartup();
     void measureJournalSync();
     void measureKilledSync();

@@ -11,7 +11,10 @@
 #include "protocol/Protocol.h"
 #include "protocol/ShownJobList.h"
 
+#include <QApplication>
 #include <QJsonArray>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QSettings>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -153,21 +156,65 @@ bool readNotificationSetting(VLK::StatusWidget &panel, const QTemporaryDir &dir,
     return true;
 }
 
+const QString FilterPrefix = QStringLiteral("filter:");
+
+// The optional arguments after the fifth: what to tell the panel about
+// notifications, and the filter text. False for one that is neither.
+bool readOptions(const QStringList &options, QString &notifications, QString &filter)
+{
+    for (const QString &option : options) {
+        if (option == QLatin1String("notify-on") || option == QLatin1String("notify-off"))
+            notifications = option;
+        else if (option.startsWith(FilterPrefix))
+            filter = option.mid(FilterPrefix.size());
+        else
+            return false;
+    }
+    return true;
+}
+
+// The median of values, which it sorts.
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// What typing character does: the key the keyboard sends, with its text.
+void typeInto(QWidget &field, QChar character)
+{
+    int key = Qt::Key_Backspace;
+    QString text;
+    if (!character.isNull()) {
+        key = character.isDigit()  ? Qt::Key_0 + character.digitValue()
+            : character.isLetter() ? Qt::Key_A + (character.toUpper().unicode() - 'A')
+                                   : Qt::Key_Slash;
+        text = character;
+    }
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QApplication::sendEvent(&field, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+    QApplication::sendEvent(&field, &release);
+}
+
 } // namespace
 
 int runJobListClient(const QStringList &arguments)
 {
-    if (arguments.size() != 5 && arguments.size() != 6)
+    if (arguments.size() < 5 || arguments.size() > 7)
         return fail(QStringLiteral("job list: bad arguments"));
     const int rows = arguments.at(0).toInt();
     const int refreshes = arguments.at(1).toInt();
     const int segmentSize = arguments.at(2).toInt();
     const int pauseMs = arguments.at(3).toInt();
     const bool changing = arguments.at(4) == QLatin1String("changing");
-    const QString notifications = arguments.value(5);
+    QString notifications;
+    QString filter;
     if (rows < 0 || refreshes < 1 || (!changing && arguments.at(4) != QLatin1String("same"))
-        || !(notifications.isEmpty() || notifications == QLatin1String("notify-on")
-             || notifications == QLatin1String("notify-off")))
+        || !readOptions(arguments.mid(5), notifications, filter))
         return fail(QStringLiteral("job list: bad arguments"));
 
     const QByteArray replies[] = { jobListReply(rows, 0), jobListReply(rows, 1) };
@@ -186,8 +233,10 @@ int runJobListClient(const QStringList &arguments)
         return fail(QStringLiteral("job list: no settings"));
     ReplyWatch watch(client);
     auto *table = panel.findChild<QTableWidget *>(QStringLiteral("tableWidgetStatus"));
-    if (!table)
+    auto *filterField = panel.findChild<QLineEdit *>(QStringLiteral("lineEditFilter"));
+    if (!table || !filterField)
         return fail(QStringLiteral("job list: no job table"));
+    filterField->setText(filter);
     PaintCounter tablePaints(table->viewport());
     PaintCounter windowPaints(&panel);
     if (!showAndWait(panel, windowPaints) || !server.isListening()
@@ -229,6 +278,59 @@ int runJobListClient(const QStringList &arguments)
           { QStringLiteral("idleKiB"), double(memory.idleKiB()) },
           { QStringLiteral("rssKiB"), toJson(rssKiB) },
           { QStringLiteral("replyBytes"), replies[0].size() } });
+    return 0;
+}
+
+int runJobListFilterTyping(const QStringList &arguments)
+{
+    if (arguments.size() != 2)
+        return fail(QStringLiteral("filter typing: bad arguments"));
+    const int rows = arguments.at(0).toInt();
+    const int keystrokes = arguments.at(1).toInt();
+    if (rows < 1 || keystrokes < 2)
+        return fail(QStringLiteral("filter typing: bad arguments"));
+    const QByteArray reply = jobListReply(rows, 0);
+    RequestResponder server([&reply](int fd, const QByteArray &) {
+        return Pattern::writeInSegments(fd, reply, reply.size(), 0);
+    });
+    VLK::CalvaroClientBase client;
+    VLK::StatusWidget panel;
+    panel.setClientBase(&client);
+    ReplyWatch watch(client);
+    auto *table = panel.findChild<QTableWidget *>(QStringLiteral("tableWidgetStatus"));
+    auto *filterField = panel.findChild<QLineEdit *>(QStringLiteral("lineEditFilter"));
+    if (!table || !filterField)
+        return fail(QStringLiteral("filter typing: no job table"));
+    PaintCounter tablePaints(table->viewport());
+    PaintCounter windowPaints(&panel);
+    if (!showAndWait(panel, windowPaints) || !server.isListening()
+        || !connectClient(client, server.port()))
+        return fail(QStringLiteral("filter typing: no connection"));
+    watch.expectReply();
+    panel.refreshJobList();
+    if (!runEventsUntil([&watch] { return watch.handled(); }, RefreshTimeoutMs)
+        || !tablePaints.waitForPaintAfter(tablePaints.count(), RefreshTimeoutMs))
+        return fail(QStringLiteral("filter typing: list not shown"));
+
+    // Half the keys narrow the list down to the jobs of one user, the other
+    // half take the text back, key by key, as a user who mistyped does.
+    const QString typed = QStringLiteral("user3/job0000000000").left(keystrokes / 2);
+    std::vector<double> keyMs;
+    for (int keystroke = 0; keystroke < keystrokes; ++keystroke) {
+        const int painted = tablePaints.count();
+        const Clock::time_point pressed = Clock::now();
+        typeInto(*filterField, keystroke < typed.size() ? typed.at(keystroke) : QChar());
+        // A key that hides or shows no row in view needs no paint; it is
+        // timed to one all the same.
+        table->viewport()->update();
+        if (!tablePaints.waitForPaintAfter(painted, RefreshTimeoutMs))
+            return fail(QStringLiteral("filter typing: table not painted"));
+        keyMs.push_back(millisecondsBetween(pressed, Clock::now()));
+    }
+    if (!filterField->text().isEmpty() && keystrokes % 2 == 0)
+        return fail(QStringLiteral("filter typing: the text was not taken back"));
+    printResult({ { QStringLiteral("medianMs"), median(keyMs) },
+                  { QStringLiteral("keyMs"), toJson(keyMs) } });
     return 0;
 }
 

@@ -32,6 +32,7 @@ const QHash<QString, Mode> &modes()
         { QStringLiteral("joblist-client"), Bench::runJobListClient },
         { QStringLiteral("joblist-baseline"), Bench::runJobListBaseline },
         { QStringLiteral("joblist-watch"), Bench::runJobListWatch },
+        { QStringLiteral("joblist-filter-typing"), Bench::runJobListFilterTyping },
         { QStringLiteral("startup-client"), Bench::runStartupClient },
         { QStringLiteral("startup-baseline"), Bench::runStartupBaseline },
         { QStringLiteral("journal-sync"), Bench::runJournalSync },
@@ -47,6 +48,7 @@ const QHash<QString, Mode> &modes()
 // program, and prints the table; with "cli" only the command-line client's
 // download, with "downloads" the window's and the command-line client's, with
 // "journal" the job journal's (calvaro sync, and sync killed again and again),
+// "filter" the job table's filter,
 // with "restarts [RESTARTS [PERIOD_SECONDS]]" (10 and 60 unless given) the
 // idle window through restarts of the server.
 // With a mode: one measurement, one result line; the runner starts these
@@ -61,11 +63,15 @@ int main(int argc, char *argv[])
     }
     const bool cliOnly = argc >= 2 && qstrcmp(argv[1], "cli") == 0;
     const bool journalOnly = argc >= 2 && qstrcmp(argv[1], "journal") == 0;
-    if (argc < 2 || cliOnly || journalOnly || qstrcmp(argv[1], "downloads") == 0) {
+    const bool filterOnly = argc >= 2 && qstrcmp(argv[1], "filter") == 0;
+    if (argc < 2 || cliOnly || journalOnly || filterOnly
+        || qstrcmp(argv[1], "downloads") == 0) {
         QCoreApplication application(argc, argv);
         Bench::BenchRunner runner(QCoreApplication::applicationFilePath());
         if (journalOnly)
             return runner.runJournalOnly();
+        if (filterOnly)
+            return runner.runFilterOnly();
         return argc < 2 ? runner.runAll() : runner.runDownloadsOnly(!cliOnly);
     }
     QApplication application(argc, argv);

@@ -1,4 +1,5 @@
 #include "WindowFixture.h"
+#include "WindowSession.h"
 #include "gui/FunctionTestWidget.h"
 #include "gui/SubmitProgressDialog.h"
 #include "protocol/Protocol.h"
@@ -7,6 +8,7 @@
 #include <QApplication>
 #include <QChildEvent>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QProcess>
 #include <QProgressBar>
@@ -108,6 +110,7 @@ class TestFunctionTestWidget : public WindowFixture
 private slots:
     void titleAndSubmitFollowTheConnectionState();
     void commandLineSurvivesARestart();
+    void formAndSortSurviveLoginsAndRestarts();
     void solverListsFillTheBox();
     void undecodableSolverList();
     void createZipPacksTheProjectFolder();
@@ -200,6 +203,56 @@ void TestFunctionTestWidget::commandLineSurvivesARestart()
         m_window->readSettings();
         QCOMPARE(child<QLineEdit>("lineEditCmdLine")->text(), commandLine);
     }
+}
+
+// The sort column outlasts a logout and a new login; the solver, the queue
+// and the auto-refresh interval outlast a restart, as the command line does.
+void TestFunctionTestWidget::formAndSortSurviveLoginsAndRestarts()
+{
+    const QStringList solvers
+        = { QStringLiteral("thermal"), QStringLiteral("modal_steady"), QStringLiteral("struct") };
+    const QStringList jobs
+        = { WindowSession::jobLine(QStringLiteral("u/b"), QStringLiteral("Queued")),
+            WindowSession::jobLine(QStringLiteral("u/c"), QStringLiteral("Queued")),
+            WindowSession::jobLine(QStringLiteral("u/a"), QStringLiteral("Queued")) };
+    m_server->setReply(MT_JobStatus, FakeServer::textList(MT_JobStatusReply, jobs));
+    m_window->readSettings();
+    m_window->show();
+    QVERIFY(connectWithSolvers(solvers));
+    auto *table = child<QTableWidget>("tableWidgetStatus");
+    QTRY_COMPARE(table->rowCount(), 3);
+    table->sortByColumn(3, Qt::DescendingOrder);
+    child<QComboBox>("comboBoxSolver")->setCurrentIndex(1);
+    child<QRadioButton>("radioButtonSlow")->setChecked(true);
+    child<QSpinBox>("spinBoxAutoRefresh")->setValue(7);
+
+    QSignalSpy received(m_window, &CalvaroClientBase::msgReceived);
+    m_window->awaitReply();
+    m_server->send(FakeServer::reply(MT_LogoutOk));
+    QVERIFY(received.wait(5000));
+    QCOMPARE(table->columnCount(), 0);
+    QVERIFY(connectWithSolvers(solvers));
+    QTRY_COMPARE(table->rowCount(), 3);
+    const auto paths = [table] {
+        QStringList texts;
+        for (int row = 0; row < table->rowCount(); ++row)
+            texts << table->item(row, 3)->text();
+        return texts;
+    };
+    QCOMPARE(paths(),
+             (QStringList { QStringLiteral("u/c"), QStringLiteral("u/b"), QStringLiteral("u/a") }));
+    QCOMPARE(table->horizontalHeader()->sortIndicatorSection(), 3);
+    QCOMPARE(child<QComboBox>("comboBoxSolver")->currentData().toString(), solvers.at(1));
+
+    m_window->writeSettings();
+    delete m_window;
+    m_window = new FunctionTestWidget;
+    m_window->setOrganizationAndApplication(Organization, Application);
+    m_window->readSettings();
+    QVERIFY(child<QRadioButton>("radioButtonSlow")->isChecked());
+    QCOMPARE(child<QSpinBox>("spinBoxAutoRefresh")->value(), 7);
+    QVERIFY(connectWithSolvers(solvers));
+    QCOMPARE(child<QComboBox>("comboBoxSolver")->currentData().toString(), solvers.at(1));
 }
 
 void TestFunctionTestWidget::solverListsFillTheBox()

@@ -2,6 +2,7 @@
 #include "WindowFixture.h"
 #include "WindowSession.h"
 #include "gui/FunctionTestWidget.h"
+#include "gui/Version.h"
 #include "protocol/Protocol.h"
 
 #include <QApplication>
@@ -64,6 +65,7 @@ private slots:
     void notifiesOfOwnFinishedJobs_data();
     void notifiesOfOwnFinishedJobs();
     void withoutAServiceTheLogStillTells();
+    void titleCountsFinishedJobsUntilShown();
 
 private:
     void setUpWindow() override;
@@ -238,6 +240,43 @@ void TestJobFinishNotifier::withoutAServiceTheLogStillTells()
     QVERIFY(syncWithService());
     QVERIFY(WindowSession::showJobList(*m_window, *m_server, {}));
     QCOMPARE(m_service.summaries, QStringList());
+}
+
+// Marks follow their jobs when the rows move, and go once the window is
+// looked at.
+void TestJobFinishNotifier::titleCountsFinishedJobsUntilShown()
+{
+    const QString title = QStringLiteral("Calvaro Client - ") + QLatin1String(VLK::Version);
+    startWindow(true);
+    QWidget elsewhere;
+    m_window->show();
+    elsewhere.show();
+    QApplication::setActiveWindow(&elsewhere);
+    QVERIFY(QTest::qWaitForWindowActive(&elsewhere));
+    const QString running = QStringLiteral("Running");
+    showLists(
+        { { jobLine(Alpha, running), jobLine(Beta, running), jobLine(Gamma, running) },
+          { jobLine(Alpha, QStringLiteral("Processed")), jobLine(Beta, QStringLiteral("Failed")),
+            jobLine(Gamma, running) },
+          { jobLine(Delta, QStringLiteral("Queued")), jobLine(Alpha, QStringLiteral("Processed")),
+            jobLine(Beta, QStringLiteral("Failed")), jobLine(Gamma, running) } });
+    auto *table = m_window->findChild<QTableWidget *>(QStringLiteral("tableWidgetStatus"));
+    const auto markedPaths = [table] {
+        QStringList paths;
+        for (int row = 0; row < table->rowCount(); ++row) {
+            const QTableWidgetItem *cell = table->item(row, 3);
+            if (cell->font().bold() && !cell->toolTip().isEmpty())
+                paths << cell->text();
+        }
+        return paths;
+    };
+    QCOMPARE(m_window->windowTitle(), QStringLiteral("(2 finished) ") + title);
+    QCOMPARE(markedPaths(), (QStringList { Alpha, Beta }));
+
+    QApplication::setActiveWindow(m_window.get());
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    QTRY_COMPARE(m_window->windowTitle(), title);
+    QCOMPARE(markedPaths(), QStringList());
 }
 
 QTEST_MAIN(TestJobFinishNotifier)

@@ -8,8 +8,10 @@
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -22,6 +24,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 #include <QtEndian>
 
 #include <algorithm>
@@ -212,6 +215,10 @@ private slots:
     void confirmationActsOnTheListedJobs();
     void refusedJobsEndInOneSummary();
     void keyboardFiltersSelectsAndRemoves();
+    void resultsOfSeveralJobsGoToOneFolder_data();
+    void resultsOfSeveralJobsGoToOneFolder();
+    void elidedCellsTellTheirWholeText();
+    void rowMenuFromTheKeyboard();
 };
 
 void TestStatusWidget::setUpWindow()
@@ -1191,6 +1198,125 @@ void TestStatusWidget::keyboardFiltersSelectsAndRemoves()
     QCOMPARE(filter->selectedText(), QString(QStringLiteral("P/")));
     QTest::keyClick(filter, Qt::Key_Escape);
     QCOMPARE(filter->text(), QString());
+}
+
+void TestStatusWidget::resultsOfSeveralJobsGoToOneFolder_data()
+{
+    QTest::addColumn<QString>("refused");
+    QTest::addColumn<bool>("fileThereBefore");
+    QTest::addColumn<QStringList>("folder"); // "name: content" of every file, by name
+    QTest::addColumn<QString>("summary");
+    QTest::newRow("all saved") << QString() << false
+                               << QStringList { QStringLiteral("a.zip: result of study/a/m"),
+                                                QStringLiteral("b (2).7z: result of other/b/m"),
+                                                QStringLiteral("b.7z: result of study/b/m") }
+                               << QStringLiteral("3 saved");
+    QTest::newRow("one refused, a file there before")
+        << QStringLiteral("study/b/m") << true
+        << QStringList { QStringLiteral("a (2).zip: result of study/a/m"),
+                         QStringLiteral("a.zip: earlier"),
+                         QStringLiteral("b.7z: result of other/b/m") }
+        << QStringLiteral("2 saved, 1 refused: study/b/m");
+}
+
+void TestStatusWidget::resultsOfSeveralJobsGoToOneFolder()
+{
+    QFETCH(QString, refused);
+    QFETCH(bool, fileThereBefore);
+    QFETCH(QStringList, folder);
+    QFETCH(QString, summary);
+    QTemporaryDir dir;
+    if (fileThereBefore) {
+        QFile earlier(dir.filePath(QStringLiteral("a.zip")));
+        QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write("earlier") == 7);
+    }
+    const QString zip = QStringLiteral("Ready for download: r.zip");
+    QVERIFY(showJobs({ job(QStringLiteral("Processed"), zip, QStringLiteral("study/a/m")),
+                       job(QStringLiteral("Processed"), Ready, QStringLiteral("study/b/m")),
+                       job(QStringLiteral("Queued"), Ready, QStringLiteral("study/c/m")),
+                       job(QStringLiteral("Processed"), Ready, QStringLiteral("other/b/m")) }));
+    m_server->clearReceived();
+    connect(m_server.get(), &FakeServer::requestReceived, m_panel.get(), [&](qint64 type) {
+        if (type != MT_DownloadJob)
+            return;
+        const QByteArray path = m_server->requests().last().bytes.mid(24);
+        m_server->send(path == refused.toUtf8()
+                           ? FakeServer::reply(MT_CommandError2)
+                           : FakeServer::reply(MT_DownloadJobReply, "result of " + path));
+    });
+    table()->selectAll();
+    QCOMPARE(child(QStringLiteral("pushButtonDownload"))->text(),
+             QStringLiteral("Get Results (3)"));
+    m_dialogs->queueFileAnswer(dir.path());
+    click(QStringLiteral("pushButtonDownload"));
+    QVERIFY(m_dialogs->waitForBoxes(2));
+    QCOMPARE(m_dialogs->boxes.at(0).text,
+             QStringLiteral("Get the results of 3 jobs?\n\nstudy/a/m\nstudy/b/m\nother/b/m\n\n"
+                            "Left out, as they offer no result: 1\nstudy/c/m (Queued)"));
+    QCOMPARE(m_dialogs->boxes.at(1).text, summary);
+    QCOMPARE(m_dialogs->fileDialogs.size(), 1);
+    QStringList stored;
+    for (const QString &name : QDir(dir.path()).entryList(QDir::Files, QDir::Name)) {
+        QFile file(dir.filePath(name));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        stored << name + QStringLiteral(": ") + QString::fromUtf8(file.readAll());
+    }
+    QCOMPARE(stored, folder);
+    QCOMPARE(requestedPaths(MT_DownloadJob),
+             (QStringList { QStringLiteral("study/a/m"), QStringLiteral("study/b/m"),
+                            QStringLiteral("other/b/m") }));
+    QVERIFY(!m_server->requestTypes().contains(MT_JobStatus));
+}
+
+void TestStatusWidget::elidedCellsTellTheirWholeText()
+{
+    const QString longPath
+        = QStringLiteral("study/") + QString(200, QLatin1Char('x')) + QStringLiteral("/model.dat");
+    const QString queued = QStringLiteral("Queued");
+    QVERIFY(showJobs({ job(queued, QStringLiteral("m"), longPath),
+                       job(queued, QStringLiteral("m"), QStringLiteral("p/a")) }));
+    const auto askForTip = [this](int row) {
+        const QPoint at = table()->visualRect(table()->model()->index(row, 3)).center();
+        QHelpEvent help(QEvent::ToolTip, at, table()->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(table()->viewport(), &help);
+        return help.isAccepted();
+    };
+    QVERIFY(askForTip(0));
+    QCOMPARE(QToolTip::text(), longPath);
+    QVERIFY(!askForTip(1));
+}
+
+void TestStatusWidget::rowMenuFromTheKeyboard()
+{
+    QVERIFY(
+        showJobs({ job(QStringLiteral("Queued"), QStringLiteral("m"), QStringLiteral("p/a")),
+                   job(QStringLiteral("Processed"), Ready, QStringLiteral("p/b")),
+                   job(QStringLiteral("Running"), QStringLiteral("m"), QStringLiteral("p/c")) }));
+    selectRow(0);
+    ctrlClickRow(1);
+    QStringList offered;
+    QTimer answering;
+    connect(&answering, &QTimer::timeout, this, [&] {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        answering.stop();
+        for (QAction *action : menu->actions()) {
+            if (!action->isSeparator())
+                offered << action->text()
+                        + (action->isEnabled() ? QString() : QStringLiteral(" (off)"));
+            if (action->text() == QLatin1String("Copy path"))
+                action->trigger();
+        }
+        menu->close();
+    });
+    answering.start(10);
+    QTest::keyClick(table(), Qt::Key_F10, Qt::ShiftModifier);
+    QTRY_VERIFY(!answering.isActive());
+    QCOMPARE(offered,
+             (QStringList { QStringLiteral("Kill (off)"), QStringLiteral("Remove (2)"),
+                            QStringLiteral("Get Results"), QStringLiteral("Copy path") }));
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("p/a\np/b"));
 }
 
 QTEST_MAIN(TestStatusWidget)

@@ -39,7 +39,7 @@ FunctionTestWidget::FunctionTestWidget(QWidget *parent)
     // The icons live in the client library; a static library needs this to keep them.
     Q_INIT_RESOURCE(CalvaroClient);
     m_ui->setupUi(this);
-    setWindowTitle(QString::fromLatin1(WindowTitleFormat).arg(QLatin1String(VLK::Version)));
+    onUnseenFinishedJobsChanged(0);
     new VLK::FocusKeeper(this);
     VLK::DoubleClickGuard::install(m_ui->pushButtonSubmit);
     m_ui->loginWidget->setClientBase(this);
@@ -53,6 +53,8 @@ FunctionTestWidget::FunctionTestWidget(QWidget *parent)
     connect(this, &FunctionTestWidget::connectionStateChanged, this,
             &FunctionTestWidget::onConnectionStateChanged);
     connect(this, &FunctionTestWidget::msgReceived, this, &FunctionTestWidget::onMsgReceived);
+    connect(m_ui->statusWidget, &VLK::StatusWidget::unseenFinishedJobsChanged, this,
+            &FunctionTestWidget::onUnseenFinishedJobsChanged);
     connect(m_packer, &VLK::ProjectPacker::finished, this, &FunctionTestWidget::onPackingFinished);
     emit connectionStateChanged(false);
 }
@@ -75,6 +77,9 @@ void FunctionTestWidget::readSettings()
     settings.beginGroup(QLatin1String(VLK::Settings::ClientConfigGroup));
     m_ui->lineEditCmdLine->setText(
         settings.value(QLatin1String(VLK::Settings::CommandLineKey), QString()).toString());
+    m_rememberedSolver = settings.value(QLatin1String(VLK::Settings::SolverKey)).toString();
+    const bool slowQueue = settings.value(QLatin1String(VLK::Settings::SlowQueueKey)).toBool();
+    (slowQueue ? m_ui->radioButtonSlow : m_ui->radioButtonFast)->setChecked(true);
     settings.endGroup();
 
     const VLK::WindowStateStore windowState;
@@ -85,10 +90,14 @@ void FunctionTestWidget::readSettings()
 void FunctionTestWidget::writeSettings()
 {
     m_ui->loginWidget->writeSettings();
+    m_ui->statusWidget->writeSettings();
 
     QSettings settings(m_organization, m_application);
     settings.beginGroup(QLatin1String(VLK::Settings::ClientConfigGroup));
     settings.setValue(QLatin1String(VLK::Settings::CommandLineKey), m_ui->lineEditCmdLine->text());
+    settings.setValue(QLatin1String(VLK::Settings::SolverKey), chosenSolver());
+    settings.setValue(QLatin1String(VLK::Settings::SlowQueueKey),
+                      m_ui->radioButtonSlow->isChecked());
     settings.endGroup();
 
     VLK::WindowStateStore().write(*this, m_ui->statusWidget->jobTableHeaderState());
@@ -98,6 +107,14 @@ void FunctionTestWidget::onMsgReceived(int msgType)
 {
     if (msgType == VLK::MT_SolverListReply)
         fillSolverBox();
+}
+
+// Where no desktop notification reaches the user, the title in the task bar
+// still tells of jobs that finished while they were away.
+void FunctionTestWidget::onUnseenFinishedJobsChanged(int count)
+{
+    const QString title = QString::fromLatin1(WindowTitleFormat).arg(QLatin1String(VLK::Version));
+    setWindowTitle(count > 0 ? tr("(%1 finished) %2").arg(QString::number(count), title) : title);
 }
 
 void FunctionTestWidget::on_pushButtonSubmit_clicked()
@@ -247,8 +264,17 @@ void FunctionTestWidget::closeEvent(QCloseEvent *event)
     VLK::CalvaroClientBase::closeEvent(event);
 }
 
+// Until a solver list came, the one remembered from before.
+QString FunctionTestWidget::chosenSolver() const
+{
+    return m_ui->comboBoxSolver->count() > 0 ? m_ui->comboBoxSolver->currentData().toString()
+                                             : m_rememberedSolver;
+}
+
 void FunctionTestWidget::fillSolverBox()
 {
+    // A new login lists the solvers again; the user's choice stays.
+    m_rememberedSolver = chosenSolver();
     m_ui->comboBoxSolver->clear();
     if (!VLK::decodeStringList(m_messageBuffer, m_solvers)) {
         QMessageBox::critical(
@@ -265,7 +291,8 @@ void FunctionTestWidget::fillSolverBox()
         m_ui->comboBoxSolver->addItem(QString(solver).replace(QLatin1Char('_'), QLatin1Char(' ')),
                                       solver);
     if (m_ui->comboBoxSolver->count() > 0)
-        m_ui->comboBoxSolver->setCurrentIndex(0);
+        m_ui->comboBoxSolver->setCurrentIndex(
+            qMax(m_ui->comboBoxSolver->findData(m_rememberedSolver), 0));
     m_ui->statusWidget->refreshJobList();
 }
 

@@ -36,12 +36,14 @@ private slots:
     void onConnectionStateChanged(bool connected);
     void onPackingFinished(const VLK::ProjectPacker::Result &result);
     void onResubmitRequested(const QString &jobPath);
+    void onUnseenFinishedJobsChanged(int count);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
     void fillSolverBox();
+    QString chosenSolver() const;
     QString chooseRecentFile(const char *directoryKey, const QString &caption,
                              const QString &filter);
     void enableArchiveActions();
@@ -56,6 +58,8 @@ private:
     QString m_application;
     VLK::ProjectPacker *const m_packer;
     VLK::WindowJournal *const m_journal;
+    // The solver chosen last, selected again once the server lists it.
+    QString m_rememberedSolver;
     // What the connection last allowed; Submit also waits for a running pack.
     bool m_readyToSubmit = false;
     // The archive this window packed last, and the project file packed into it.

@@ -2,6 +2,7 @@
 
 #include "gui/JobTableItems.h"
 #include "gui/JournalCells.h"
+#include "protocol/JobRules.h"
 
 #include <QTableWidget>
 
@@ -100,14 +101,18 @@ JobActionPlan JobActionPlan::forRows(const QTableWidget &table, const QList<int>
         const bool accessible = userCell && userCell->data(JobTableItems::AccessibleRole).toBool();
         const QString status = cellText(table, row, JobTableItems::StatusColumn);
         const QString path = cellText(table, row, JobTableItems::PathColumn);
-        const JobTableItems::Actions actions = JobTableItems::actionsFor(
-            accessible, status, cellText(table, row, JobTableItems::ProgressColumn));
+        const QString progress = cellText(table, row, JobTableItems::ProgressColumn);
+        const JobTableItems::Actions actions
+            = JobTableItems::actionsFor(accessible, status, progress);
         if (appliesTo(action, actions)) {
             plan.m_targets << path;
             if (textsOf(action).unsavedOne && JournalCells::isResultNotOnDisk(table, row))
                 plan.m_unsaved << path;
-        } else
+            if (action == JobAction::Download)
+                plan.m_resultExtensions << JobRules::resultExtension(progress);
+        } else {
             plan.m_leftOut << tr("%1 (%2)").arg(path, status);
+        }
     }
     return plan;
 }

@@ -27,6 +27,9 @@ public:
     // The targets whose offered result is not on disk, which the action
     // would lose: the user is asked first, even for one job.
     const QStringList &unsaved() const { return m_unsaved; }
+    // For Get Results: the extension of each target's offered result, in
+    // the order of targets().
+    const QStringList &resultExtensions() const { return m_resultExtensions; }
 
     // "Kill", "Remove" or "Get Results", with the number of jobs once there
     // are several.
@@ -50,6 +53,7 @@ private:
     QStringList m_targets;
     QStringList m_leftOut;
     QStringList m_unsaved;
+    QStringList m_resultExtensions;
 };
 
 } // namespace VLK

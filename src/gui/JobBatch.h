@@ -22,10 +22,24 @@ public:
     QString takeNext();
     void succeeded();
     void refused();
+    // The current job's result arrived and is being written to its file;
+    // stored() tells how that went, and false for a job not of this batch.
+    void storing();
+    bool stored(const QString &jobPath, bool written);
+    // The current job's result could not be saved, for reason.
+    void notSaved(const QString &reason);
     // The jobs not yet asked for are not sent at all.
     void abandon();
+    // Every job was asked for and every result is written.
+    bool isDone() const
+    {
+        return m_pending.isEmpty() && m_current.isEmpty() && m_storing.isEmpty();
+    }
 
-    bool anyFailed() const { return !m_refused.isEmpty() || !m_notSent.isEmpty(); }
+    bool anyFailed() const
+    {
+        return !m_refused.isEmpty() || !m_notSent.isEmpty() || !m_notSaved.isEmpty();
+    }
     // "2 removed, 1 refused: runs/a/model.dat"
     QString summary() const;
 
@@ -36,6 +50,8 @@ private:
     int m_succeeded = 0;
     QStringList m_refused;
     QStringList m_notSent;
+    QStringList m_storing;
+    QStringList m_notSaved;
 };
 
 } // namespace VLK

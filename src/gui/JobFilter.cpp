@@ -2,69 +2,118 @@
 
 #include "gui/JobTableItems.h"
 #include "protocol/JobRules.h"
+#include "protocol/Protocol.h"
 
+#include <QHeaderView>
 #include <QTableWidget>
 
 namespace VLK {
 
+namespace {
+QString cellText(const QTableWidget &table, int row, int column)
+{
+    const QTableWidgetItem *cell = table.item(row, column);
+    return cell ? cell->text() : QString();
+}
+
+// Which rows a pass looks at.
+enum class Rows { None, Shown, Hidden, All };
+} // namespace
+
 bool JobFilter::accepts(const QTableWidget &table, int row) const
 {
-    return acceptsQuick(table, row) && acceptsText(table, row);
-}
-
-int JobFilter::apply(QTableWidget &table)
-{
-    const int rowCount = table.rowCount();
-    const bool active = isActive();
-    if (!active && !m_anyRowHidden)
-        return rowCount;
-    m_anyRowHidden = active;
-    int shown = 0;
-    for (int row = 0; row < rowCount; ++row) {
-        const bool accepted = !active || accepts(table, row);
-        // Hiding a row that already is hidden still costs the header a pass.
-        if (table.isRowHidden(row) == accepted)
-            table.setRowHidden(row, !accepted);
-        shown += accepted ? 1 : 0;
+    if (m_quick != Quick::All) {
+        const QTableWidgetItem *userCell = table.item(row, JobTableItems::UserIdColumn);
+        const bool accessible = userCell && userCell->data(JobTableItems::AccessibleRole).toBool();
+        if (!acceptsQuick(accessible, cellText(table, row, JobTableItems::StatusColumn)))
+            return false;
     }
-    return shown;
-}
-
-bool JobFilter::acceptsText(const QTableWidget &table, int row) const
-{
     if (m_text.isEmpty())
         return true;
     for (int column = 0; column < JobTableItems::ColumnCount; ++column) {
         const QTableWidgetItem *cell = table.item(row, column);
-        if (cell && cell->text().contains(m_text, Qt::CaseInsensitive))
+        if (cell && JobTableItems::cellContains(*cell, m_text))
             return true;
     }
     return false;
 }
 
-bool JobFilter::acceptsQuick(const QTableWidget &table, int row) const
+// The progress cell shows the tail of the last message.
+bool JobFilter::accepts(const JobInfo &job) const
 {
-    if (m_quick == Quick::All)
-        return true;
-    if (m_quick == Quick::Mine) {
-        const QTableWidgetItem *userCell = table.item(row, JobTableItems::UserIdColumn);
-        return userCell && userCell->data(JobTableItems::AccessibleRole).toBool();
+    if (!acceptsQuick(job.accessible, job.status))
+        return false;
+    return m_text.isEmpty() || containsText(job.userId) || containsText(job.solverId)
+        || containsText(job.status) || containsText(job.path)
+        || containsText(job.progressMsg, JobRules::lastMessageTailStart(job.progressMsg));
+}
+
+int JobFilter::apply(QTableWidget &table)
+{
+    QHeaderView *rowHeader = table.verticalHeader();
+    const bool sameQuick = m_quick == m_appliedQuick;
+    Rows rows = Rows::All;
+    if (!m_rowsFollowFilter)
+        rows = isActive() || rowHeader->hiddenSectionCount() > 0 ? Rows::All : Rows::None;
+    else if (sameQuick && m_text == m_appliedText)
+        rows = Rows::None;
+    else if (sameQuick && m_text.contains(m_appliedText, Qt::CaseInsensitive))
+        rows = Rows::Shown;
+    else if (sameQuick && m_appliedText.contains(m_text, Qt::CaseInsensitive))
+        rows = Rows::Hidden;
+
+    if (rows != Rows::None) {
+        // Each row hidden or shown would otherwise have the header find the
+        // place of every row anew.
+        const bool headerUpdates = rowHeader->updatesEnabled();
+        rowHeader->setUpdatesEnabled(false);
+        for (int row = 0; row < table.rowCount(); ++row) {
+            const bool hidden = table.isRowHidden(row);
+            if ((rows == Rows::Shown && hidden) || (rows == Rows::Hidden && !hidden))
+                continue;
+            const bool accepted = !isActive() || accepts(table, row);
+            if (hidden == accepted)
+                table.setRowHidden(row, !accepted);
+        }
+        rowHeader->setUpdatesEnabled(headerUpdates);
     }
-    const QTableWidgetItem *statusCell = table.item(row, JobTableItems::StatusColumn);
-    const QString statusText = statusCell ? statusCell->text() : QString();
-    const JobRules::Status status = JobRules::statusOf(statusText);
+    m_appliedText = m_text;
+    m_appliedQuick = m_quick;
+    m_rowsFollowFilter = true;
+    return table.rowCount() - rowHeader->hiddenSectionCount();
+}
+
+void JobFilter::showIfAccepted(QTableWidget &table, int row, const JobInfo &job) const
+{
+    if (!m_rowsFollowFilter)
+        return;
+    const bool accepted = !isActive() || accepts(job);
+    if (table.isRowHidden(row) == accepted)
+        table.setRowHidden(row, !accepted);
+}
+
+bool JobFilter::acceptsQuick(bool accessible, const QString &status) const
+{
     switch (m_quick) {
-    case Quick::Queued:
-        return status == JobRules::Status::Queued;
-    case Quick::Running:
-        return status == JobRules::Status::Running;
-    case Quick::Finished:
-        return JobRules::isFinished(status);
-    case Quick::Failed:
-        return status == JobRules::Status::Failed;
-    default:
+    case Quick::All:
         return true;
+    case Quick::Mine:
+        return accessible;
+    case Quick::Queued:
+        return JobRules::statusOf(status) == JobRules::Status::Queued;
+    case Quick::Running:
+        return JobRules::statusOf(status) == JobRules::Status::Running;
+    case Quick::Finished:
+        return JobRules::isFinished(JobRules::statusOf(status));
+    case Quick::Failed:
+        return JobRules::statusOf(status) == JobRules::Status::Failed;
     }
+    return true;
+}
+
+bool JobFilter::containsText(const QString &text, int from) const
+{
+    return text.indexOf(m_text, from, Qt::CaseInsensitive) != -1;
 }
 
 } // namespace VLK

@@ -6,6 +6,8 @@ class QTableWidget;
 
 namespace VLK {
 
+struct JobInfo;
+
 // Which rows of the job table the user wants to see: those where any cell
 // holds the filter text, whatever its case, and whose job passes the quick
 // filter.
@@ -20,19 +22,31 @@ public:
     bool isActive() const { return !m_text.isEmpty() || m_quick != Quick::All; }
 
     bool accepts(const QTableWidget &table, int row) const;
+    // The same for the job that a row shows, read from its record.
+    bool accepts(const JobInfo &job) const;
 
-    // Hides the rows that the filter does not accept and shows the others, in
-    // one pass. Returns the number of rows shown.
+    // Hides the rows that the filter does not accept and shows the others.
+    // Returns the number of rows shown. When only the filter changed since
+    // the last call, only the rows it can change are looked at: a longer
+    // text can only hide shown rows, a shorter one only show hidden ones.
     int apply(QTableWidget &table);
+    // The rows are about to show other jobs than they did (a new list, a
+    // sort): the next apply() looks at every row.
+    void forgetRows() { m_rowsFollowFilter = false; }
+    // row has just been filled anew with job, in place: hides or shows it at
+    // once, so that a refresh needs no pass over the rows it did not change.
+    void showIfAccepted(QTableWidget &table, int row, const JobInfo &job) const;
 
 private:
-    bool acceptsText(const QTableWidget &table, int row) const;
-    bool acceptsQuick(const QTableWidget &table, int row) const;
+    bool acceptsQuick(bool accessible, const QString &status) const;
+    bool containsText(const QString &text, int from = 0) const;
 
     QString m_text;
     Quick m_quick = Quick::All;
-    // Lets a list without a filter skip the pass once every row is shown.
-    bool m_anyRowHidden = false;
+    // The filter that the rows' hidden states follow, while they follow one.
+    QString m_appliedText;
+    Quick m_appliedQuick = Quick::All;
+    bool m_rowsFollowFilter = false;
 };
 
 } // namespace VLK

@@ -123,6 +123,11 @@ public:
             tellTable();
     }
 
+    bool contains(const QString &text) const
+    {
+        return m_text.indexOf(text, m_textFrom, Qt::CaseInsensitive) != -1;
+    }
+
     bool operator<(const QTableWidgetItem &other) const override
     {
         if (other.type() != Type)
@@ -256,6 +261,13 @@ JobTableItems::Actions JobTableItems::actionsFor(bool accessible, QStringView st
         break;
     }
     return actions;
+}
+
+bool JobTableItems::cellContains(const QTableWidgetItem &cell, const QString &text)
+{
+    if (cell.type() == JobCell::Type)
+        return static_cast<const JobCell &>(cell).contains(text);
+    return cell.text().contains(text, Qt::CaseInsensitive);
 }
 
 QString JobTableItems::messageLines(const QString &progressMsg)

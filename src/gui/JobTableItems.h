@@ -6,6 +6,7 @@
 
 class QPalette;
 class QTableWidget;
+class QTableWidgetItem;
 
 namespace VLK {
 
@@ -64,6 +65,9 @@ public:
     static Actions actionsFor(bool accessible, QStringView status, QStringView progressCell);
     // Every message on a line of its own, each cut to its tail.
     static QString messageLines(const QString &progressMsg);
+    // Whether the text that cell shows contains text, whatever its case;
+    // without copying it out of a cell that fillRow() made.
+    static bool cellContains(const QTableWidgetItem &cell, const QString &text);
 
 private:
     QVariant foregroundFor(const JobInfo &job, int column) const;

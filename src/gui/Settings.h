@@ -18,6 +18,9 @@ constexpr char RememberPasswordKey[] = "RememberPassword";
 constexpr char ClientConfigGroup[] = "ClientConfig";
 constexpr char CommandLineKey[] = "CommandLine";
 constexpr char AutoRefreshIntervalKey[] = "AutoRefreshInterval";
+// The rest of the submission form, remembered with its command line.
+constexpr char SolverKey[] = "Solver";
+constexpr char SlowQueueKey[] = "SlowQueue";
 
 // The directory each file dialog last took its file from.
 constexpr char RecentDirectoriesGroup[] = "RecentDirectories";

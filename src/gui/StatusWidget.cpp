@@ -3,6 +3,7 @@
 #include "gui/CalvaroClientBase.h"
 #include "gui/ColumnFit.h"
 #include "gui/DoubleClickGuard.h"
+#include "gui/ElidedTextToolTips.h"
 #include "gui/JobFinishNotifier.h"
 #include "gui/JournalCells.h"
 #include "gui/Settings.h"
@@ -41,6 +42,19 @@ namespace VLK {
 namespace {
 constexpr int RowHeight = 18;
 constexpr int MillisecondsPerSecond = 1000;
+
+int requestTypeOf(JobAction action)
+{
+    switch (action) {
+    case JobAction::Kill:
+        return MT_KillJob;
+    case JobAction::Remove:
+        return MT_RemoveJob;
+    case JobAction::Download:
+        break;
+    }
+    return MT_DownloadJob;
+}
 } // namespace
 
 StatusWidget::StatusWidget(QWidget *parent)
@@ -50,9 +64,11 @@ StatusWidget::StatusWidget(QWidget *parent)
     , m_finishNotifier(new JobFinishNotifier(this))
 {
     m_ui->setupUi(this);
+    m_unseenJobs = std::make_unique<UnseenJobMarks>(*m_ui->tableWidgetStatus);
     m_ui->progressBar->setEnabled(false);
     m_ui->pushButtonCancelDownload->hide();
     m_ui->tableWidgetStatus->setTextElideMode(Qt::ElideMiddle);
+    m_ui->tableWidgetStatus->setItemDelegate(new ElidedTextToolTips(m_ui->tableWidgetStatus));
     m_ui->tableWidgetStatus->verticalHeader()->hide();
     for (QAbstractButton *action :
          { m_ui->pushButtonKill, m_ui->pushButtonRemove, m_ui->pushButtonDownload })
@@ -67,10 +83,14 @@ StatusWidget::StatusWidget(QWidget *parent)
     connect(m_ui->lineEditFilter, &QLineEdit::returnPressed, this,
             &StatusWidget::focusTableFromFilter);
     // Sorting moves the cells, not the rows' hidden state.
-    connect(m_ui->tableWidgetStatus->model(), &QAbstractItemModel::layoutChanged, this,
-            &StatusWidget::applyFilter);
+    connect(m_ui->tableWidgetStatus->model(), &QAbstractItemModel::layoutChanged, this, [this] {
+        m_filter.forgetRows();
+        applyFilter();
+    });
     m_ui->tableWidgetStatus->setContextMenuPolicy(Qt::CustomContextMenu);
     m_ui->checkBoxAutoDownload->hide();
+    connect(m_ui->tableWidgetStatus->verticalScrollBar(), &QScrollBar::valueChanged, this,
+            &StatusWidget::seeShownJobs);
     setUpShortcuts();
 }
 
@@ -90,6 +110,15 @@ void StatusWidget::setUpShortcuts()
                                  Qt::WidgetShortcut);
     connect(remove, &QShortcut::activated, this,
             [this] { actOnSelection(JobAction::Remove, true); });
+    // The row menu from the keyboard, at the current row.
+    for (const QKeySequence &menuKey :
+         { QKeySequence(Qt::Key_Menu),
+           QKeySequence(QStringLiteral("Shift+F10"), QKeySequence::PortableText) }) {
+        auto *rowMenu
+            = new QShortcut(menuKey, m_ui->tableWidgetStatus, nullptr, nullptr, Qt::WidgetShortcut);
+        connect(rowMenu, &QShortcut::activated, this,
+                [this] { on_tableWidgetStatus_customContextMenuRequested(QPoint(-1, -1)); });
+    }
 }
 
 StatusWidget::~StatusWidget() = default;
@@ -144,6 +173,16 @@ void StatusWidget::readSettings(const QString &organization, const QString &appl
     }
     settings.endGroup();
     m_notifyFinishedJobs = JobFinishNotifier::isEnabled();
+}
+
+void StatusWidget::writeSettings()
+{
+    Q_ASSERT_X(!m_organization.isEmpty(), "src/VLK_StatusWidget", "!m_organization.isEmpty()");
+    QSettings settings(m_organization, m_application);
+    settings.beginGroup(QLatin1String(Settings::ClientConfigGroup));
+    settings.setValue(QLatin1String(Settings::AutoRefreshIntervalKey),
+                      m_ui->spinBoxAutoRefresh->value());
+    settings.endGroup();
 }
 
 QByteArray StatusWidget::jobTableHeaderState() const
@@ -212,6 +251,14 @@ void StatusWidget::onMsgReceived(int msgType)
         requestNextOfBatch();
         return;
     }
+    if (m_batch && msgType == MT_DownloadJobReply) {
+        // The next result is asked for once this one has its file's name.
+        m_batch->storing();
+        storeDownloadedResult();
+        if (m_batch)
+            requestNextOfBatch();
+        return;
+    }
     switch (msgType) {
     case MT_LoginOk:
         // A resumed session keeps its list, so that what finished meanwhile
@@ -266,9 +313,19 @@ void StatusWidget::markListStale(bool stale)
                                : tr("Jobs on server:"));
 }
 
+void StatusWidget::keepSortColumn()
+{
+    if (m_ui->tableWidgetStatus->columnCount() != JobTableItems::ColumnCount)
+        return;
+    const QHeaderView *header = m_ui->tableWidgetStatus->horizontalHeader();
+    m_keptSortColumn = isSortedByColumn() ? header->sortIndicatorSection() : -1;
+    m_keptSortOrder = header->sortIndicatorOrder();
+}
+
 void StatusWidget::clearJobTable()
 {
     markListStale(false);
+    keepSortColumn();
     m_ui->tableWidgetStatus->setRowCount(0);
     m_ui->tableWidgetStatus->setColumnCount(0);
     m_currentProgressMsgs.clear();
@@ -276,6 +333,8 @@ void StatusWidget::clearJobTable()
     m_columnsFitted = false;
     m_finishWatch.reset();
     m_reportedOwnJobCount = -1;
+    m_unseenJobs->clear();
+    seeShownJobs();
 }
 
 bool StatusWidget::fillJobTable()
@@ -302,6 +361,8 @@ bool StatusWidget::fillJobTable()
     else
         rememberSelectedJob();
     const int scrollPosition = table->verticalScrollBar()->value();
+    if (!rowsInReplyOrder)
+        m_filter.forgetRows();
     table->setRowCount(jobCount);
     fillChangedRows(changedIndexes, rowsInReplyOrder);
     fitColumnsToContentsOnce();
@@ -309,6 +370,8 @@ bool StatusWidget::fillJobTable()
     restoreSelection();
     table->verticalScrollBar()->setValue(scrollPosition);
     reportFinishedJobs(changedIndexes);
+    m_unseenJobs->markRows();
+    seeShownJobs();
     reportOwnJobCount();
     return true;
 }
@@ -331,6 +394,7 @@ void StatusWidget::showInvalidJobList()
     m_currentProgressMsgs.clear();
     QMessageBox::critical(this, tr("Invalid server reply"),
                           tr("Invalid server reply (mismatching versions of server and client?)."));
+    keepSortColumn();
     QTableWidget *table = m_ui->tableWidgetStatus;
     table->setRowCount(0);
     table->setColumnCount(0);
@@ -349,6 +413,8 @@ void StatusWidget::setUpJobTable()
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setHorizontalHeaderLabels({ tr("User ID"), tr("Solver ID"), tr("Status"), tr("Path"),
                                        tr("Progress Msg"), tr("Result"), tr("Command line") });
+    if (m_keptSortColumn != -1)
+        table->horizontalHeader()->setSortIndicator(m_keptSortColumn, m_keptSortOrder);
 }
 
 void StatusWidget::rememberSelectedJob()
@@ -358,7 +424,8 @@ void StatusWidget::rememberSelectedJob()
         return;
     rememberJob(selectedRow);
     m_otherSelectedJobPaths.clear();
-    for (const QModelIndex &index : m_ui->tableWidgetStatus->selectionModel()->selectedRows()) {
+    const QModelIndexList selectedRows = m_ui->tableWidgetStatus->selectionModel()->selectedRows();
+    for (const QModelIndex &index : selectedRows) {
         if (index.row() != selectedRow)
             m_otherSelectedJobPaths << cellText(index.row(), JobTableItems::PathColumn);
     }
@@ -391,6 +458,7 @@ void StatusWidget::fillChangedRows(const QVector<int> &changedIndexes, bool rows
     m_shownJobList.decodeChanged(changedIndexes, [&](int index, const JobInfo &job) {
         setProgressMsg(index, job.progressMsg);
         m_jobTableItems.fillRow(*table, index, job, index, !sortedByColumn);
+        m_filter.showIfAccepted(*table, index, job);
         if (m_notifyFinishedJobs)
             m_finishWatch.compareJob(index, job);
     });
@@ -505,6 +573,32 @@ void StatusWidget::reportFinishedJobs(const QVector<int> &changedIndexes)
         = m_finishWatch.endComparing(m_shownJobList, changedIndexes);
     if (!finished.isEmpty())
         m_finishNotifier->report(finished, jobInView(), m_clientBase);
+    QStringList unseen;
+    for (const FinishedJob &job : finished) {
+        if (job.outcome != FinishedJob::Vanished)
+            unseen << job.path;
+    }
+    m_unseenJobs->add(unseen);
+}
+
+// Called whenever rows may have come into the user's view.
+void StatusWidget::seeShownJobs()
+{
+    if (isActiveWindow() && isVisible())
+        m_unseenJobs->seeShownRows();
+    if (m_unseenJobs->count() == m_reportedUnseenCount)
+        return;
+    m_reportedUnseenCount = m_unseenJobs->count();
+    emit unseenFinishedJobsChanged(m_reportedUnseenCount);
+}
+
+// The window hands its activation down to its children as this event.
+bool StatusWidget::event(QEvent *event)
+{
+    const bool handled = QWidget::event(event);
+    if (event->type() == QEvent::WindowActivate)
+        seeShownJobs();
+    return handled;
 }
 
 // The job of the selected row while the user can see it.
@@ -580,8 +674,7 @@ void StatusWidget::on_tableWidgetStatus_itemSelectionChanged()
             : JobActionPlan::forRows(*m_ui->tableWidgetStatus, rows, button.second)
                   .targets()
                   .size();
-        const bool batchable = button.second != JobAction::Download;
-        button.first->setEnabled(jobCount == 1 || (jobCount > 1 && batchable));
+        button.first->setEnabled(jobCount > 0);
         button.first->setText(JobActionPlan::buttonText(button.second, jobCount));
     }
     updateProgressMessageView();
@@ -622,7 +715,7 @@ void StatusWidget::onConnectionStateChanged(bool connected)
         markListStale(true);
     if (m_batch && !m_clientBase->isConnected()) {
         m_batch->abandon();
-        finishBatch();
+        finishBatchIfDone();
     }
     if (connected) {
         on_tableWidgetStatus_itemSelectionChanged();
@@ -640,7 +733,8 @@ QList<int> StatusWidget::selectedShownRows() const
     QList<int> rows;
     if (table->rowCount() == 0)
         return rows;
-    for (const QModelIndex &index : table->selectionModel()->selectedRows()) {
+    const QModelIndexList selectedRows = table->selectionModel()->selectedRows();
+    for (const QModelIndex &index : selectedRows) {
         if (!table->isRowHidden(index.row()))
             rows << index.row();
     }
@@ -654,7 +748,8 @@ bool StatusWidget::requestJobAction(int msgType, const QString &jobPath, int row
 {
     if (!CalvaroClientCommands::sendStringCommand(m_clientBase->m_tcpSocket, msgType, jobPath))
         return false;
-    rememberJob(row);
+    if (row != -1)
+        rememberJob(row);
     // The button may stay disabled once its job has changed; the table is
     // where the user goes on from, rather than wherever the focus would fall.
     if (m_ui->pushButtonKill->hasFocus() || m_ui->pushButtonRemove->hasFocus()
@@ -685,7 +780,8 @@ void StatusWidget::on_pushButtonDownload_clicked()
 void StatusWidget::actOnSelection(JobAction action, bool confirmAlways)
 {
     assertClientBase();
-    if (!requireConnection())
+    // The last results of a batch may still be on their way to their files.
+    if (m_batch || !requireConnection())
         return;
     const QList<int> rows = selectedShownRows();
     if (rows.isEmpty())
@@ -694,9 +790,6 @@ void StatusWidget::actOnSelection(JobAction action, bool confirmAlways)
     if (plan.targets().isEmpty())
         return;
     const bool several = plan.targets().size() > 1;
-    // Results of several jobs are fetched one at a time, each by its own click.
-    if (several && action == JobAction::Download)
-        return;
     const bool losesResults = !plan.unsaved().isEmpty();
     if ((several || confirmAlways || losesResults) && (!confirm(plan) || !requireConnection()))
         return;
@@ -711,8 +804,7 @@ void StatusWidget::actOnSelection(JobAction action, bool confirmAlways)
     if (action == JobAction::Download)
         downloadRow(row);
     else
-        requestJobAction(action == JobAction::Kill ? MT_KillJob : MT_RemoveJob, jobPath, row,
-                         false);
+        requestJobAction(requestTypeOf(action), jobPath, row, false);
 }
 
 // A result that would be lost makes No the answer that a hasty Enter gives.
@@ -729,6 +821,12 @@ bool StatusWidget::confirm(const JobActionPlan &plan)
 
 void StatusWidget::startBatch(const JobActionPlan &plan)
 {
+    if (plan.action() == JobAction::Download) {
+        const QString folder = chooseResultsFolder();
+        if (folder.isEmpty() || !requireConnection())
+            return;
+        m_resultFolder = std::make_unique<ResultFolder>(folder, plan);
+    }
     m_batch = std::make_unique<JobBatch>(plan.action(), plan.targets());
     m_clientBase->collectCommandFailures(true);
     m_ui->tableWidgetStatus->setFocus(Qt::OtherFocusReason);
@@ -737,24 +835,48 @@ void StatusWidget::startBatch(const JobActionPlan &plan)
 
 void StatusWidget::requestNextOfBatch()
 {
-    if (m_batch->hasNext()) {
-        const int msgType = m_batch->action() == JobAction::Kill ? MT_KillJob : MT_RemoveJob;
-        if (CalvaroClientCommands::sendStringCommand(m_clientBase->m_tcpSocket, msgType,
-                                                     m_batch->takeNext())) {
-            m_clientBase->awaitReply(false);
+    while (m_batch->hasNext()) {
+        const QString jobPath = m_batch->takeNext();
+        if (m_batch->action() != JobAction::Download) {
+            if (requestJobAction(requestTypeOf(m_batch->action()), jobPath, -1, false))
+                return;
+        } else if (!openBatchResultFile(jobPath)) {
+            continue;
+        } else if (requestDownload(jobPath, -1)) {
             return;
         }
         m_batch->abandon();
     }
-    finishBatch();
+    finishBatchIfDone();
+}
+
+// A result that cannot get a file is left out; the others are still fetched.
+bool StatusWidget::openBatchResultFile(const QString &jobPath)
+{
+    m_downloadFilePath = m_resultFolder->claimFreePath(jobPath);
+    QString error;
+    if (openPendingResult(error))
+        return true;
+    m_batch->notSaved(error);
+    return false;
 }
 
 void StatusWidget::onCommandFailed()
 {
     if (!m_batch)
         return;
+    if (m_resultFolder)
+        m_resultFolder->release(m_downloadFilePath);
+    m_pendingResult.reset();
     m_batch->refused();
     requestNextOfBatch();
+}
+
+// Results still being written are waited for, so that the summary counts them.
+void StatusWidget::finishBatchIfDone()
+{
+    if (m_batch->isDone())
+        finishBatch();
 }
 
 // The list is refreshed once, after the last reply, and the user is told
@@ -762,9 +884,11 @@ void StatusWidget::onCommandFailed()
 void StatusWidget::finishBatch()
 {
     const std::unique_ptr<JobBatch> batch = std::move(m_batch);
+    m_resultFolder.reset();
     m_clientBase->collectCommandFailures(false);
     m_clientBase->reportStatus(batch->summary());
-    if (m_clientBase->isConnected())
+    // Downloads leave the list as it was.
+    if (batch->action() != JobAction::Download && m_clientBase->isConnected())
         refreshJobList();
     const QString title = JobActionPlan::title(batch->action());
     if (batch->anyFailed())
@@ -785,12 +909,19 @@ void StatusWidget::downloadRow(int row)
     }
     if (m_downloadFilePath.isEmpty() || !openResultFile())
         return;
+    requestDownload(jobPath, row);
+}
+
+// The result streams into m_pendingResult as it arrives.
+bool StatusWidget::requestDownload(const QString &jobPath, int row)
+{
     m_downloadJobPath = jobPath;
     m_clientBase->streamNextDownloadTo(m_pendingResult.get());
-    if (!requestJobAction(MT_DownloadJob, jobPath, row, true)) {
-        m_clientBase->streamNextDownloadTo(nullptr);
-        m_pendingResult.reset();
-    }
+    if (requestJobAction(MT_DownloadJob, jobPath, row, true))
+        return true;
+    m_clientBase->streamNextDownloadTo(nullptr);
+    m_pendingResult.reset();
+    return false;
 }
 
 void StatusWidget::onFilterChanged()
@@ -809,6 +940,7 @@ void StatusWidget::applyFilter()
     m_ui->labelJobCount->setText(m_filter.isActive()
                                      ? tr("%1 of %2 jobs shown").arg(shown).arg(jobCount)
                                      : tr("%1 jobs").arg(jobCount));
+    seeShownJobs();
 }
 
 void StatusWidget::focusFilter()
@@ -876,7 +1008,8 @@ void StatusWidget::addJournalActions(QMenu &menu)
 void StatusWidget::copySelectedPaths() const
 {
     QStringList paths;
-    for (int row : selectedShownRows())
+    const QList<int> rows = selectedShownRows();
+    for (int row : rows)
         paths << cellText(row, JobTableItems::PathColumn);
     QApplication::clipboard()->setText(paths.join(QLatin1Char('\n')));
 }
@@ -891,14 +1024,21 @@ void StatusWidget::on_pushButtonCancelDownload_clicked()
 // cannot be written is reported before anything is downloaded.
 bool StatusWidget::openResultFile()
 {
-    m_pendingResult = std::make_unique<QSaveFile>(m_downloadFilePath);
     QString error;
-    if (VLK::openResultFile(*m_pendingResult, error))
+    if (openPendingResult(error))
         return true;
     m_clientBase->reportStatus(
         tr("Result not saved to %1: %2").arg(QDir::toNativeSeparators(m_downloadFilePath), error));
-    m_pendingResult.reset();
     QMessageBox::critical(this, tr("Download failed"), tr("Job download failed."));
+    return false;
+}
+
+bool StatusWidget::openPendingResult(QString &error)
+{
+    m_pendingResult = std::make_unique<QSaveFile>(m_downloadFilePath);
+    if (VLK::openResultFile(*m_pendingResult, error))
+        return true;
+    m_pendingResult.reset();
     return false;
 }
 
@@ -915,26 +1055,55 @@ QString StatusWidget::saveResultsFileName(int, const QString &suggestedFileName,
     return fileName;
 }
 
+// One folder for the results of several jobs, asked for once.
+QString StatusWidget::chooseResultsFolder()
+{
+    Q_ASSERT_X(!m_organization.isEmpty(), "src/VLK_StatusWidget", "!m_organization.isEmpty()");
+    const QString lastDirectory = Settings::recentDirectory(m_organization, m_application,
+                                                            Settings::LastSaveAsDirectoryKey);
+    QString folder;
+    {
+        const QScopedValueRollback<bool> holding(m_holdAutoRefresh, true);
+        folder
+            = QFileDialog::getExistingDirectory(this, tr("Save results in folder"), lastDirectory);
+    }
+    if (!folder.isEmpty())
+        Settings::storeRecentDirectory(m_organization, m_application,
+                                       Settings::LastSaveAsDirectoryKey,
+                                       QDir(folder).absolutePath());
+    return folder;
+}
+
 // The whole result is in its temporary file; it takes the target's place
 // once it is safely on disk.
 void StatusWidget::storeDownloadedResult()
 {
-    if (m_pendingResult)
-        m_resultWriter.commit(std::move(m_pendingResult));
+    if (!m_pendingResult)
+        return;
+    m_jobsOfStoredResults.insert(m_pendingResult->fileName(), m_downloadJobPath);
+    m_resultWriter.commit(std::move(m_pendingResult));
 }
 
+// A batch goes on downloading while a large result is written, so the
+// result is told apart by its file.
 void StatusWidget::onResultStored(const QString &filePath, bool written)
 {
-    resetProgressBar();
+    const QString jobPath = m_jobsOfStoredResults.take(filePath);
+    const bool ofBatch = m_batch && m_batch->stored(jobPath, written);
+    if (!ofBatch)
+        resetProgressBar();
     if (written) {
-        m_clientBase->reportStatus(tr("Saved result of %1 to %2")
-                                       .arg(m_downloadJobPath, QDir::toNativeSeparators(filePath)));
+        m_clientBase->reportStatus(
+            tr("Saved result of %1 to %2").arg(jobPath, QDir::toNativeSeparators(filePath)));
         emit downloadComplete(filePath);
-        return;
+    } else {
+        m_clientBase->reportStatus(
+            tr("Result of %1 not saved to %2").arg(jobPath, QDir::toNativeSeparators(filePath)));
+        if (!ofBatch)
+            QMessageBox::critical(this, tr("Download failed"), tr("Job download failed."));
     }
-    m_clientBase->reportStatus(tr("Result of %1 not saved to %2")
-                                   .arg(m_downloadJobPath, QDir::toNativeSeparators(filePath)));
-    QMessageBox::critical(this, tr("Download failed"), tr("Job download failed."));
+    if (ofBatch)
+        finishBatchIfDone();
 }
 
 void StatusWidget::resetProgressBar()

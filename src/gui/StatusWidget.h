@@ -5,10 +5,13 @@
 #include "gui/JobFilter.h"
 #include "gui/JobTableItems.h"
 #include "gui/ProgressScale.h"
+#include "gui/ResultFolder.h"
 #include "gui/ResultWriter.h"
+#include "gui/UnseenJobMarks.h"
 #include "protocol/JobFinishWatch.h"
 #include "protocol/ShownJobList.h"
 
+#include <QHash>
 #include <QStringList>
 #include <QTime>
 #include <QWidget>
@@ -48,6 +51,8 @@ public:
     // itself; without one the table shows the server's list alone.
     void setJournal(WindowJournal *journal);
     void readSettings(const QString &organization, const QString &application);
+    // The auto-refresh interval, for the next start.
+    void writeSettings();
 
     // The job table's column widths, order and sort column, empty while no
     // list is shown; a state restored before the first list is applied to it
@@ -56,6 +61,7 @@ public:
     void restoreJobTableHeaderState(const QByteArray &state);
 
 protected:
+    bool event(QEvent *event) override;
     // The file to store the result of the job in row into, or an empty string
     // to cancel the download. Asks the user with a save dialog.
     virtual QString saveResultsFileName(int row, const QString &suggestedFileName,
@@ -65,6 +71,8 @@ signals:
     void downloadComplete(QString filePath);
     // The user asked to submit a journalled job again.
     void resubmitRequested(const QString &jobPath);
+    // The number of the user's jobs that finished while nobody looked.
+    void unseenFinishedJobsChanged(int count);
 
 public slots:
     // Asks the server for the job list, as the Refresh button does.
@@ -111,6 +119,7 @@ private:
     void setProgressMsg(int index, const QString &progressMsg);
     void reportFinishedJobs(const QVector<int> &changedIndexes);
     void reportOwnJobCount();
+    void seeShownJobs();
     QString jobInView() const;
     bool isSortedByColumn() const;
     int firstSelectedRow() const;
@@ -127,14 +136,22 @@ private:
     bool confirm(const JobActionPlan &plan);
     void startBatch(const JobActionPlan &plan);
     void requestNextOfBatch();
+    bool openBatchResultFile(const QString &jobPath);
+    void finishBatchIfDone();
     void finishBatch();
     void downloadRow(int row);
+    bool requestDownload(const QString &jobPath, int row);
+    // row is remembered to be selected again, unless -1.
     bool requestJobAction(int msgType, const QString &jobPath, int row, bool noTimeout);
     bool openResultFile();
+    bool openPendingResult(QString &error);
+    QString chooseResultsFolder();
     void storeDownloadedResult();
     void resetProgressBar();
     // Names the time of the list in its heading while the connection is gone.
     void markListStale(bool stale);
+    // The sort column outlasts the table's set-up anew after a logout or login.
+    void keepSortColumn();
 
     const std::unique_ptr<Ui::StatusWidget> m_ui;
     CalvaroClientBase *m_clientBase = nullptr;
@@ -157,6 +174,10 @@ private:
     JobFilter m_filter;
     // The action under way on several jobs, one request at a time.
     std::unique_ptr<JobBatch> m_batch;
+    // Where a batch of downloads puts its results.
+    std::unique_ptr<ResultFolder> m_resultFolder;
+    // The job of each result still being written, by its file.
+    QHash<QString, QString> m_jobsOfStoredResults;
     QStringList m_currentProgressMsgs;
 
     JobTableItems m_jobTableItems;
@@ -173,12 +194,16 @@ private:
     // tick meanwhile would have its reply wait reset by that request.
     bool m_holdAutoRefresh = false;
     bool m_columnsFitted = false;
+    int m_keptSortColumn = -1;
+    Qt::SortOrder m_keptSortOrder = Qt::AscendingOrder;
     // When the shown list arrived; named while its connection is gone and
     // the list stays, greyed, until the session is back.
     QTime m_listTime;
     // The number of the user's own jobs last written to the log, -1 before
     // the first list of a login.
     int m_reportedOwnJobCount = -1;
+    std::unique_ptr<UnseenJobMarks> m_unseenJobs;
+    int m_reportedUnseenCount = 0;
 };
 
 } // namespace VLK

@@ -113,8 +113,13 @@ QStringView JobRules::offeredResultName(QStringView progressMsg)
 
 QString JobRules::resultFileName(const QString &baseName, QStringView progressMsg)
 {
+    return baseName + QLatin1Char('.') + resultExtension(progressMsg);
+}
+
+QString JobRules::resultExtension(QStringView progressMsg)
+{
     const QString offered = extensionOf(offeredResultName(progressMsg));
-    return baseName + QLatin1Char('.') + (offered.isEmpty() ? QStringLiteral("7z") : offered);
+    return offered.isEmpty() ? QStringLiteral("7z") : offered;
 }
 
 } // namespace VLK

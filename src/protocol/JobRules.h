@@ -43,6 +43,8 @@ public:
     // extension of the offered file ("tar.gz" for a compressed tar archive),
     // or ".7z" when no offered file has one.
     static QString resultFileName(const QString &baseName, QStringView progressMsg);
+    // That extension alone, without its dot.
+    static QString resultExtension(QStringView progressMsg);
 };
 
 } // namespace VLK
