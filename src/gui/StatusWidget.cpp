@@ -1059,8 +1059,7 @@ QString StatusWidget::saveResultsFileName(int, const QString &suggestedFileName,
 QString StatusWidget::chooseResultsFolder()
 {
     Q_ASSERT_X(!m_organization.isEmpty(), "src/VLK_StatusWidget", "!m_organization.isEmpty()");
-    const QString lastDirectory = Settings::recentDirectory(m_organization, m_application,
-                                                            Settings::LastSaveAsDirectoryKey);
+    const QString lastDirectory = Settings::recentDirectory(Settings::LastSaveAsDirectoryKey);
     QString folder;
     {
         const QScopedValueRollback<bool> holding(m_holdAutoRefresh, true);
@@ -1068,8 +1067,7 @@ QString StatusWidget::chooseResultsFolder()
             = QFileDialog::getExistingDirectory(this, tr("Save results in folder"), lastDirectory);
     }
     if (!folder.isEmpty())
-        Settings::storeRecentDirectory(m_organization, m_application,
-                                       Settings::LastSaveAsDirectoryKey,
+        Settings::storeRecentDirectory(Settings::LastSaveAsDirectoryKey,
                                        QDir(folder).absolutePath());
     return folder;
 }
