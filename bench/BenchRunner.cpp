@@ -58,6 +58,9 @@ constexpr double RefreshGrowthSlackKiB = 2 * KiB;
 constexpr int NotificationRows = 100000;
 constexpr int NotificationRuns = 3;
 constexpr double MaxNotificationRatio = 1.05;
+// The window's refresh with a journal of a study's size against none.
+constexpr int JournalledJobs = 1000;
+constexpr int JournalRefreshRows = 10000;
 
 // Typing into the job table's filter over a long list, and refreshing that
 // list with a filter on against the same without, in alternating runs.
@@ -335,6 +338,7 @@ int BenchRunner::runAll()
     measureFilterTyping();
     measureFilteredRefresh();
     measureStartup();
+    measureJobListWithJournal();
     measureJournalSync();
     measureKilledSync();
     std::printf("load average at end: %s\n\n", qPrintable(loadAverage()));
@@ -346,6 +350,7 @@ int BenchRunner::runJournalOnly()
 {
     std::printf("load average at start: %s\n", qPrintable(loadAverage()));
     std::fflush(stdout);
+    measureJobListWithJournal();
     measureJournalSync();
     measureKilledSync();
     std::printf("load average at end: %s\n\n", qPrintable(loadAverage()));
@@ -738,22 +743,25 @@ void BenchRunner::measureJobLists()
     }
 }
 
-void BenchRunner::measureJobListNotifications()
+// Later refreshes of the "every line changed" list with an option of the
+// job list child (client) and with another (baseline), alternating runs.
+bool BenchRunner::compareJobListOption(const QString &onOption, const QString &offOption,
+                                       const QString &comparison, int rows)
 {
-    const QString size = QStringLiteral("%1 rows").arg(NotificationRows);
+    const QString size = QStringLiteral("%1 rows").arg(rows);
     std::vector<double> onMs, offMs, onCpuMs, offCpuMs;
     for (int run = 0; run < NotificationRuns; ++run) {
-        for (const char *setting : { "notify-on", "notify-off" }) {
-            const QJsonObject result = runChild(
-                { QStringLiteral("joblist-client"), QString::number(NotificationRows),
-                  QString::number(JobListRefreshes), QStringLiteral("0"), QStringLiteral("0"),
-                  QStringLiteral("changing"), QLatin1String(setting) },
-                LongTimeoutMs);
+        for (const QString &option : { onOption, offOption }) {
+            const QJsonObject result
+                = runChild({ QStringLiteral("joblist-client"), QString::number(rows),
+                             QString::number(JobListRefreshes), QStringLiteral("0"),
+                             QStringLiteral("0"), QStringLiteral("changing"), option },
+                           LongTimeoutMs);
             if (failed(result)) {
-                addFailure(QStringLiteral("job list with finished jobs announced"), size, result);
-                return;
+                addFailure(QStringLiteral("job list, ") + comparison, size, result);
+                return false;
             }
-            const bool on = QLatin1String(setting) == QLatin1String("notify-on");
+            const bool on = option == onOption;
             appendLaterRefreshes(result, "refreshMs", on ? onMs : offMs);
             appendLaterRefreshes(result, "refreshCpuMs", on ? onCpuMs : offCpuMs);
         }
@@ -763,10 +771,9 @@ void BenchRunner::measureJobListNotifications()
         const std::array<double, 3> on = spread(onValues);
         const std::array<double, 3> off = spread(offValues);
         const double ratio = on[0] / off[0];
-        m_rows.append({ QStringLiteral("job list, later refreshes, every line changed, %1, "
-                                       "finished jobs announced (client) or not (baseline): "
+        m_rows.append({ QStringLiteral("job list, later refreshes, every line changed, %1, %2: "
                                        "min / median / max, ratio of the minima (of the medians)")
-                            .arg(measured),
+                            .arg(measured, comparison),
                         size, spreadText(on), spreadText(off),
                         QStringLiteral("%1 (%2)").arg(number(ratio, 2), number(on[1] / off[1], 2)),
                         QString(), QStringLiteral("<= 1.05"),
@@ -775,6 +782,26 @@ void BenchRunner::measureJobListNotifications()
     addSpread(QStringLiteral("time"), onMs, offMs);
     // The window's thread alone, which a busy machine disturbs far less.
     addSpread(QStringLiteral("processor time"), onCpuMs, offCpuMs);
+    return true;
+}
+
+void BenchRunner::measureJobListWithJournal()
+{
+    compareJobListOption(QStringLiteral("journal:%1").arg(JournalledJobs),
+                         QStringLiteral("journal:0"),
+                         QStringLiteral("%1 of the user's jobs journalled (client) or no journal "
+                                        "(baseline)")
+                             .arg(JournalledJobs),
+                         JournalRefreshRows);
+}
+
+void BenchRunner::measureJobListNotifications()
+{
+    const QString size = QStringLiteral("%1 rows").arg(NotificationRows);
+    if (!compareJobListOption(QStringLiteral("notify-on"), QStringLiteral("notify-off"),
+                              QStringLiteral("finished jobs announced (client) or not (baseline)"),
+                              NotificationRows))
+        return;
 
     const QJsonObject alone
         = runChild({ QStringLiteral("joblist-watch"), QString::number(NotificationRows),

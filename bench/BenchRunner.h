@@ -79,7 +79,10 @@ private:
     void addCpuPerGiB(const QString &benchmark, const QList<Pair> &pairs, const char *cpuName,
                       double maxRatio);
     void measureJobLists();
+    bool compareJobListOption(const QString &onOption, const QString &offOption,
+                              const QString &comparison, int rows);
     void measureJobListNotifications();
+    void measureJobListWithJournal();
     void measureJobListResponsiveness();
     void measureFilterTyping();
     void measureFilteredRefresh();

@@ -6,12 +6,17 @@
 #include "gui/CalvaroClientBase.h"
 #include "gui/JobTableItems.h"
 #include "gui/StatusWidget.h"
+#include "gui/WindowJournal.h"
+#include "journal/JobJournal.h"
+#include "journal/ResultSettings.h"
+#include "protocol/CalvaroClientCommands.h"
 #include "protocol/JobFinishWatch.h"
 #include "protocol/JobRules.h"
 #include "protocol/Protocol.h"
 #include "protocol/ShownJobList.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QJsonArray>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -20,6 +25,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QVector>
+#include <QtEndian>
 
 #include <algorithm>
 #include <vector>
@@ -157,20 +163,79 @@ bool readNotificationSetting(VLK::StatusWidget &panel, const QTemporaryDir &dir,
 }
 
 const QString FilterPrefix = QStringLiteral("filter:");
+const QString JournalPrefix = QStringLiteral("journal:");
 
 // The optional arguments after the fifth: what to tell the panel about
-// notifications, and the filter text. False for one that is neither.
-bool readOptions(const QStringList &options, QString &notifications, QString &filter)
+// notifications, the filter text, and how many of the user's jobs the
+// journal holds (0: the panel has no journal; either logs in as the user).
+// False for one that is none.
+bool readOptions(const QStringList &options, QString &notifications, QString &filter,
+                 int &journalled)
 {
     for (const QString &option : options) {
+        bool ok = true;
         if (option == QLatin1String("notify-on") || option == QLatin1String("notify-off"))
             notifications = option;
         else if (option.startsWith(FilterPrefix))
             filter = option.mid(FilterPrefix.size());
+        else if (option.startsWith(JournalPrefix))
+            journalled = option.mid(JournalPrefix.size()).toInt(&ok);
         else
+            return false;
+        if (!ok || journalled < 0)
             return false;
     }
     return true;
+}
+
+const QString JournalUser = QStringLiteral("user3");
+
+// A journal of the first journalled jobs of JournalUser among the rows, as a
+// study submitted from this account leaves it, with nothing downloaded yet.
+bool fillJournal(const QString &path, quint16 port, int rows, int journalled)
+{
+    VLK::JobJournal journal(path);
+    if (!journal.open())
+        return false;
+    for (int i = 0; i < rows && journalled > 0; ++i) {
+        const VLK::JobInfo job = benchJob(i);
+        if (job.userId != JournalUser)
+            continue;
+        VLK::JournalEntry entry;
+        entry.key = { QStringLiteral("127.0.0.1"), port, JournalUser, job.path };
+        entry.solver = job.solverId;
+        entry.commandLine = QStringLiteral("--load %1").arg(i);
+        entry.queue = QStringLiteral("fast");
+        entry.submittedAt = QDateTime::currentDateTimeUtc();
+        if (!journal.record(entry))
+            return false;
+        --journalled;
+    }
+    return true;
+}
+
+// The panel follows a journal at path, with results left where they are.
+bool useJournal(VLK::CalvaroClientBase &client, VLK::StatusWidget &panel,
+                const QTemporaryDir &settingsDir, const QString &path)
+{
+    if (!settingsDir.isValid())
+        return false;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
+    VLK::ResultSettings::setDownloadsAutomatically(false);
+    panel.setJournal(new VLK::WindowJournal(&client, path));
+    return true;
+}
+
+// Logs in as JournalUser, whose jobs are then the user's own.
+bool logIn(VLK::CalvaroClientBase &client, ReplyWatch &watch)
+{
+    const QString digest = QStringLiteral("0123456789abcdef0123456789abcdef");
+    client.setLoginUser(JournalUser, digest);
+    watch.expectReply();
+    if (!VLK::CalvaroClientCommands::sendLogin(client.m_tcpSocket, JournalUser, digest))
+        return false;
+    client.awaitReply();
+    return runEventsUntil([&watch] { return watch.handled(); }, RefreshTimeoutMs);
 }
 
 // The median of values, which it sorts.
@@ -204,7 +269,7 @@ void typeInto(QWidget &field, QChar character)
 
 int runJobListClient(const QStringList &arguments)
 {
-    if (arguments.size() < 5 || arguments.size() > 7)
+    if (arguments.size() < 5 || arguments.size() > 8)
         return fail(QStringLiteral("job list: bad arguments"));
     const int rows = arguments.at(0).toInt();
     const int refreshes = arguments.at(1).toInt();
@@ -213,18 +278,21 @@ int runJobListClient(const QStringList &arguments)
     const bool changing = arguments.at(4) == QLatin1String("changing");
     QString notifications;
     QString filter;
+    int journalled = 0;
     if (rows < 0 || refreshes < 1 || (!changing && arguments.at(4) != QLatin1String("same"))
-        || !readOptions(arguments.mid(5), notifications, filter))
+        || !readOptions(arguments.mid(5), notifications, filter, journalled))
         return fail(QStringLiteral("job list: bad arguments"));
 
     const QByteArray replies[] = { jobListReply(rows, 0), jobListReply(rows, 1) };
     int repliesSent = 0; // used by the server's thread only
-    RequestResponder server(
-        [&replies, &repliesSent, changing, segmentSize, pauseMs](int fd, const QByteArray &) {
-            const QByteArray &reply = replies[changing ? repliesSent++ % 2 : 0];
-            return Pattern::writeInSegments(fd, reply, segmentSize > 0 ? segmentSize : reply.size(),
-                                            pauseMs);
-        });
+    RequestResponder server([&replies, &repliesSent, changing, segmentSize,
+                             pauseMs](int fd, const QByteArray &request) {
+        if (qFromBigEndian<qint64>(request.constData() + 8) == VLK::MT_Login)
+            return Pattern::writeMessage(fd, VLK::MT_LoginOk, 0);
+        const QByteArray &reply = replies[changing ? repliesSent++ % 2 : 0];
+        return Pattern::writeInSegments(fd, reply, segmentSize > 0 ? segmentSize : reply.size(),
+                                        pauseMs);
+    });
     VLK::CalvaroClientBase client;
     VLK::StatusWidget panel;
     panel.setClientBase(&client);
@@ -242,17 +310,27 @@ int runJobListClient(const QStringList &arguments)
     if (!showAndWait(panel, windowPaints) || !server.isListening()
         || !connectClient(client, server.port()))
         return fail(QStringLiteral("job list: no connection"));
+    QTemporaryDir journalDir;
+    const QString journalPath = journalDir.filePath(QStringLiteral("journal.sqlite"));
+    if (journalled > 0
+        && (!journalDir.isValid() || !fillJournal(journalPath, server.port(), rows, journalled)
+            || !useJournal(client, panel, settingsDir, journalPath)))
+        return fail(QStringLiteral("job list: no journal"));
+    if (arguments.mid(5).join(u' ').contains(JournalPrefix) && !logIn(client, watch))
+        return fail(QStringLiteral("job list: no login"));
 
     MemoryProbe memory;
     memory.markIdle();
     TickRecorder ticks;
     std::vector<double> refreshMs, refreshCpuMs, arrivalGapMs, totalGapMs, rssKiB;
     for (int refresh = 0; refresh < refreshes; ++refresh) {
+        // The paint may come in the same pass of the event loop as the reply.
+        const int painted = tablePaints.count();
         watch.expectReply();
         panel.refreshJobList();
         if (!runEventsUntil([&watch] { return watch.handled(); }, RefreshTimeoutMs))
             return fail(QStringLiteral("job list: no reply"));
-        if (!tablePaints.waitForPaintAfter(tablePaints.count(), RefreshTimeoutMs))
+        if (!tablePaints.waitForPaintAfter(painted, RefreshTimeoutMs))
             return fail(QStringLiteral("job list: table not painted"));
         const Clock::time_point shown = Clock::now();
         if (table->rowCount() != rows)

@@ -64,8 +64,7 @@ int main(int argc, char *argv[])
     const bool cliOnly = argc >= 2 && qstrcmp(argv[1], "cli") == 0;
     const bool journalOnly = argc >= 2 && qstrcmp(argv[1], "journal") == 0;
     const bool filterOnly = argc >= 2 && qstrcmp(argv[1], "filter") == 0;
-    if (argc < 2 || cliOnly || journalOnly || filterOnly
-        || qstrcmp(argv[1], "downloads") == 0) {
+    if (argc < 2 || cliOnly || journalOnly || filterOnly || qstrcmp(argv[1], "downloads") == 0) {
         QCoreApplication application(argc, argv);
         Bench::BenchRunner runner(QCoreApplication::applicationFilePath());
         if (journalOnly)

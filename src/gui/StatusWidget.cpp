@@ -488,9 +488,11 @@ void StatusWidget::showJournalCells(const QVector<int> &changedIndexes)
 
 void StatusWidget::showJournalCellsOfRow(int row)
 {
-    JournalCells::fillRow(*m_ui->tableWidgetStatus, row,
-                          m_journal->entryOf(cellText(row, JobTableItems::PathColumn)),
-                          JobRules::offersResult(cellText(row, JobTableItems::ProgressColumn)));
+    // Most rows are other jobs than the journal's: their messages are not read.
+    const JournalEntry *entry = m_journal->entryOf(cellText(row, JobTableItems::PathColumn));
+    JournalCells::fillRow(
+        *m_ui->tableWidgetStatus, row, entry,
+        entry && JobRules::offersResult(cellText(row, JobTableItems::ProgressColumn)));
 }
 
 void StatusWidget::onJournalResultStored(const QString &jobPath, const QString &filePath)

@@ -11,8 +11,6 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include <algorithm>
-
 namespace VLK {
 
 WindowJournal::WindowJournal(CalvaroClientBase *clientBase, const QString &journalPath)
@@ -120,6 +118,7 @@ void WindowJournal::followJobList(const ShownJobList &list)
     m_lastList = &list;
     if (m_submissionAccepted)
         recordSubmittedJob();
+    QList<JobJournal::StatusSeen> changed;
     for (int index = 0; index < list.jobCount(); ++index) {
         const JobInfo &job = list.job(index);
         if (!job.accessible)
@@ -127,12 +126,19 @@ void WindowJournal::followJobList(const ShownJobList &list)
         const auto entry = m_entries.find(job.path);
         if (entry == m_entries.end())
             continue;
-        if (entry->lastStatus != job.status && m_journal.updateStatus(entry->key, job.status))
-            entry->lastStatus = job.status;
+        // A running job's step moves at every refresh; the journal keeps
+        // what the job went through, not every step of it.
+        if (JobRules::statusOf(entry->lastStatus) != JobRules::statusOf(job.status)
+            || entry->lastStatus.isEmpty())
+            changed.append({ entry->key, job.status });
         if (m_downloadsAutomatically && !entry->hasResult()
             && JobRules::offersResult(job.progressMsg))
             fetchOffered(*entry, job.progressMsg);
     }
+    if (!m_journal.updateStatuses(changed))
+        return;
+    for (const JobJournal::StatusSeen &seen : qAsConst(changed))
+        m_entries[seen.key.jobPath].lastStatus = seen.status;
 }
 
 const JournalEntry *WindowJournal::entryOf(const QString &jobPath) const
@@ -165,11 +171,13 @@ void WindowJournal::recordSubmittedJob()
 {
     const std::unique_ptr<SubmissionRecord> submission = std::move(m_submission);
     m_submissionAccepted = false;
-    QStringList added
+    QStringList added;
+    const QStringList newOwnJobs
         = SubmissionRecord::addedJobPaths(m_ownJobsBeforeSubmission, ownJobsOf(m_lastList));
-    added.erase(std::remove_if(added.begin(), added.end(),
-                               [this](const QString &path) { return m_entries.contains(path); }),
-                added.end());
+    for (const QString &path : newOwnJobs) {
+        if (!m_entries.contains(path))
+            added << path;
+    }
     if (added.size() != 1) {
         m_clientBase->reportStatus(
             tr("The submitted job is not recorded in the job journal: the job list does not "

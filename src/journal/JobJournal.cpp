@@ -230,14 +230,34 @@ bool JobJournal::record(const JournalEntry &entry)
 
 bool JobJournal::updateStatus(const JournalKey &key, const QString &status)
 {
+    return updateStatuses({ { key, status } });
+}
+
+// One transaction for the whole list: a refresh of a study changes many
+// statuses at once, and each commit costs a write to disk.
+bool JobJournal::updateStatuses(const QList<StatusSeen> &seen)
+{
+    if (seen.isEmpty())
+        return true;
+    if (!execText(QStringLiteral("BEGIN IMMEDIATE")))
+        return false;
     QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
     query.prepare(QStringLiteral("UPDATE jobs SET last_status = :status, status_seen_at = :seen "
                                  "WHERE ")
                   + QLatin1String(KeyCondition));
-    bindKey(query, key);
-    query.bindValue(QStringLiteral(":status"), textValue(status));
-    query.bindValue(QStringLiteral(":seen"), timeText(QDateTime::currentDateTimeUtc()));
-    return exec(query);
+    const QString now = timeText(QDateTime::currentDateTimeUtc());
+    for (const StatusSeen &job : seen) {
+        bindKey(query, job.key);
+        query.bindValue(QStringLiteral(":status"), textValue(job.status));
+        query.bindValue(QStringLiteral(":seen"), now);
+        if (!exec(query)) {
+            query.finish();
+            rollBack();
+            return false;
+        }
+    }
+    query.finish();
+    return execText(QStringLiteral("COMMIT"));
 }
 
 QString JobJournal::claimLockPath(const QString &holder) const

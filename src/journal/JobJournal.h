@@ -42,7 +42,13 @@ public:
 
     // Records a newly submitted job; the result fields are not taken.
     bool record(const JournalEntry &entry);
+    struct StatusSeen
+    {
+        JournalKey key;
+        QString status;
+    };
     bool updateStatus(const JournalKey &key, const QString &status);
+    bool updateStatuses(const QList<StatusSeen> &seen);
     enum class Claim {
         Taken, // this process may download the job's result now
         Busy, // its result is stored, or another living process holds a claim on it
