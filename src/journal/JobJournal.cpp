@@ -177,7 +177,11 @@ bool JobJournal::open()
                         .arg(QDir::toNativeSeparators(m_filePath))
                         .arg(found)
                         .arg(currentVersion()));
-    if (!execText(QStringLiteral("PRAGMA journal_mode=WAL")))
+    // With a write-ahead log, a commit that is not synced at once still
+    // survives a killed program; only a power cut may take back the last few,
+    // which the next sync then fetches again.
+    if (!execText(QStringLiteral("PRAGMA journal_mode=WAL"))
+        || !execText(QStringLiteral("PRAGMA synchronous=NORMAL")))
         return false;
     return found == currentVersion() || migrate(found);
 }
