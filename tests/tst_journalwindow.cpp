@@ -46,9 +46,10 @@ QByteArray contents(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QString serverResult(const QString &dataDirectory)
+// The result the stand-in server made for the job in jobFolder.
+QString serverResult(const QString &dataDirectory, const QString &jobFolder)
 {
-    QDirIterator files(dataDirectory, { QStringLiteral("*_results*") }, QDir::Files,
+    QDirIterator files(dataDirectory, { jobFolder + QStringLiteral("_results*") }, QDir::Files,
                        QDirIterator::Subdirectories);
     return files.hasNext() ? files.next() : QString();
 }
@@ -197,9 +198,11 @@ void TestJournalWindow::resultsComeHomeWithoutAClick()
         jobs << submitWithCommandLine(commandLine);
     QVERIFY(!jobs.contains(QString()));
 
+    QStringList folders;
     QStringList files;
     for (const QString &job : qAsConst(jobs)) {
         const QString folder = job.section(QLatin1Char('/'), -2, -2);
+        folders << folder;
         files << project + QStringLiteral("/results/") + folder + QLatin1Char('_') + folder
                 + QStringLiteral("_results.bin");
     }
@@ -213,7 +216,8 @@ void TestJournalWindow::resultsComeHomeWithoutAClick()
         QVERIFY(
             m_statusLines.contains(QStringLiteral("Saved result of %1 to %2")
                                        .arg(jobs[index], QDir::toNativeSeparators(files[index]))));
-        QCOMPARE(contents(files[index]), contents(serverResult(m_server->dataDirectory())));
+        QCOMPARE(contents(files[index]),
+                 contents(serverResult(m_server->dataDirectory(), folders[index])));
     }
     QCOMPARE(QDir(project + QStringLiteral("/results")).entryList(QDir::Files).size(), 2);
     QCOMPARE(downloadsOnServer(), 2);
