@@ -78,6 +78,7 @@ private:
     QTableWidget *table() const { return child<QTableWidget>("tableWidgetStatus"); }
     void openWindowAndLogIn();
     QString cell(const QString &jobPath, int column, QString *toolTip = nullptr) const;
+    bool isShown(const QString &jobPath) const;
     QString newJob(const QSet<QString> &known) const;
     QString submitWithCommandLine(const QString &commandLine);
     int downloadsOnServer() const
@@ -136,6 +137,15 @@ void TestJournalWindow::openWindowAndLogIn()
     child<QSpinBox>("spinBoxAutoRefresh")->setValue(1);
     QTest::mouseClick(child("pushButtonLogin"), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(child("pushButtonSubmit")->isEnabled(), 10000);
+}
+
+bool TestJournalWindow::isShown(const QString &jobPath) const
+{
+    for (int row = 0; row < table()->rowCount(); ++row) {
+        if (table()->item(row, JobTableItems::PathColumn)->text() == jobPath)
+            return !table()->isRowHidden(row);
+    }
+    return false;
 }
 
 QString TestJournalWindow::cell(const QString &jobPath, int column, QString *toolTip) const
@@ -235,14 +245,19 @@ void TestJournalWindow::resultsComeHomeWithoutAClick()
     QCOMPARE(downloadsOnServer(), 2);
 
     // Resubmitted as the journal recorded it, the job comes home as well.
+    // A filter on its command line, which only the journal knows, shows it
+    // from the first list that names it on, whatever its line shows.
+    child<QLineEdit>("lineEditFilter")->setText(commandLines.constFirst());
     QSet<QString> known(jobs.cbegin(), jobs.cend());
     emit child<StatusWidget>("statusWidget")->resubmitRequested(jobs.constFirst());
     QString again;
     QTRY_VERIFY_WITH_TIMEOUT(!(again = newJob(known)).isEmpty(), 10000);
     QTRY_COMPARE(cell(again, JobTableItems::CommandLineColumn), commandLines.constFirst());
+    QTRY_VERIFY(isShown(again));
     QTRY_COMPARE_WITH_TIMEOUT(cell(again, JobTableItems::ResultColumn), QStringLiteral("on disk"),
                               JobTimeoutMs);
     QCOMPARE(downloadsOnServer(), 3);
+    QVERIFY(isShown(again) && isShown(jobs.constFirst()) && !isShown(jobs.constLast()));
 }
 
 void TestJournalWindow::removeAsksOnlyWhenAResultWouldBeLost_data()

@@ -212,6 +212,7 @@ private slots:
     void filterShowsMatchingRows_data();
     void filterShowsMatchingRows();
     void filterAndSelectionSurviveAutoRefresh();
+    void filterFollowsLinesChangedInPlace();
     void confirmationActsOnTheListedJobs();
     void refusedJobsEndInOneSummary();
     void keyboardFiltersSelectsAndRemoves();
@@ -1091,6 +1092,26 @@ void TestStatusWidget::filterAndSelectionSurviveAutoRefresh()
              QString(QStringLiteral("61 of 67 jobs shown")));
     QCOMPARE(selectedPaths(), selected);
     QCOMPARE(table()->verticalScrollBar()->value(), scrolled);
+}
+
+// The same jobs in the same order, three of their lines changed: a hidden
+// row whose new status holds the text is shown, a shown row whose status no
+// longer does is hidden, and a row that the quick filter hid is looked at
+// whole once its status lets it pass.
+void TestStatusWidget::filterFollowsLinesChangedInPlace()
+{
+    const auto jobs = [](const char *a, const char *b, const char *c) {
+        return QStringList { job(QString::fromUtf8(a), QStringLiteral("m"), QStringLiteral("p/a")),
+                             job(QString::fromUtf8(b), QStringLiteral("m"), QStringLiteral("p/b")),
+                             job(QString::fromUtf8(c), QStringLiteral("m"),
+                                 QStringLiteral("p/step 4")) };
+    };
+    QVERIFY(showJobs(jobs("Running (step 3 of 5)", "Running (step 4 of 5)", "Queued")));
+    child<QLineEdit>("lineEditFilter")->setText(QStringLiteral("step 4"));
+    child<QComboBox>("comboBoxQuickFilter")->setCurrentIndex(3); // Running
+    QCOMPARE(shownPaths(), QStringList { QStringLiteral("p/b") });
+    QVERIFY(showJobs(jobs("Running (step 4 of 5)", "Running (step 5 of 5)", "Running")));
+    QCOMPARE(shownPaths(), (QStringList { QStringLiteral("p/a"), QStringLiteral("p/step 4") }));
 }
 
 void TestStatusWidget::confirmationActsOnTheListedJobs()

@@ -20,6 +20,12 @@ QString cellText(const QTableWidget &table, int row, int column)
 enum class Rows { None, Shown, Hidden, All };
 } // namespace
 
+void JobFilter::setText(const QString &text)
+{
+    m_text = text;
+    m_matcher = QStringMatcher(text, Qt::CaseInsensitive);
+}
+
 bool JobFilter::accepts(const QTableWidget &table, int row) const
 {
     if (m_quick != Quick::All) {
@@ -28,24 +34,7 @@ bool JobFilter::accepts(const QTableWidget &table, int row) const
         if (!acceptsQuick(accessible, cellText(table, row, JobTableItems::StatusColumn)))
             return false;
     }
-    if (m_text.isEmpty())
-        return true;
-    for (int column = 0; column < JobTableItems::ColumnCount; ++column) {
-        const QTableWidgetItem *cell = table.item(row, column);
-        if (cell && JobTableItems::cellContains(*cell, m_text))
-            return true;
-    }
-    return false;
-}
-
-// The progress cell shows the tail of the last message.
-bool JobFilter::accepts(const JobInfo &job) const
-{
-    if (!acceptsQuick(job.accessible, job.status))
-        return false;
-    return m_text.isEmpty() || containsText(job.userId) || containsText(job.solverId)
-        || containsText(job.status) || containsText(job.path)
-        || containsText(job.progressMsg, JobRules::lastMessageTailStart(job.progressMsg));
+    return m_text.isEmpty() || containsText(table, row, JobTableItems::AllColumns);
 }
 
 int JobFilter::apply(QTableWidget &table)
@@ -83,13 +72,34 @@ int JobFilter::apply(QTableWidget &table)
     return table.rowCount() - rowHeader->hiddenSectionCount();
 }
 
-void JobFilter::showIfAccepted(QTableWidget &table, int row, const JobInfo &job) const
+void JobFilter::showIfAccepted(QTableWidget &table, int row, const JobInfo &job,
+                               JobTableItems::Columns changedColumns) const
 {
     if (!m_rowsFollowFilter)
         return;
-    const bool accepted = !isActive() || accepts(job);
-    if (table.isRowHidden(row) == accepted)
+    const bool hidden = table.isRowHidden(row);
+    const bool accepted = !isActive()
+        || (acceptsQuick(job.accessible, job.status)
+            && (m_text.isEmpty()
+                || containsText(table, row, columnsToSearch(hidden, changedColumns))));
+    if (hidden == accepted)
         table.setRowHidden(row, !accepted);
+}
+
+// A row that this filter hid, and whose quick filter said yes then as it
+// does now, was hidden for its text, which none of its unchanged cells
+// holds: only the changed ones are searched. The quick filter reads whether
+// the job is accessible, kept on the user ID cell, and its status.
+JobTableItems::Columns JobFilter::columnsToSearch(bool hidden,
+                                                  JobTableItems::Columns changedColumns) const
+{
+    const bool followsThisFilter = m_text == m_appliedText && m_quick == m_appliedQuick;
+    const bool quickAnswerKept = m_quick == Quick::All
+        || !(changedColumns
+             & (JobTableItems::columnBit(JobTableItems::UserIdColumn)
+                | JobTableItems::columnBit(JobTableItems::StatusColumn)));
+    return hidden && followsThisFilter && quickAnswerKept ? changedColumns
+                                                          : JobTableItems::AllColumns;
 }
 
 bool JobFilter::acceptsQuick(bool accessible, const QString &status) const
@@ -111,9 +121,17 @@ bool JobFilter::acceptsQuick(bool accessible, const QString &status) const
     return true;
 }
 
-bool JobFilter::containsText(const QString &text, int from) const
+bool JobFilter::containsText(const QTableWidget &table, int row,
+                             JobTableItems::Columns columns) const
 {
-    return text.indexOf(m_text, from, Qt::CaseInsensitive) != -1;
+    for (int column = 0; column < JobTableItems::ColumnCount; ++column) {
+        if (!(columns & JobTableItems::columnBit(column)))
+            continue;
+        const QTableWidgetItem *cell = table.item(row, column);
+        if (cell && JobTableItems::cellContains(*cell, m_matcher))
+            return true;
+    }
+    return false;
 }
 
 } // namespace VLK

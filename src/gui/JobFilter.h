@@ -1,6 +1,9 @@
 #pragma once
 
+#include "gui/JobTableItems.h"
+
 #include <QString>
+#include <QStringMatcher>
 
 class QTableWidget;
 
@@ -17,13 +20,11 @@ public:
     // In the order the quick filter box offers them.
     enum class Quick { All, Mine, Queued, Running, Finished, Failed };
 
-    void setText(const QString &text) { m_text = text; }
+    void setText(const QString &text);
     void setQuick(Quick quick) { m_quick = quick; }
     bool isActive() const { return !m_text.isEmpty() || m_quick != Quick::All; }
 
     bool accepts(const QTableWidget &table, int row) const;
-    // The same for the job that a row shows, read from its record.
-    bool accepts(const JobInfo &job) const;
 
     // Hides the rows that the filter does not accept and shows the others.
     // Returns the number of rows shown. When only the filter changed since
@@ -33,15 +34,23 @@ public:
     // The rows are about to show other jobs than they did (a new list, a
     // sort): the next apply() looks at every row.
     void forgetRows() { m_rowsFollowFilter = false; }
-    // row has just been filled anew with job, in place: hides or shows it at
-    // once, so that a refresh needs no pass over the rows it did not change.
-    void showIfAccepted(QTableWidget &table, int row, const JobInfo &job) const;
+    // row has just been filled anew with job, in place, and the cells of
+    // changedColumns changed: hides or shows it at once, so that a refresh
+    // needs no pass over the rows it did not change.
+    void showIfAccepted(QTableWidget &table, int row, const JobInfo &job,
+                        JobTableItems::Columns changedColumns) const;
 
 private:
     bool acceptsQuick(bool accessible, const QString &status) const;
-    bool containsText(const QString &text, int from = 0) const;
+    JobTableItems::Columns columnsToSearch(bool hidden,
+                                           JobTableItems::Columns changedColumns) const;
+    // Whether the filter text is in a cell of row in one of columns.
+    bool containsText(const QTableWidget &table, int row, JobTableItems::Columns columns) const;
 
     QString m_text;
+    // Finds m_text whatever its case: a refresh searches a hundred thousand
+    // cells for it.
+    QStringMatcher m_matcher;
     Quick m_quick = Quick::All;
     // The filter that the rows' hidden states follow, while they follow one.
     QString m_appliedText;

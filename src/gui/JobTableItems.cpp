@@ -7,6 +7,7 @@
 #include <QBrush>
 #include <QFont>
 #include <QStringList>
+#include <QStringMatcher>
 #include <QTableWidget>
 
 namespace VLK {
@@ -69,8 +70,9 @@ public:
     }
     Q_DISABLE_COPY(JobCell)
 
-    // Shows content. The table hears of it only when something changed.
-    void show(const Content &content)
+    // Shows content. The table hears of it only when something changed,
+    // and so does the caller.
+    bool show(const Content &content)
     {
         bool changed = assign(m_text, content.text);
         changed = assign(m_textFrom, content.textFrom) || changed;
@@ -79,8 +81,10 @@ public:
         changed = assign(m_userDataRole, content.userDataRole) || changed;
         changed = assign(m_userDataKind, content.userDataKind) || changed;
         changed = assign(m_userData, content.userData) || changed;
-        if (changed || flags() != content.flags)
-            setFlags(content.flags); // also tells the table, as tellTable() does
+        if (!changed && flags() == content.flags)
+            return false;
+        setFlags(content.flags); // also tells the table, as tellTable() does
+        return true;
     }
 
     QVariant data(int role) const override
@@ -123,10 +127,7 @@ public:
             tellTable();
     }
 
-    bool contains(const QString &text) const
-    {
-        return m_text.indexOf(text, m_textFrom, Qt::CaseInsensitive) != -1;
-    }
+    bool contains(const QStringMatcher &text) const { return text.indexIn(shownText()) != -1; }
 
     bool operator<(const QTableWidgetItem &other) const override
     {
@@ -187,11 +188,12 @@ bool JobTableItems::usePalette(const QPalette &palette)
     return true;
 }
 
-void JobTableItems::fillRow(QTableWidget &table, int row, const JobInfo &job, int replyIndex,
-                            bool reuseCells) const
+JobTableItems::Columns JobTableItems::fillRow(QTableWidget &table, int row, const JobInfo &job,
+                                              int replyIndex, bool reuseCells) const
 {
     const QString *texts[ListedColumnCount]
         = { &job.userId, &job.solverId, &job.status, &job.path, &job.progressMsg };
+    Columns changed = 0;
     JobCell::Content content;
     content.flags = job.accessible ? m_accessibleFlags : Qt::ItemIsEnabled;
     for (int column = 0; column < ListedColumnCount; ++column) {
@@ -213,12 +215,16 @@ void JobTableItems::fillRow(QTableWidget &table, int row, const JobInfo &job, in
         }
 
         QTableWidgetItem *cell = reuseCells ? table.item(row, column) : nullptr;
-        if (cell && cell->type() == JobCell::Type)
-            static_cast<JobCell *>(cell)->show(content);
-        else
+        if (cell && cell->type() == JobCell::Type) {
+            if (static_cast<JobCell *>(cell)->show(content))
+                changed |= columnBit(column);
+        } else {
             // Complete before the table sees it, so that it costs one notification.
             table.setItem(row, column, new JobCell(content));
+            changed |= columnBit(column);
+        }
     }
+    return changed;
 }
 
 // No value for the toolkit's default colour.
@@ -263,11 +269,11 @@ JobTableItems::Actions JobTableItems::actionsFor(bool accessible, QStringView st
     return actions;
 }
 
-bool JobTableItems::cellContains(const QTableWidgetItem &cell, const QString &text)
+bool JobTableItems::cellContains(const QTableWidgetItem &cell, const QStringMatcher &text)
 {
     if (cell.type() == JobCell::Type)
         return static_cast<const JobCell &>(cell).contains(text);
-    return cell.text().contains(text, Qt::CaseInsensitive);
+    return text.indexIn(cell.text()) != -1;
 }
 
 QString JobTableItems::messageLines(const QString &progressMsg)

@@ -5,6 +5,7 @@
 #include <QVariant>
 
 class QPalette;
+class QStringMatcher;
 class QTableWidget;
 class QTableWidgetItem;
 
@@ -33,6 +34,11 @@ public:
     };
     static constexpr int ListedColumnCount = ProgressColumn + 1;
 
+    // A set of columns, one bit each.
+    using Columns = quint32;
+    static constexpr Columns columnBit(int column) { return Columns(1) << column; }
+    static constexpr Columns AllColumns = (Columns(1) << ColumnCount) - 1;
+
     // Whether the job may be acted on, as a bool on the user ID cell.
     static constexpr int AccessibleRole = Qt::UserRole;
     // The record's position in the reply, on the progress cell: the row
@@ -53,9 +59,10 @@ public:
     // repeats itself, and an unchanged value costs one comparison, where a new
     // cell costs allocations and a change notification. Only for a table that
     // has never been sorted: once the table has moved its cells, it finds a
-    // changed one by searching all of them.
-    void fillRow(QTableWidget &table, int row, const JobInfo &job, int replyIndex,
-                 bool reuseCells) const;
+    // changed one by searching all of them. Returns the columns whose cells
+    // changed.
+    Columns fillRow(QTableWidget &table, int row, const JobInfo &job, int replyIndex,
+                    bool reuseCells) const;
 
     // Takes the status colours that stay readable on palette. Returns whether
     // they changed, in which case rows already shown keep the old ones until
@@ -65,9 +72,9 @@ public:
     static Actions actionsFor(bool accessible, QStringView status, QStringView progressCell);
     // Every message on a line of its own, each cut to its tail.
     static QString messageLines(const QString &progressMsg);
-    // Whether the text that cell shows contains text, whatever its case;
-    // without copying it out of a cell that fillRow() made.
-    static bool cellContains(const QTableWidgetItem &cell, const QString &text);
+    // Whether the text that cell shows contains what text matches; without
+    // copying it out of a cell that fillRow() made.
+    static bool cellContains(const QTableWidgetItem &cell, const QStringMatcher &text);
 
 private:
     QVariant foregroundFor(const JobInfo &job, int column) const;

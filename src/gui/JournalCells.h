@@ -1,5 +1,7 @@
 #pragma once
 
+#include "gui/JobTableItems.h"
+
 #include <QCoreApplication>
 #include <QString>
 #include <QVariant>
@@ -22,8 +24,10 @@ public:
     static constexpr int ResultNotOnDiskRole = Qt::UserRole + 2;
 
     // Shows entry (null for a job the journal does not know) in row;
-    // offersResult tells whether the job offers its result now.
-    static void fillRow(QTableWidget &table, int row, const JournalEntry *entry, bool offersResult);
+    // offersResult tells whether the job offers its result now. Returns the
+    // columns whose cells changed.
+    static JobTableItems::Columns fillRow(QTableWidget &table, int row, const JournalEntry *entry,
+                                          bool offersResult);
     static bool isResultNotOnDisk(const QTableWidget &table, int row);
     // The folder of the result on disk, empty where there is none.
     static QString resultFolder(const QTableWidget &table, int row);

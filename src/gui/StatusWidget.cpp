@@ -455,48 +455,83 @@ void StatusWidget::fillChangedRows(const QVector<int> &changedIndexes, bool rows
     table->setUpdatesEnabled(false);
     if (m_notifyFinishedJobs)
         m_finishWatch.beginComparing(m_shownJobList.jobCount());
+    const bool journalChanged = readJournal();
     m_shownJobList.decodeChanged(changedIndexes, [&](int index, const JobInfo &job) {
         setProgressMsg(index, job.progressMsg);
-        m_jobTableItems.fillRow(*table, index, job, index, !sortedByColumn);
-        m_filter.showIfAccepted(*table, index, job);
+        JobTableItems::Columns changedColumns
+            = m_jobTableItems.fillRow(*table, index, job, index, !sortedByColumn);
+        if (m_journal) {
+            const WindowJournal::FollowedJob followed = m_journal->followJob(index, job);
+            // A row that showed no journal cells and still has no entry keeps none.
+            if (followed.entry || followed.entryChanged)
+                changedColumns |= showJournalCellsOfRow(index, followed.entry, job.progressMsg);
+        }
+        m_filter.showIfAccepted(*table, index, job, changedColumns);
         if (m_notifyFinishedJobs)
             m_finishWatch.compareJob(index, job);
     });
-    showJournalCells(changedIndexes);
+    if (endJournalList() || journalChanged) {
+        showAllJournalCells();
+        // Text the filter looks for may have come or gone in any row.
+        m_filter.forgetRows();
+    }
     table->setUpdatesEnabled(true);
     if (!table->isSortingEnabled())
         table->setSortingEnabled(true);
 }
 
-// The changed rows, which stand at their reply positions until sorting is
-// on again; every row once the journal has changed, as it does between two
-// lists that do not differ when a result is stored or calvaro submits a job.
-void StatusWidget::showJournalCells(const QVector<int> &changedIndexes)
+// True when what the journal knows changed since the table showed it, as it
+// does between two lists that do not differ when a result is stored or
+// calvaro submits a job: then every row's journal cells are shown anew,
+// else only those of the changed rows.
+bool StatusWidget::readJournal()
 {
     if (!m_journal)
-        return;
-    m_journal->followJobList(m_shownJobList);
-    if (m_journal->generation() == m_shownJournalGeneration) {
-        for (int row : changedIndexes)
-            showJournalCellsOfRow(row);
-        return;
-    }
+        return false;
+    m_journal->readEntries();
+    return journalChangedSinceShown();
+}
+
+bool StatusWidget::endJournalList()
+{
+    if (!m_journal)
+        return false;
+    m_journal->endList(m_shownJobList);
+    return journalChangedSinceShown();
+}
+
+bool StatusWidget::journalChangedSinceShown()
+{
+    if (m_journal->generation() == m_shownJournalGeneration)
+        return false;
     m_shownJournalGeneration = m_journal->generation();
+    return true;
+}
+
+void StatusWidget::showAllJournalCells()
+{
     for (int row = 0; row < m_ui->tableWidgetStatus->rowCount(); ++row)
         showJournalCellsOfRow(row);
 }
 
 void StatusWidget::showJournalCellsOfRow(int row)
 {
+    showJournalCellsOfRow(row, m_journal->entryOf(cellText(row, JobTableItems::PathColumn)),
+                          cellText(row, JobTableItems::ProgressColumn));
+}
+
+JobTableItems::Columns StatusWidget::showJournalCellsOfRow(int row, const JournalEntry *entry,
+                                                           QStringView progressMsg)
+{
     // Most rows are other jobs than the journal's: their messages are not read.
-    const JournalEntry *entry = m_journal->entryOf(cellText(row, JobTableItems::PathColumn));
-    JournalCells::fillRow(
-        *m_ui->tableWidgetStatus, row, entry,
-        entry && JobRules::offersResult(cellText(row, JobTableItems::ProgressColumn)));
+    return JournalCells::fillRow(*m_ui->tableWidgetStatus, row, entry,
+                                 entry && JobRules::offersResult(progressMsg));
 }
 
 void StatusWidget::onJournalResultStored(const QString &jobPath, const QString &filePath)
 {
+    // The journal changed with it, so the next refresh shows every row's
+    // journal cells to the filter again.
     const int row = rowOfJob(jobPath, -1);
     if (row != -1)
         showJournalCellsOfRow(row);

@@ -34,6 +34,7 @@ namespace VLK {
 
 class CalvaroClientBase;
 class WindowJournal;
+struct JournalEntry;
 
 // The job table of the main window: the user's jobs on the server, refreshed
 // on request or on a timer, with each job's progress messages, the actions
@@ -110,8 +111,13 @@ private:
     void rememberSelectedJob();
     void rememberJob(int row);
     void fillChangedRows(const QVector<int> &changedIndexes, bool rowsInReplyOrder);
-    void showJournalCells(const QVector<int> &changedIndexes);
+    bool readJournal();
+    bool endJournalList();
+    bool journalChangedSinceShown();
+    void showAllJournalCells();
     void showJournalCellsOfRow(int row);
+    JobTableItems::Columns showJournalCellsOfRow(int row, const JournalEntry *entry,
+                                                 QStringView progressMsg);
     void fitColumnsToContentsOnce();
     void restoreSelection();
     int rowOfJob(const QString &jobPath, int likelyRow) const;

@@ -11,6 +11,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <utility>
+
 namespace VLK {
 
 WindowJournal::WindowJournal(CalvaroClientBase *clientBase, const QString &journalPath)
@@ -40,6 +42,7 @@ void WindowJournal::readSettings()
 void WindowJournal::setDownloadsAutomatically(bool on)
 {
     m_downloadsAutomatically = on;
+    m_wholeListDue = true;
     ResultSettings::setDownloadsAutomatically(on);
 }
 
@@ -89,6 +92,7 @@ void WindowJournal::beginLogin()
     m_entries.clear();
     m_entriesRead = false;
     ++m_generation;
+    m_wholeListDue = true;
     m_keptOut.clear();
     if (!m_journalOpen) {
         m_clientBase->reportStatus(
@@ -99,6 +103,7 @@ void WindowJournal::beginLogin()
     m_pathPattern = ResultSettings::resultPathPattern();
     if (ResultSettings::downloadsAutomatically() != m_downloadsAutomatically) {
         m_downloadsAutomatically = !m_downloadsAutomatically;
+        m_wholeListDue = true;
         emit automaticDownloadSwitched(m_downloadsAutomatically);
     }
     m_fetcher->setLogin({ m_clientBase->host(), m_clientBase->port(), m_clientBase->loginUser(),
@@ -110,35 +115,71 @@ void WindowJournal::onSessionEnded()
     m_fetcher->stop();
 }
 
-void WindowJournal::followJobList(const ShownJobList &list)
+WindowJournal::FollowedJob WindowJournal::followJob(int index, const JobInfo &job)
+{
+    const FollowedJob followed = entryAt(index, job);
+    if (followed.entry && !m_wholeListDue)
+        noteJob(*followed.entry, job);
+    return followed;
+}
+
+void WindowJournal::endList(const ShownJobList &list)
 {
     if (!m_journalOpen)
         return;
-    reloadEntries();
     m_lastList = &list;
     if (m_submissionAccepted)
         recordSubmittedJob();
-    QList<JobJournal::StatusSeen> changed;
-    for (int index = 0; index < list.jobCount(); ++index) {
-        const JobInfo &job = list.job(index);
-        if (!job.accessible)
-            continue;
-        const auto entry = m_entries.find(job.path);
-        if (entry == m_entries.end())
-            continue;
-        // A running job's step moves at every refresh; the journal keeps
-        // what the job went through, not every step of it.
-        if (JobRules::statusOf(entry->lastStatus) != JobRules::statusOf(job.status)
-            || entry->lastStatus.isEmpty())
-            changed.append({ entry->key, job.status });
-        if (m_downloadsAutomatically && !entry->hasResult()
-            && JobRules::offersResult(job.progressMsg))
-            fetchOffered(*entry, job.progressMsg);
+    // A status changes only with its line, and so does an offer, except one
+    // whose download failed or was not taken up: the whole list is looked
+    // at again for those.
+    if (m_wholeListDue) {
+        m_wholeListDue = false;
+        for (int index = 0; index < list.jobCount(); ++index) {
+            if (const JournalEntry *entry = entryAt(index, list.job(index)).entry)
+                noteJob(*entry, list.job(index));
+        }
     }
-    if (!m_journal.updateStatuses(changed))
+    const QList<JobJournal::StatusSeen> seen = std::exchange(m_statusesSeen, {});
+    if (!m_journal.updateStatuses(seen))
         return;
-    for (const JobJournal::StatusSeen &seen : qAsConst(changed))
-        m_entries[seen.key.jobPath].lastStatus = seen.status;
+    for (const JobJournal::StatusSeen &status : seen)
+        m_entries[status.key.jobPath].lastStatus = status.status;
+}
+
+// A refresh asks for the entry of each changed line. Where the line's job is
+// the one of the list before, its record shares the path's text with the
+// record before, and the answer is found without hashing the path. The
+// cached text is kept, so that no other path can take its place in memory.
+WindowJournal::FollowedJob WindowJournal::entryAt(int index, const JobInfo &job)
+{
+    if (m_entriesByIndexGeneration != m_generation) {
+        m_entriesByIndex.clear();
+        m_entriesByIndexGeneration = m_generation;
+    }
+    if (index >= m_entriesByIndex.size())
+        m_entriesByIndex.resize(index + 1);
+    ListedEntry &listed = m_entriesByIndex[index];
+    const bool sameJob = !listed.path.isNull() && listed.accessible == job.accessible
+        && listed.path.constData() == job.path.constData() && listed.path.size() == job.path.size();
+    if (sameJob)
+        return { listed.entry, false };
+    listed.path = job.path;
+    listed.accessible = job.accessible;
+    // Another user's job is never the journal's.
+    listed.entry = job.accessible ? entryOf(job.path) : nullptr;
+    return { listed.entry, true };
+}
+
+void WindowJournal::noteJob(const JournalEntry &entry, const JobInfo &job)
+{
+    // A running job's step moves at every refresh; the journal keeps
+    // what the job went through, not every step of it.
+    if (JobRules::statusOf(entry.lastStatus) != JobRules::statusOf(job.status)
+        || entry.lastStatus.isEmpty())
+        m_statusesSeen.append({ entry.key, job.status });
+    if (m_downloadsAutomatically && !entry.hasResult() && JobRules::offersResult(job.progressMsg))
+        fetchOffered(entry, job.progressMsg);
 }
 
 const JournalEntry *WindowJournal::entryOf(const QString &jobPath) const
@@ -149,8 +190,10 @@ const JournalEntry *WindowJournal::entryOf(const QString &jobPath) const
 
 // Read again only after another process wrote: this one keeps m_entries in
 // step with its own writes, and a refresh of a long list must stay quick.
-void WindowJournal::reloadEntries()
+void WindowJournal::readEntries()
 {
+    if (!m_journalOpen)
+        return;
     if (!m_journal.changedElsewhere() && m_entriesRead)
         return;
     QList<JournalEntry> entries;
@@ -163,6 +206,7 @@ void WindowJournal::reloadEntries()
         m_entries.insert(entry.key.jobPath, entry);
     m_entriesRead = true;
     ++m_generation;
+    m_wholeListDue = true;
 }
 
 // A job that calvaro submitted meanwhile is in the journal already, so it is
@@ -192,6 +236,8 @@ void WindowJournal::recordSubmittedJob()
     }
     m_entries.insert(key.jobPath, submission->entryFor(key));
     ++m_generation;
+    // Its line was followed before its entry was there.
+    m_wholeListDue = true;
 }
 
 void WindowJournal::fetchOffered(const JournalEntry &entry, const QString &progressMsg)
@@ -207,7 +253,8 @@ void WindowJournal::fetchOffered(const JournalEntry &entry, const QString &progr
                 .arg(entry.key.jobPath, QDir::toNativeSeparators(target), owner.jobPath));
         return;
     }
-    m_fetcher->fetch(entry.key, target);
+    if (!m_fetcher->fetch(entry.key, target))
+        m_wholeListDue = true;
 }
 
 void WindowJournal::onResultStored(const JournalKey &key, const QString &filePath)
@@ -227,6 +274,7 @@ void WindowJournal::onResultStored(const JournalKey &key, const QString &filePat
 void WindowJournal::onFetchFailed(const JournalKey &key, const QString &target,
                                   const QString &reason)
 {
+    m_wholeListDue = true;
     if (QFileInfo::exists(target))
         m_keptOut.insert(key.jobPath);
     m_clientBase->reportStatus(tr("Result of %1 not downloaded: %2").arg(key.jobPath, reason));

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QVector>
 
 #include <memory>
 
@@ -15,6 +16,7 @@ namespace VLK {
 
 class CalvaroClientBase;
 class ResultFetcher;
+struct JobInfo;
 class ShownJobList;
 
 // The window's side of the job journal: it records the jobs the window
@@ -37,9 +39,23 @@ public:
     // A job went out; the first job list after the server accepted it names
     // it: the one job of the user's that the list followed before lacked.
     void expectSubmittedJob(const SubmissionRecord &record);
-    // Takes a job list the window shows: records a submitted job, notes the
-    // statuses, and fetches the results offered and not yet on disk.
-    void followJobList(const ShownJobList &list);
+    struct FollowedJob
+    {
+        // Null for a job that the journal does not know.
+        const JournalEntry *entry = nullptr;
+        // False when the job at this index and its entry are those of the
+        // list before, and the entry was not read anew since.
+        bool entryChanged = true;
+    };
+    // A job list the window shows is followed in three steps. readEntries()
+    // first reads the logged-in user's entries anew where another process
+    // wrote since. followJob() then takes each job whose line changed, at its
+    // index in the list: it notes the job's status and fetches its result
+    // when offered and not yet on disk, and tells its entry. endList() last
+    // records a submitted job and writes the statuses noted.
+    void readEntries();
+    FollowedJob followJob(int index, const JobInfo &job);
+    void endList(const ShownJobList &list);
     // The journal's entry of a job of the logged-in user; null for a job
     // that the journal does not know.
     const JournalEntry *entryOf(const QString &jobPath) const;
@@ -64,7 +80,8 @@ private:
     static QSet<QString> ownJobsOf(const ShownJobList *list);
     void beginLogin();
     void recordSubmittedJob();
-    void reloadEntries();
+    FollowedJob entryAt(int index, const JobInfo &job);
+    void noteJob(const JournalEntry &entry, const JobInfo &job);
     void fetchOffered(const JournalEntry &entry, const QString &progressMsg);
 
     CalvaroClientBase *const m_clientBase;
@@ -82,6 +99,19 @@ private:
     int m_generation = 0;
     bool m_entriesRead = false;
     bool m_submissionAccepted = false;
+    // The next list is looked at whole, not only where it changed.
+    bool m_wholeListDue = true;
+    QList<JobJournal::StatusSeen> m_statusesSeen;
+    // The entry of the job at each index of the list, while m_entries is
+    // the same.
+    struct ListedEntry
+    {
+        QString path;
+        bool accessible = false;
+        const JournalEntry *entry = nullptr;
+    };
+    QVector<ListedEntry> m_entriesByIndex;
+    int m_entriesByIndexGeneration = -1;
     // Jobs whose result target holds another file: not fetched again until
     // the next login.
     QSet<QString> m_keptOut;
