@@ -1150,6 +1150,7 @@ void StatusWidget::resetProgressBar()
 void StatusWidget::onNewMessageReceived(int, qint64 totalSize)
 {
     m_progressScale.start(totalSize);
+    m_progressShown.invalidate();
     m_ui->progressBar->setValue(0);
     m_ui->progressBar->setEnabled(true);
     m_ui->progressBar->setMaximum(m_progressScale.maximum());
@@ -1158,8 +1159,23 @@ void StatusWidget::onNewMessageReceived(int, qint64 totalSize)
 void StatusWidget::onProgress(int bytesSoFar, bool enabled)
 {
     // A finished message reports (0, false): the bar empties for the next one.
-    m_ui->progressBar->setValue(enabled ? m_progressScale.valueFor(bytesSoFar) : bytesSoFar);
-    m_ui->progressBar->setEnabled(enabled);
+    if (!enabled) {
+        m_ui->progressBar->setValue(bytesSoFar);
+        m_ui->progressBar->setEnabled(false);
+        return;
+    }
+    // Every count goes to the scale, which follows them to unwrap them. The
+    // bar repaints at once whenever its value moves a pixel: a result that
+    // arrives at a gigabyte a second would otherwise be painted hundreds of
+    // times a second, so it is shown at most every ProgressIntervalMs, and
+    // always when full.
+    const int value = m_progressScale.valueFor(bytesSoFar);
+    if (value != m_progressScale.maximum() && m_progressShown.isValid()
+        && m_progressShown.elapsed() < ProgressIntervalMs)
+        return;
+    m_progressShown.start();
+    m_ui->progressBar->setValue(value);
+    m_ui->progressBar->setEnabled(true);
 }
 
 } // namespace VLK

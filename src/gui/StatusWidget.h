@@ -11,6 +11,7 @@
 #include "protocol/JobFinishWatch.h"
 #include "protocol/ShownJobList.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QStringList>
 #include <QTime>
@@ -189,6 +190,9 @@ private:
     JobTableItems m_jobTableItems;
     ShownJobList m_shownJobList;
     ProgressScale m_progressScale;
+    // When the progress bar last showed a new value.
+    QElapsedTimer m_progressShown;
+    static constexpr int ProgressIntervalMs = 40;
     ResultWriter m_resultWriter;
     JobFinishWatch m_finishWatch;
     JobFinishNotifier *m_finishNotifier;
