@@ -15,7 +15,7 @@ namespace {
 // First allocation for a message; later growth at least doubles the buffer.
 constexpr qint64 InitialBufferSize = 1 << 20;
 // Pieces in which a streamed payload passes from the device to its sink.
-constexpr int StreamPieceSize = 256 * 1024;
+constexpr qint64 StreamPieceSize = qint64(1024) * 1024;
 // A size whose eight bytes all read as text would be more than two million
 // terabytes: what arrived is text from a peer that speaks another protocol,
 // such as a web server's "HTTP/1.1" or "<!DOCTYPE".
@@ -82,17 +82,19 @@ bool MessageReassembler::readBlock(QIODevice &device)
 
 MessageReassembler::StreamResult MessageReassembler::streamBlock(QIODevice &device, QIODevice &sink)
 {
-    if (m_streamPiece.isEmpty())
-        m_streamPiece.resize(StreamPieceSize);
     qint64 rest = qMax<qint64>(0, m_messageSize - m_bytesReceived);
     while (rest > 0 && device.bytesAvailable() > 0) {
-        const qint64 n = device.read(m_streamPiece.data(), qMin<qint64>(rest, StreamPieceSize));
-        if (n <= 0)
+        // All that the device holds, at most a piece: a socket hands over the
+        // block it read in whole, without copying it, when asked for exactly
+        // that much.
+        const QByteArray piece
+            = device.read(std::min({ rest, device.bytesAvailable(), StreamPieceSize }));
+        if (piece.isEmpty())
             break;
-        if (sink.write(m_streamPiece.constData(), n) != n)
+        if (sink.write(piece) != piece.size())
             return StreamResult::SinkFailed;
-        m_bytesReceived += n;
-        rest -= n;
+        m_bytesReceived += piece.size();
+        rest -= piece.size();
     }
     return dropSurplus(device) ? StreamResult::Stored : StreamResult::Surplus;
 }

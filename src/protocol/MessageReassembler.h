@@ -78,7 +78,6 @@ private:
     QByteArray m_messageBuffer;
     qint64 m_bytesReceived = 0;
     qint64 m_announcedSize = 0;
-    QByteArray m_streamPiece;
 };
 
 } // namespace VLK
