@@ -461,10 +461,11 @@ void StatusWidget::fillChangedRows(const QVector<int> &changedIndexes, bool rows
         JobTableItems::Columns changedColumns
             = m_jobTableItems.fillRow(*table, index, job, index, !sortedByColumn);
         if (m_journal) {
-            const WindowJournal::FollowedJob followed = m_journal->followJob(index, job);
-            // A row that showed no journal cells and still has no entry keeps none.
-            if (followed.entry || followed.entryChanged)
-                changedColumns |= showJournalCellsOfRow(index, followed.entry, job.progressMsg);
+            const WindowJournal::FollowedJob followed = m_journal->followJob(
+                index, job, changedColumns & JobTableItems::columnBit(JobTableItems::StatusColumn));
+            if (followed.shownChanged)
+                changedColumns
+                    |= JournalCells::fillRow(*table, index, followed.entry, followed.offersResult);
         }
         m_filter.showIfAccepted(*table, index, job, changedColumns);
         if (m_notifyFinishedJobs)
@@ -516,16 +517,11 @@ void StatusWidget::showAllJournalCells()
 
 void StatusWidget::showJournalCellsOfRow(int row)
 {
-    showJournalCellsOfRow(row, m_journal->entryOf(cellText(row, JobTableItems::PathColumn)),
-                          cellText(row, JobTableItems::ProgressColumn));
-}
-
-JobTableItems::Columns StatusWidget::showJournalCellsOfRow(int row, const JournalEntry *entry,
-                                                           QStringView progressMsg)
-{
     // Most rows are other jobs than the journal's: their messages are not read.
-    return JournalCells::fillRow(*m_ui->tableWidgetStatus, row, entry,
-                                 entry && JobRules::offersResult(progressMsg));
+    const JournalEntry *entry = m_journal->entryOf(cellText(row, JobTableItems::PathColumn));
+    JournalCells::fillRow(
+        *m_ui->tableWidgetStatus, row, entry,
+        entry && JobRules::offersResult(cellText(row, JobTableItems::ProgressColumn)));
 }
 
 void StatusWidget::onJournalResultStored(const QString &jobPath, const QString &filePath)

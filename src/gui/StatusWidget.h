@@ -35,7 +35,6 @@ namespace VLK {
 
 class CalvaroClientBase;
 class WindowJournal;
-struct JournalEntry;
 
 // The job table of the main window: the user's jobs on the server, refreshed
 // on request or on a timer, with each job's progress messages, the actions
@@ -117,8 +116,6 @@ private:
     bool journalChangedSinceShown();
     void showAllJournalCells();
     void showJournalCellsOfRow(int row);
-    JobTableItems::Columns showJournalCellsOfRow(int row, const JournalEntry *entry,
-                                                 QStringView progressMsg);
     void fitColumnsToContentsOnce();
     void restoreSelection();
     int rowOfJob(const QString &jobPath, int likelyRow) const;

@@ -12,6 +12,7 @@
 #include <QFileInfo>
 
 #include <utility>
+#include <vector>
 
 namespace VLK {
 
@@ -115,11 +116,23 @@ void WindowJournal::onSessionEnded()
     m_fetcher->stop();
 }
 
-WindowJournal::FollowedJob WindowJournal::followJob(int index, const JobInfo &job)
+// Where the job at index and its status text are those of the list
+// before, the journal holds its status already.
+WindowJournal::FollowedJob WindowJournal::followJob(int index, const JobInfo &job,
+                                                    bool statusTextChanged)
 {
-    const FollowedJob followed = entryAt(index, job);
-    if (followed.entry && !m_wholeListDue)
-        noteJob(*followed.entry, job);
+    bool jobChanged = false;
+    ListedEntry &listed = listedAt(index, job, jobChanged);
+    FollowedJob followed;
+    followed.entry = listed.entry;
+    followed.shownChanged = jobChanged;
+    if (!listed.entry)
+        return followed;
+    followed.offersResult = JobRules::offersResult(job.progressMsg);
+    followed.shownChanged = jobChanged || followed.offersResult != listed.offered;
+    listed.offered = followed.offersResult;
+    if (!m_wholeListDue)
+        noteJob(*listed.entry, job, followed.offersResult, jobChanged || statusTextChanged);
     return followed;
 }
 
@@ -136,13 +149,18 @@ void WindowJournal::endList(const ShownJobList &list)
     if (m_wholeListDue) {
         m_wholeListDue = false;
         for (int index = 0; index < list.jobCount(); ++index) {
-            if (const JournalEntry *entry = entryAt(index, list.job(index)).entry)
-                noteJob(*entry, list.job(index));
+            const JobInfo &job = list.job(index);
+            bool jobChanged = false;
+            if (const JournalEntry *entry = listedAt(index, job, jobChanged).entry)
+                noteJob(*entry, job, JobRules::offersResult(job.progressMsg), true);
         }
     }
     const QList<JobJournal::StatusSeen> seen = std::exchange(m_statusesSeen, {});
-    if (!m_journal.updateStatuses(seen))
+    if (!m_journal.updateStatuses(seen)) {
+        // The statuses are noted again from the whole next list.
+        m_wholeListDue = true;
         return;
+    }
     for (const JobJournal::StatusSeen &status : seen)
         m_entries[status.key.jobPath].lastStatus = status.status;
 }
@@ -151,34 +169,37 @@ void WindowJournal::endList(const ShownJobList &list)
 // the one of the list before, its record shares the path's text with the
 // record before, and the answer is found without hashing the path. The
 // cached text is kept, so that no other path can take its place in memory.
-WindowJournal::FollowedJob WindowJournal::entryAt(int index, const JobInfo &job)
+WindowJournal::ListedEntry &WindowJournal::listedAt(int index, const JobInfo &job, bool &jobChanged)
 {
     if (m_entriesByIndexGeneration != m_generation) {
         m_entriesByIndex.clear();
         m_entriesByIndexGeneration = m_generation;
     }
-    if (index >= m_entriesByIndex.size())
-        m_entriesByIndex.resize(index + 1);
-    ListedEntry &listed = m_entriesByIndex[index];
-    const bool sameJob = !listed.path.isNull() && listed.accessible == job.accessible
-        && listed.path.constData() == job.path.constData() && listed.path.size() == job.path.size();
-    if (sameJob)
-        return { listed.entry, false };
-    listed.path = job.path;
-    listed.accessible = job.accessible;
-    // Another user's job is never the journal's.
-    listed.entry = job.accessible ? entryOf(job.path) : nullptr;
-    return { listed.entry, true };
+    if (size_t(index) >= m_entriesByIndex.size())
+        m_entriesByIndex.resize(size_t(index) + 1);
+    ListedEntry &listed = m_entriesByIndex[size_t(index)];
+    jobChanged = listed.path.isNull() || listed.accessible != job.accessible
+        || listed.path.constData() != job.path.constData() || listed.path.size() != job.path.size();
+    if (jobChanged) {
+        listed.path = job.path;
+        listed.accessible = job.accessible;
+        // Another user's job is never the journal's.
+        listed.entry = job.accessible ? entryOf(job.path) : nullptr;
+        listed.offered = false;
+    }
+    return listed;
 }
 
-void WindowJournal::noteJob(const JournalEntry &entry, const JobInfo &job)
+void WindowJournal::noteJob(const JournalEntry &entry, const JobInfo &job, bool offersResult,
+                            bool statusMayDiffer)
 {
     // A running job's step moves at every refresh; the journal keeps
     // what the job went through, not every step of it.
-    if (JobRules::statusOf(entry.lastStatus) != JobRules::statusOf(job.status)
-        || entry.lastStatus.isEmpty())
+    if (statusMayDiffer
+        && (JobRules::statusOf(entry.lastStatus) != JobRules::statusOf(job.status)
+            || entry.lastStatus.isEmpty()))
         m_statusesSeen.append({ entry.key, job.status });
-    if (m_downloadsAutomatically && !entry.hasResult() && JobRules::offersResult(job.progressMsg))
+    if (m_downloadsAutomatically && !entry.hasResult() && offersResult)
         fetchOffered(entry, job.progressMsg);
 }
 

@@ -5,12 +5,13 @@
 #include "journal/SubmissionRecord.h"
 
 #include <QHash>
+#include <QList>
 #include <QObject>
 #include <QSet>
 #include <QString>
-#include <QVector>
 
 #include <memory>
+#include <vector>
 
 namespace VLK {
 
@@ -43,18 +44,22 @@ public:
     {
         // Null for a job that the journal does not know.
         const JournalEntry *entry = nullptr;
-        // False when the job at this index and its entry are those of the
-        // list before, and the entry was not read anew since.
-        bool entryChanged = true;
+        // Whether the job offers its result; false for a job without entry.
+        bool offersResult = false;
+        // False when the job at this index, its entry and its offer are
+        // those of the list before, and the entry was not read anew since:
+        // what the table shows of them stays as it is.
+        bool shownChanged = true;
     };
     // A job list the window shows is followed in three steps. readEntries()
     // first reads the logged-in user's entries anew where another process
     // wrote since. followJob() then takes each job whose line changed, at its
-    // index in the list: it notes the job's status and fetches its result
-    // when offered and not yet on disk, and tells its entry. endList() last
-    // records a submitted job and writes the statuses noted.
+    // index in the list, with whether its status text changed there: it
+    // notes the job's status and fetches its result when offered and not yet
+    // on disk, and tells its entry. endList() last records a submitted job
+    // and writes the statuses noted.
     void readEntries();
-    FollowedJob followJob(int index, const JobInfo &job);
+    FollowedJob followJob(int index, const JobInfo &job, bool statusTextChanged);
     void endList(const ShownJobList &list);
     // The journal's entry of a job of the logged-in user; null for a job
     // that the journal does not know.
@@ -80,8 +85,10 @@ private:
     static QSet<QString> ownJobsOf(const ShownJobList *list);
     void beginLogin();
     void recordSubmittedJob();
-    FollowedJob entryAt(int index, const JobInfo &job);
-    void noteJob(const JournalEntry &entry, const JobInfo &job);
+    struct ListedEntry;
+    ListedEntry &listedAt(int index, const JobInfo &job, bool &jobChanged);
+    void noteJob(const JournalEntry &entry, const JobInfo &job, bool offersResult,
+                 bool statusMayDiffer);
     void fetchOffered(const JournalEntry &entry, const QString &progressMsg);
 
     CalvaroClientBase *const m_clientBase;
@@ -103,14 +110,15 @@ private:
     bool m_wholeListDue = true;
     QList<JobJournal::StatusSeen> m_statusesSeen;
     // The entry of the job at each index of the list, while m_entries is
-    // the same.
+    // the same, and whether the job offered its result there.
     struct ListedEntry
     {
         QString path;
         bool accessible = false;
+        bool offered = false;
         const JournalEntry *entry = nullptr;
     };
-    QVector<ListedEntry> m_entriesByIndex;
+    std::vector<ListedEntry> m_entriesByIndex;
     int m_entriesByIndexGeneration = -1;
     // Jobs whose result target holds another file: not fetched again until
     // the next login.
