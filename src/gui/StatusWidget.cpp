@@ -489,7 +489,7 @@ bool StatusWidget::readJournal()
 {
     if (!m_journal)
         return false;
-    m_journal->readEntries();
+    m_journal->beginList(m_shownJobList.jobCount());
     return journalChangedSinceShown();
 }
 

@@ -148,6 +148,7 @@ void WindowJournal::endList(const ShownJobList &list)
     // at again for those.
     if (m_wholeListDue) {
         m_wholeListDue = false;
+        fitListedEntries(list.jobCount());
         for (int index = 0; index < list.jobCount(); ++index) {
             const JobInfo &job = list.job(index);
             bool jobChanged = false;
@@ -171,12 +172,6 @@ void WindowJournal::endList(const ShownJobList &list)
 // cached text is kept, so that no other path can take its place in memory.
 WindowJournal::ListedEntry &WindowJournal::listedAt(int index, const JobInfo &job, bool &jobChanged)
 {
-    if (m_entriesByIndexGeneration != m_generation) {
-        m_entriesByIndex.clear();
-        m_entriesByIndexGeneration = m_generation;
-    }
-    if (size_t(index) >= m_entriesByIndex.size())
-        m_entriesByIndex.resize(size_t(index) + 1);
     ListedEntry &listed = m_entriesByIndex[size_t(index)];
     jobChanged = listed.path.isNull() || listed.accessible != job.accessible
         || listed.path.constData() != job.path.constData() || listed.path.size() != job.path.size();
@@ -207,6 +202,23 @@ const JournalEntry *WindowJournal::entryOf(const QString &jobPath) const
 {
     const auto entry = m_entries.constFind(jobPath);
     return entry == m_entries.cend() ? nullptr : &*entry;
+}
+
+// The cache of entries by index holds one per job of the list, and forgets
+// them all when m_entries changed.
+void WindowJournal::fitListedEntries(int jobCount)
+{
+    if (m_entriesByIndexGeneration != m_generation) {
+        m_entriesByIndex.clear();
+        m_entriesByIndexGeneration = m_generation;
+    }
+    m_entriesByIndex.resize(size_t(jobCount));
+}
+
+void WindowJournal::beginList(int jobCount)
+{
+    readEntries();
+    fitListedEntries(jobCount);
 }
 
 // Read again only after another process wrote: this one keeps m_entries in

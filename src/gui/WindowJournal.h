@@ -51,14 +51,14 @@ public:
         // what the table shows of them stays as it is.
         bool shownChanged = true;
     };
-    // A job list the window shows is followed in three steps. readEntries()
+    // A job list the window shows is followed in three steps. beginList()
     // first reads the logged-in user's entries anew where another process
     // wrote since. followJob() then takes each job whose line changed, at its
     // index in the list, with whether its status text changed there: it
     // notes the job's status and fetches its result when offered and not yet
     // on disk, and tells its entry. endList() last records a submitted job
     // and writes the statuses noted.
-    void readEntries();
+    void beginList(int jobCount);
     FollowedJob followJob(int index, const JobInfo &job, bool statusTextChanged);
     void endList(const ShownJobList &list);
     // The journal's entry of a job of the logged-in user; null for a job
@@ -86,6 +86,8 @@ private:
     void beginLogin();
     void recordSubmittedJob();
     struct ListedEntry;
+    void readEntries();
+    void fitListedEntries(int jobCount);
     ListedEntry &listedAt(int index, const JobInfo &job, bool &jobChanged);
     void noteJob(const JournalEntry &entry, const JobInfo &job, bool offersResult,
                  bool statusMayDiffer);
