@@ -7,13 +7,13 @@ packages=(
     build-essential cmake pkg-config
     qtbase5-dev qtbase5-dev-tools libqt5sql5-sqlite qtkeychain-qt5-dev
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qtkeychain-qt6-dev
-    p7zip-full
+    p7zip-full libssl-dev
     dbus gnome-keyring
     xvfb xauth imagemagick xdotool
     clang libclang-rt-14-dev
     dpkg-dev lintian man-db appstream desktop-file-utils
     clang-format clang-tidy clazy
-    time
+    time valgrind
 )
 
 missing=()

@@ -2,6 +2,7 @@
 #include "FakeServer.h"
 #include "protocol/Protocol.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QJsonArray>
@@ -541,6 +542,15 @@ void TestCli::syncKilledAnywhereStoresEachResultOnce()
     const int downloads = server->log().count(QStringLiteral("MT_DownloadJob("));
     QVERIFY2(downloads >= jobs.size() && downloads <= jobs.size() + kills,
              qPrintable(QStringLiteral("%1 downloads, %2 kills").arg(downloads).arg(kills)));
+    // The journal holds each result's hash as the toolkit computes it.
+    const QString sha256 = QString::fromLatin1(
+        QCryptographicHash::hash(expected, QCryptographicHash::Sha256).toHex());
+    const Outcome history
+        = runCli(*server, { QStringLiteral("history"), QStringLiteral("--json") });
+    const QJsonArray entries = QJsonDocument::fromJson(history.out).array();
+    QCOMPARE(entries.size(), jobs.size());
+    for (const QJsonValue &entry : entries)
+        QCOMPARE(entry[QLatin1String("resultSha256")].toString(), sha256);
 }
 
 // The server goes away while calvaro waits for a job, and comes back on the

@@ -9,7 +9,6 @@ namespace VLK {
 ResultFileWriter::ResultFileWriter(QString targetPath)
     : m_targetPath(std::move(targetPath))
     , m_file(m_targetPath)
-    , m_hash(QCryptographicHash::Sha256)
 {
     // A half-written result must never stand under the target's name.
     m_file.setDirectWriteFallback(false);
@@ -41,7 +40,7 @@ qint64 ResultFileWriter::writeData(const char *data, qint64 size)
 {
     const qint64 written = m_file.write(data, size);
     if (written > 0) {
-        m_hash.addData(QByteArray::fromRawData(data, int(written)));
+        m_hash.addData(data, written);
         m_bytes += written;
     }
     return written;
@@ -52,8 +51,8 @@ bool ResultFileWriter::targetHoldsTheSameBytes() const
     QFile existing(m_targetPath);
     if (existing.size() != m_bytes || !existing.open(QIODevice::ReadOnly))
         return false;
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    return hash.addData(&existing) && hash.result() == m_sha256;
+    Sha256 hash;
+    return hash.addData(existing) && hash.result() == m_sha256;
 }
 
 bool ResultFileWriter::finish(qint64 announcedSize, QString &error)

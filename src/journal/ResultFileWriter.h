@@ -1,7 +1,8 @@
 #pragma once
 
+#include "journal/Sha256.h"
+
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QIODevice>
 #include <QSaveFile>
 #include <QString>
@@ -39,7 +40,7 @@ private:
 
     QString m_targetPath;
     QSaveFile m_file;
-    QCryptographicHash m_hash;
+    Sha256 m_hash;
     QByteArray m_sha256;
     qint64 m_bytes = 0;
 };
