@@ -1,4 +1,5 @@
 #include "journal/JobJournal.h"
+#include "journal/JournalFileWatch.h"
 #include "journal/ResultPlacement.h"
 
 #include <QDateTime>
@@ -7,6 +8,8 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <functional>
 
 namespace {
 
@@ -29,6 +32,7 @@ private slots:
     void refusesUnusableFileAndKeepsIt_data();
     void refusesUnusableFileAndKeepsIt();
     void claimIsHeldUntilItsHolderEnds();
+    void watchSeesEveryWriteOfAnotherProcess();
     void resultPathFollowsThePattern_data();
     void resultPathFollowsThePattern();
 };
@@ -120,6 +124,39 @@ void TestJournal::claimIsHeldUntilItsHolderEnds()
     QCOMPARE(third.claimDownload(Job), VLK::JobJournal::Claim::Busy);
     QVERIFY(third.find(Job, entry));
     QCOMPARE(entry.resultSize, qint64(3));
+}
+
+// A reader that sees no write keeps what it read; a commit or a checkpoint
+// of another connection, as calvaro makes, is seen.
+void TestJournal::watchSeesEveryWriteOfAnotherProcess()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("journal.sqlite"));
+    VLK::JobJournal reader(path);
+    VLK::JobJournal writer(path);
+    QVERIFY(reader.open() && writer.open());
+    VLK::JournalFileWatch watch(path);
+    QVERIFY(watch.takeWritten());
+    VLK::JournalEntry entry;
+    entry.key = Job;
+    const std::function<bool()> writes[] = {
+        [&] { return writer.record(entry); },
+        [&] { return writer.updateStatus(Job, QStringLiteral("Running")); },
+        [&] {
+            QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"),
+                                                              QStringLiteral("checkpoint"));
+            database.setDatabaseName(path);
+            return database.open()
+                && QSqlQuery(database).exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+        },
+    };
+    for (const auto &write : writes) {
+        QTest::qWait(50);
+        QVERIFY(!watch.takeWritten());
+        QVERIFY(write());
+        QVERIFY(QTest::qWaitFor([&watch] { return watch.takeWritten(); }));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("checkpoint"));
 }
 
 void TestJournal::resultPathFollowsThePattern_data()
