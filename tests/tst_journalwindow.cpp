@@ -232,6 +232,14 @@ void TestJournalWindow::resultsComeHomeWithoutAClick()
     QCOMPARE(QDir(project + QStringLiteral("/results")).entryList(QDir::Files).size(), 2);
     QCOMPARE(downloadsOnServer(), 2);
     QCOMPARE(m_dialogs->boxes.size(), 0);
+    // The journal holds the status that the window saw last.
+    JobJournal journal(JobJournal::defaultPath());
+    QList<JournalEntry> entries;
+    QVERIFY(journal.open() && journal.entries(entries));
+    QCOMPARE(entries.size(), jobs.size());
+    for (const JournalEntry &entry : qAsConst(entries))
+        QVERIFY2(entry.lastStatus.startsWith(QLatin1String("Processed")),
+                 qPrintable(entry.lastStatus));
 
     // After a restart the journal alone tells which results are on disk.
     m_window.reset();

@@ -1,6 +1,7 @@
 #include "gui/WindowJournal.h"
 
 #include "gui/CalvaroClientBase.h"
+#include "journal/JournalFileWatch.h"
 #include "journal/ResultFetcher.h"
 #include "journal/ResultPlacement.h"
 #include "journal/ResultSettings.h"
@@ -23,6 +24,8 @@ WindowJournal::WindowJournal(CalvaroClientBase *clientBase, const QString &journ
     , m_fetcher(new ResultFetcher(m_journal, this))
 {
     m_journalOpen = m_journal.open();
+    if (m_journalOpen)
+        m_fileWatch = new JournalFileWatch(journalPath, this);
     connect(clientBase, &CalvaroClientBase::msgReceived, this, &WindowJournal::onMsgReceived);
     connect(clientBase, &CalvaroClientBase::sessionEnded, this, &WindowJournal::onSessionEnded);
     connect(m_fetcher, &ResultFetcher::resultStored, this, &WindowJournal::onResultStored);
@@ -132,7 +135,7 @@ WindowJournal::FollowedJob WindowJournal::followJob(int index, const JobInfo &jo
     followed.shownChanged = jobChanged || followed.offersResult != listed.offered;
     listed.offered = followed.offersResult;
     if (!m_wholeListDue)
-        noteJob(*listed.entry, job, followed.offersResult, jobChanged || statusTextChanged);
+        noteJob(listed, job, followed.offersResult, jobChanged || statusTextChanged);
     return followed;
 }
 
@@ -152,14 +155,17 @@ void WindowJournal::endList(const ShownJobList &list)
         for (int index = 0; index < list.jobCount(); ++index) {
             const JobInfo &job = list.job(index);
             bool jobChanged = false;
-            if (const JournalEntry *entry = listedAt(index, job, jobChanged).entry)
-                noteJob(*entry, job, JobRules::offersResult(job.progressMsg), true);
+            ListedEntry &listed = listedAt(index, job, jobChanged);
+            if (listed.entry)
+                noteJob(listed, job, JobRules::offersResult(job.progressMsg), true);
         }
     }
     const QList<JobJournal::StatusSeen> seen = std::exchange(m_statusesSeen, {});
     if (!m_journal.updateStatuses(seen)) {
-        // The statuses are noted again from the whole next list.
+        // The statuses are noted again from the whole next list, against
+        // the entries as they are.
         m_wholeListDue = true;
+        m_entriesByIndex.clear();
         return;
     }
     for (const JobJournal::StatusSeen &status : seen)
@@ -181,21 +187,27 @@ WindowJournal::ListedEntry &WindowJournal::listedAt(int index, const JobInfo &jo
         // Another user's job is never the journal's.
         listed.entry = job.accessible ? entryOf(job.path) : nullptr;
         listed.offered = false;
+        listed.journalStatus.reset();
+        if (listed.entry && !listed.entry->lastStatus.isEmpty())
+            listed.journalStatus = JobRules::statusOf(listed.entry->lastStatus);
     }
     return listed;
 }
 
-void WindowJournal::noteJob(const JournalEntry &entry, const JobInfo &job, bool offersResult,
+void WindowJournal::noteJob(ListedEntry &listed, const JobInfo &job, bool offersResult,
                             bool statusMayDiffer)
 {
     // A running job's step moves at every refresh; the journal keeps
     // what the job went through, not every step of it.
-    if (statusMayDiffer
-        && (JobRules::statusOf(entry.lastStatus) != JobRules::statusOf(job.status)
-            || entry.lastStatus.isEmpty()))
-        m_statusesSeen.append({ entry.key, job.status });
-    if (m_downloadsAutomatically && !entry.hasResult() && offersResult)
-        fetchOffered(entry, job.progressMsg);
+    if (statusMayDiffer) {
+        const JobRules::Status status = JobRules::statusOf(job.status);
+        if (listed.journalStatus != status) {
+            m_statusesSeen.append({ listed.entry->key, job.status });
+            listed.journalStatus = status;
+        }
+    }
+    if (m_downloadsAutomatically && offersResult && !listed.entry->hasResult())
+        fetchOffered(*listed.entry, job.progressMsg);
 }
 
 const JournalEntry *WindowJournal::entryOf(const QString &jobPath) const
@@ -226,6 +238,9 @@ void WindowJournal::beginList(int jobCount)
 void WindowJournal::readEntries()
 {
     if (!m_journalOpen)
+        return;
+    // What was read stays true until something is written.
+    if (!m_fileWatch->takeWritten() && m_entriesRead)
         return;
     if (!m_journal.changedElsewhere() && m_entriesRead)
         return;

@@ -3,6 +3,7 @@
 #include "journal/JobJournal.h"
 #include "journal/JournalEntry.h"
 #include "journal/SubmissionRecord.h"
+#include "protocol/JobRules.h"
 
 #include <QHash>
 #include <QList>
@@ -11,11 +12,13 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace VLK {
 
 class CalvaroClientBase;
+class JournalFileWatch;
 class ResultFetcher;
 struct JobInfo;
 class ShownJobList;
@@ -89,13 +92,14 @@ private:
     void readEntries();
     void fitListedEntries(int jobCount);
     ListedEntry &listedAt(int index, const JobInfo &job, bool &jobChanged);
-    void noteJob(const JournalEntry &entry, const JobInfo &job, bool offersResult,
-                 bool statusMayDiffer);
+    void noteJob(ListedEntry &listed, const JobInfo &job, bool offersResult, bool statusMayDiffer);
     void fetchOffered(const JournalEntry &entry, const QString &progressMsg);
 
     CalvaroClientBase *const m_clientBase;
     JobJournal m_journal;
     bool m_journalOpen = false;
+    // Set while the journal is open.
+    JournalFileWatch *m_fileWatch = nullptr;
     ResultFetcher *const m_fetcher;
     bool m_downloadsAutomatically = true;
     QString m_pathPattern;
@@ -112,13 +116,17 @@ private:
     bool m_wholeListDue = true;
     QList<JobJournal::StatusSeen> m_statusesSeen;
     // The entry of the job at each index of the list, while m_entries is
-    // the same, and whether the job offered its result there.
+    // the same, whether the job offered its result there, and the kind of
+    // status that its entry holds: a refresh compares a thousand of those
+    // without reaching into the entries.
     struct ListedEntry
     {
         QString path;
+        const JournalEntry *entry = nullptr;
+        // Empty while the entry holds no status.
+        std::optional<JobRules::Status> journalStatus;
         bool accessible = false;
         bool offered = false;
-        const JournalEntry *entry = nullptr;
     };
     std::vector<ListedEntry> m_entriesByIndex;
     int m_entriesByIndexGeneration = -1;
