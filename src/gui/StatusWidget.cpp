@@ -463,7 +463,10 @@ void StatusWidget::fillChangedRows(const QVector<int> &changedIndexes, bool rows
         if (m_journal) {
             const WindowJournal::FollowedJob followed = m_journal->followJob(
                 index, job, changedColumns & JobTableItems::columnBit(JobTableItems::StatusColumn));
-            if (followed.shownChanged)
+            // Where every row's journal cells are shown after the fill anyway,
+            // they are not filled twice; made in a pass of their own, they
+            // leave the job cells lying together in memory.
+            if (followed.shownChanged && !journalChanged)
                 changedColumns
                     |= JournalCells::fillRow(*table, index, followed.entry, followed.offersResult);
         }

@@ -14,7 +14,7 @@ class JobRules final
 public:
     // What a status says, by how it begins (case-sensitive: "Running (step 3)"
     // is Running, "running" is Other).
-    enum class Status { Queued, Running, Processed, Failed, Killed, Other };
+    enum class Status : quint8 { Queued, Running, Processed, Failed, Killed, Other };
 
     // How many characters at the end of a message are shown of it.
     static constexpr int MessageTailLength = 80;
