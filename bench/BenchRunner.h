@@ -79,8 +79,10 @@ private:
     void addCpuPerGiB(const QString &benchmark, const QList<Pair> &pairs, const char *cpuName,
                       double maxRatio);
     void measureJobLists();
+    // Later refreshes of rows with onOption against offOption, in runs
+    // alternating runs of each.
     bool compareJobListOption(const QString &onOption, const QString &offOption,
-                              const QString &comparison, int rows);
+                              const QString &comparison, int rows, int runs);
     void measureJobListNotifications();
     void measureJobListWithJournal();
     void measureJobListResponsiveness();
