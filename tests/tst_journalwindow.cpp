@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 
 using namespace VLK;
@@ -251,6 +252,15 @@ void TestJournalWindow::resultsComeHomeWithoutAClick()
     const int listsBefore = m_server->log().count(QStringLiteral("MT_JobStatus("));
     QTRY_VERIFY(m_server->log().count(QStringLiteral("MT_JobStatus(")) >= listsBefore + 2);
     QCOMPARE(downloadsOnServer(), 2);
+    // What another program writes to the journal meanwhile, as calvaro
+    // does, shows at a later refresh.
+    const auto last = std::find_if(entries.begin(), entries.end(), [&](const JournalEntry &entry) {
+        return entry.key.jobPath == jobs.constLast();
+    });
+    QVERIFY(last != entries.end());
+    last->commandLine = QStringLiteral("--load 25");
+    QVERIFY(journal.record(*last));
+    QTRY_COMPARE(cell(jobs.constLast(), JobTableItems::CommandLineColumn), last->commandLine);
 
     // Resubmitted as the journal recorded it, the job comes home as well.
     // A filter on its command line, which only the journal knows, shows it
